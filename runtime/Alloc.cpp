@@ -1,0 +1,153 @@
+#include "Zin/Alloc.h"
+
+#include <deque>
+#include <mutex>
+#include <new>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define ZIN_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZIN_ASAN 1
+#endif
+#endif
+#ifdef ZIN_ASAN
+#include <sanitizer/asan_interface.h>
+#define ZIN_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define ZIN_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define ZIN_POISON(p, n) ((void)(p), (void)(n))
+#define ZIN_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
+namespace Zin {
+namespace {
+
+constexpr std::size_t kGrain = 16;
+constexpr std::size_t kClasses = 32;  // blocks up to 512 bytes come from the slab
+constexpr std::size_t kChunkBytes = 64 * 1024;
+
+struct FreeBlock {
+   FreeBlock* next;
+};
+
+class Slab {
+ public:
+   void* allocate(std::size_t size) {
+      std::size_t cls = (size + kGrain - 1) / kGrain;
+      if (size == 0 || cls > kClasses) return ::operator new(size);
+      std::lock_guard<std::mutex> lock(mutex_);
+      FreeBlock*& head = free_[cls - 1];
+      if (!head) refill(cls);
+      FreeBlock* block = head;
+      ZIN_UNPOISON(block, cls * kGrain);
+      head = block->next;
+      return block;
+   }
+
+   void free(void* p, std::size_t size) noexcept {
+      std::size_t cls = (size + kGrain - 1) / kGrain;
+      if (size == 0 || cls > kClasses) {
+         ::operator delete(p);
+         return;
+      }
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto* block = static_cast<FreeBlock*>(p);
+      block->next = free_[cls - 1];
+      free_[cls - 1] = block;
+      // A stale pointer into a freed block now trips the address sanitizer.
+      ZIN_POISON(block, cls * kGrain);
+   }
+
+   ~Slab() {
+      for (void* chunk : chunks_) {
+         ZIN_UNPOISON(chunk, kChunkBytes);
+         ::operator delete(chunk);
+      }
+   }
+
+ private:
+   void refill(std::size_t cls) {
+      std::size_t blockBytes = cls * kGrain;
+      auto* chunk = static_cast<char*>(::operator new(kChunkBytes));
+      chunks_.push_back(chunk);
+      FreeBlock*& head = free_[cls - 1];
+      for (std::size_t off = 0; off + blockBytes <= kChunkBytes; off += blockBytes) {
+         auto* block = reinterpret_cast<FreeBlock*>(chunk + off);
+         block->next = head;
+         head = block;
+      }
+      ZIN_POISON(chunk, kChunkBytes);
+   }
+
+   std::mutex mutex_;
+   FreeBlock* free_[kClasses] = {};
+   std::vector<void*> chunks_;
+};
+
+Slab& slab() {
+   // Never destroyed: objects held by other statics may be freed during exit.
+   static Slab* s = new Slab;
+   return *s;
+}
+
+struct StatsTable {
+   std::mutex mutex;
+   std::deque<AllocStats> stats;  // deque: addresses stay put as it grows
+};
+
+StatsTable& statsTable() {
+   static StatsTable* t = new StatsTable;
+   return *t;
+}
+
+}  // namespace
+
+AllocStats& allocStatsIs(std::string_view className) {
+   StatsTable& t = statsTable();
+   std::lock_guard<std::mutex> lock(t.mutex);
+   for (AllocStats& s : t.stats) {
+      if (s.className == className) return s;
+   }
+   AllocStats& s = t.stats.emplace_back();
+   s.className = className;
+   return s;
+}
+
+std::vector<AllocCount> allocCounts() {
+   StatsTable& t = statsTable();
+   std::lock_guard<std::mutex> lock(t.mutex);
+   std::vector<AllocCount> out;
+   out.reserve(t.stats.size());
+   for (AllocStats const& s : t.stats) {
+      out.push_back({s.className, s.liveObjects.load(), s.liveBytes.load()});
+   }
+   return out;
+}
+
+I64 liveObjects(std::string_view className) {
+   for (AllocCount const& c : allocCounts()) {
+      if (c.className == className) return c.liveObjects;
+   }
+   return 0;
+}
+
+void* slabAllocate(std::size_t size) { return slab().allocate(size); }
+void slabFree(void* p, std::size_t size) { slab().free(p, size); }
+
+void* allocObject(AllocStats& stats, std::size_t size) {
+   void* p = slab().allocate(size);
+   stats.liveObjects.fetch_add(1, std::memory_order_relaxed);
+   stats.liveBytes.fetch_add(static_cast<I64>(size), std::memory_order_relaxed);
+   stats.totalObjects.fetch_add(1, std::memory_order_relaxed);
+   return p;
+}
+
+void freeObject(AllocStats& stats, void* p, std::size_t size) noexcept {
+   if (!p) return;
+   stats.liveObjects.fetch_sub(1, std::memory_order_relaxed);
+   stats.liveBytes.fetch_sub(static_cast<I64>(size), std::memory_order_relaxed);
+   slab().free(p, size);
+}
+
+}  // namespace Zin

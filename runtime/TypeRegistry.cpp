@@ -1,0 +1,192 @@
+#include "Zin/TypeRegistry.h"
+
+#include <algorithm>
+
+#include "Zin/Entity.h"
+
+namespace Zin {
+
+bool TypeDescriptor::isA(TypeDescriptor const* other) const {
+   for (TypeDescriptor const* t = this; t; t = t->parent_) {
+      if (t == other) return true;
+   }
+   return false;
+}
+
+std::vector<AttributeDescriptor const*> TypeDescriptor::attributes() const {
+   std::vector<AttributeDescriptor const*> out;
+   if (parent_) out = parent_->attributes();
+   for (AttributeDescriptor const& a : attributes_) out.push_back(&a);
+   return out;
+}
+
+AttributeDescriptor const* TypeDescriptor::attribute(std::string_view name) const {
+   for (TypeDescriptor const* t = this; t; t = t->parent_) {
+      for (AttributeDescriptor const& a : t->attributes_) {
+         if (a.name == name) return &a;
+      }
+   }
+   return nullptr;
+}
+
+TypeRegistry& TypeRegistry::instance() {
+   static TypeRegistry* r = new TypeRegistry;
+   return *r;
+}
+
+void TypeRegistry::moduleIs(String const& module, std::initializer_list<TypeDescriptor const*> types) {
+   if (std::find(modules_.begin(), modules_.end(), module) == modules_.end()) {
+      modules_.push_back(module);
+   }
+   for (TypeDescriptor const* t : types) {
+      auto same = [t](TypeDescriptor const* o) { return o->name() == t->name(); };
+      auto it = std::find_if(types_.begin(), types_.end(), same);
+      if (it != types_.end()) {
+         *it = t;
+      } else {
+         types_.push_back(t);
+      }
+   }
+}
+
+TypeDescriptor const* TypeRegistry::type(std::string_view name) const {
+   for (TypeDescriptor const* t : types_) {
+      if (t->name() == name) return t;
+   }
+   return nullptr;
+}
+
+std::vector<String> TypeRegistry::modules() const { return modules_; }
+
+namespace {
+
+String className(PtrInterface const& obj) {
+   TypeDescriptor const* t = obj.fwkType();
+   return t ? t->name() : String("?");
+}
+
+AttributeDescriptor const& find(PtrInterface const& obj, std::string_view name) {
+   TypeDescriptor const* t = obj.fwkType();
+   AttributeDescriptor const* a = t ? t->attribute(name) : nullptr;
+   if (!a) {
+      throw AttributeNotFoundException("class " + className(obj) + " has no attribute '" +
+                                       String(name) + "'");
+   }
+   return *a;
+}
+
+AttributeDescriptor const& findKind(PtrInterface const& obj, std::string_view name,
+                                    AttributeDescriptor::Kind kind, char const* what) {
+   AttributeDescriptor const& a = find(obj, name);
+   if (a.kind != kind) {
+      throw AttributeNotFoundException("attribute '" + String(name) + "' of class " +
+                                       className(obj) + " is not " + what);
+   }
+   return a;
+}
+
+[[noreturn]] void refuse(PtrInterface const& obj, std::string_view name, char const* what) {
+   throw AttributeReadOnlyException("attribute '" + String(name) + "' of class " +
+                                    className(obj) + " " + what);
+}
+
+}  // namespace
+
+Value attribute(PtrInterface const& obj, std::string_view name) {
+   AttributeDescriptor const& a = find(obj, name);
+   if (!a.get) {
+      throw AttributeNotFoundException("'" + String(name) + "' of class " + className(obj) +
+                                       " is an operation, not a readable attribute");
+   }
+   return a.get(obj);
+}
+
+void attributeIs(PtrInterface& obj, std::string_view name, Value const& value) {
+   AttributeDescriptor const& a = find(obj, name);
+   if (!a.set) refuse(obj, name, "is read-only");
+   a.set(obj, value);
+}
+
+Value attributeInstantiate(PtrInterface& obj, std::string_view name,
+                           std::vector<Value> const& args) {
+   AttributeDescriptor const& a = find(obj, name);
+   if (!a.instantiate) refuse(obj, name, "cannot be instantiated");
+   if (args.size() != a.argumentNames.size()) {
+      throw ValueTypeException(String(name) + "Is expects " +
+                               std::to_string(a.argumentNames.size()) + " arguments");
+   }
+   return a.instantiate(obj, args);
+}
+
+Value attributeDel(PtrInterface& obj, std::string_view name) {
+   AttributeDescriptor const& a = find(obj, name);
+   if (!a.clear) refuse(obj, name, "cannot be cleared");
+   return a.clear(obj);
+}
+
+Value operationCall(PtrInterface& obj, std::string_view name, std::vector<Value> const& args) {
+   return findKind(obj, name, AttributeDescriptor::Kind::operation, "an operation").call(obj, args);
+}
+
+Value collectionEntry(PtrInterface const& obj, std::string_view name, Value const& key) {
+   return findKind(obj, name, AttributeDescriptor::Kind::collection, "a collection")
+       .lookup(obj, key);
+}
+
+void collectionEntryIs(PtrInterface& obj, std::string_view name, Value const& key,
+                       Value const& value) {
+   auto const& a = findKind(obj, name, AttributeDescriptor::Kind::collection, "a collection");
+   if (!a.insert) refuse(obj, name, "is read-only");
+   a.insert(obj, key, value);
+}
+
+void collectionEntryDel(PtrInterface& obj, std::string_view name, Value const& key) {
+   auto const& a = findKind(obj, name, AttributeDescriptor::Kind::collection, "a collection");
+   if (!a.erase) refuse(obj, name, "is read-only");
+   a.erase(obj, key);
+}
+
+bool collectionEntryHas(PtrInterface const& obj, std::string_view name, Value const& key) {
+   return findKind(obj, name, AttributeDescriptor::Kind::collection, "a collection").has(obj, key);
+}
+
+U64 collectionSize(PtrInterface const& obj, std::string_view name) {
+   return findKind(obj, name, AttributeDescriptor::Kind::collection, "a collection").count(obj);
+}
+
+std::vector<std::pair<Value, Value>> collectionEntries(PtrInterface const& obj,
+                                                       std::string_view name) {
+   return findKind(obj, name, AttributeDescriptor::Kind::collection, "a collection").pairs(obj);
+}
+
+U64 valueHash(Value const& v) {
+   TypeDescriptor const* t = v.type();
+   if (!t || !t->hash) {
+      throw UnhashableTypeException("unhashable type: '" + (t ? t->name() : String("?")) + "'");
+   }
+   return t->hash(v);
+}
+
+TypeDescriptor const& ptrInterfaceType() {
+   static TypeDescriptor* d =
+       new TypeDescriptor("Zin::PtrInterface", TypeDescriptor::Kind::cls, nullptr);
+   return *d;
+}
+
+TypeDescriptor const& entityType() {
+   // The name is not an attribute: entities of plug-ins show only their own attributes.
+   static TypeDescriptor* d =
+       new TypeDescriptor("Zin::Entity", TypeDescriptor::Kind::cls, &ptrInterfaceType());
+   return *d;
+}
+
+TypeDescriptor const* PtrInterface::fwkType() const { return &ptrInterfaceType(); }
+TypeDescriptor const* Entity::fwkType() const { return &entityType(); }
+
+namespace {
+struct RuntimeModule {
+   RuntimeModule() { TypeRegistry::instance().moduleIs("Zin", {&ptrInterfaceType(), &entityType()}); }
+} runtimeModule;
+}  // namespace
+
+}  // namespace Zin

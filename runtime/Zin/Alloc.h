@@ -1,0 +1,65 @@
+#pragma once
+// Allocation tracking per class and the slab allocator that counted objects come from.
+// A class opts in with ZIN_ALLOCATED(Class); each class that does gets its own counters,
+// so a test can prove that every object it made is gone again.
+#include <atomic>
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+#include "Zin/Types.h"
+
+namespace Zin {
+
+struct AllocStats {
+   std::string_view className;
+   std::atomic<I64> liveObjects{0};
+   std::atomic<I64> liveBytes{0};
+   std::atomic<U64> totalObjects{0};
+};
+
+// One snapshot row: a class and its live counts at the time of the snapshot.
+struct AllocCount {
+   std::string_view className;
+   I64 liveObjects;
+   I64 liveBytes;
+};
+
+// The counters of the class named `className`; made on first use, never freed.
+AllocStats& allocStatsIs(std::string_view className);
+// Live counts of every class that has ever allocated, in order of first allocation.
+std::vector<AllocCount> allocCounts();
+// Live objects of one class (0 for a class that never allocated).
+I64 liveObjects(std::string_view className);
+
+// Per-size free lists over large chunks; blocks above the largest size class go to the heap.
+void* slabAllocate(std::size_t size);
+void slabFree(void* p, std::size_t size);
+
+void* allocObject(AllocStats& stats, std::size_t size);
+void freeObject(AllocStats& stats, void* p, std::size_t size) noexcept;
+
+template <class T>
+constexpr std::string_view typeNameOf() {
+   std::string_view f = __PRETTY_FUNCTION__;
+   auto begin = f.find("T = ") + 4;
+   auto end = f.find_first_of(";]", begin);
+   return f.substr(begin, end - begin);
+}
+
+template <class T>
+AllocStats& allocStatsOf() {
+   static AllocStats& stats = allocStatsIs(typeNameOf<T>());
+   return stats;
+}
+
+}  // namespace Zin
+
+// Class-level new and delete through the runtime: counted per class, taken from the slab.
+#define ZIN_ALLOCATED(Class)                                                                 \
+   static void* operator new(std::size_t size) {                                            \
+      return ::Zin::allocObject(::Zin::allocStatsOf<Class>(), size);                        \
+   }                                                                                        \
+   static void operator delete(void* p, std::size_t size) noexcept {                        \
+      ::Zin::freeObject(::Zin::allocStatsOf<Class>(), p, size);                             \
+   }

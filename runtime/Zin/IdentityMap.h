@@ -1,0 +1,156 @@
+#pragma once
+// A hash map keyed by object identity: two keys are equal exactly when they point to the same
+// object, and the hash is taken from the pointer. The map holds one count on every key object
+// while the key is in it. Open addressing keeps lookups and updates free of allocation once the
+// table has grown to its working size.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <utility>
+
+#include "Pemra/Ptr.h"
+
+namespace Zin {
+
+template <class T, class V>
+class IdentityMap {
+ public:
+   using Key = Pemra::Ptr<T const>;
+
+   IdentityMap() = default;
+   IdentityMap(IdentityMap const&) = delete;
+   IdentityMap& operator=(IdentityMap const&) = delete;
+
+   std::size_t size() const { return size_; }
+   bool empty() const { return size_ == 0; }
+
+   // The value stored for `key`, or null when `key` is not in the map.
+   V const* find(T const* key) const {
+      if (!key || capacity_ == 0) return nullptr;
+      std::size_t i = probe(key);
+      return slots_[i].state == full ? &slots_[i].value : nullptr;
+   }
+   bool contains(T const* key) const { return find(key) != nullptr; }
+
+   // Adds the pair, taking a count on `key`, or replaces the value of a key already present.
+   void insertOrAssign(Key const& key, V value) {
+      if ((size_ + tombstones_ + 1) * 4 > capacity_ * 3) grow();
+      std::size_t i = probe(key.ptr());
+      Slot& s = slots_[i];
+      if (s.state == full) {
+         s.value = std::move(value);
+         return;
+      }
+      if (s.state == tombstone) --tombstones_;
+      s.key = key;
+      s.value = std::move(value);
+      s.state = full;
+      ++size_;
+   }
+
+   // Removes the pair and drops the count on its key; false when `key` was not present.
+   bool erase(T const* key) {
+      if (!key || capacity_ == 0) return false;
+      std::size_t i = probe(key);
+      Slot& s = slots_[i];
+      if (s.state != full) return false;
+      s.state = tombstone;
+      s.key = nullptr;
+      s.value = V();
+      --size_;
+      ++tombstones_;
+      return true;
+   }
+
+   void clear() {
+      for (std::size_t i = 0; i < capacity_; ++i) slots_[i] = Slot();
+      size_ = tombstones_ = 0;
+   }
+
+   class Iterator {
+    public:
+      Iterator(IdentityMap const* m, std::size_t i) : m_(m), i_(i) { skip(); }
+      Key const& key() const { return m_->slots_[i_].key; }
+      V const& value() const { return m_->slots_[i_].value; }
+      Iterator& operator++() {
+         ++i_;
+         skip();
+         return *this;
+      }
+      Iterator const& operator*() const { return *this; }
+      bool operator!=(Iterator const& o) const { return i_ != o.i_; }
+      bool operator==(Iterator const& o) const { return i_ == o.i_; }
+
+    private:
+      void skip() {
+         while (i_ < m_->capacity_ && m_->slots_[i_].state != full) ++i_;
+      }
+      IdentityMap const* m_;
+      std::size_t i_;
+   };
+
+   Iterator begin() const { return Iterator(this, 0); }
+   Iterator end() const { return Iterator(this, capacity_); }
+   // Iteration from `key` on (from its slot, in the map's order); end() when it is absent.
+   Iterator iteratorAt(T const* key) const {
+      if (!contains(key)) return end();
+      return Iterator(this, probe(key));
+   }
+
+ private:
+   enum State : std::uint8_t { empty_ = 0, full = 1, tombstone = 2 };
+   struct Slot {
+      Key key;
+      V value{};
+      State state = empty_;
+   };
+
+   static std::size_t hashOf(T const* p) {
+      auto h = reinterpret_cast<std::uintptr_t>(p);
+      h ^= h >> 17;
+      h *= 0x9E3779B97F4A7C15ull;
+      return static_cast<std::size_t>(h ^ (h >> 29));
+   }
+
+   // Slot of `key` when present; otherwise the slot an insertion should use.
+   std::size_t probe(T const* key) const {
+      std::size_t mask = capacity_ - 1;
+      std::size_t i = hashOf(key) & mask;
+      std::size_t firstFree = capacity_;
+      for (;;) {
+         Slot const& s = slots_[i];
+         if (s.state == empty_) return firstFree != capacity_ ? firstFree : i;
+         if (s.state == tombstone) {
+            if (firstFree == capacity_) firstFree = i;
+         } else if (s.key.ptr() == key) {
+            return i;
+         }
+         i = (i + 1) & mask;
+      }
+   }
+
+   void grow() {
+      std::size_t newCap = capacity_ == 0 ? 16 : (size_ * 4 >= capacity_ ? capacity_ * 2 : capacity_);
+      auto old = std::move(slots_);
+      std::size_t oldCap = capacity_;
+      slots_ = std::make_unique<Slot[]>(newCap);
+      capacity_ = newCap;
+      size_ = tombstones_ = 0;
+      for (std::size_t i = 0; i < oldCap; ++i) {
+         if (old[i].state == full) {
+            Slot& s = slots_[probe(old[i].key.ptr())];
+            s.key = std::move(old[i].key);
+            s.value = std::move(old[i].value);
+            s.state = full;
+            ++size_;
+         }
+      }
+   }
+
+   std::unique_ptr<Slot[]> slots_;
+   std::size_t capacity_ = 0;
+   std::size_t size_ = 0;
+   std::size_t tombstones_ = 0;
+};
+
+}  // namespace Zin

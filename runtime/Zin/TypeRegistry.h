@@ -1,0 +1,263 @@
+#pragma once
+// The type registry: one descriptor per registered class, enumeration and value type, with
+// each class's attributes in declaration order. The generic attribute interface below reads,
+// sets, instantiates, clears and calls them by name.
+#include <functional>
+#include <initializer_list>
+#include <string_view>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "Pemra/Ptr.h"
+#include "Pemra/String.h"
+#include "Zin/Enum.h"
+#include "Zin/PtrInterface.h"
+#include "Zin/Value.h"
+
+namespace Zin {
+
+struct AttributeDescriptor {
+   enum class Kind : U8 { field, collection, operation };
+
+   String name;
+   Kind kind = Kind::field;
+   // Read. Every field and collection has one.
+   std::function<Value(PtrInterface const&)> get;
+   // Set; empty for a read-only attribute, which the generic interface then refuses.
+   std::function<void(PtrInterface&, Value const&)> set;
+   // The `...Is()` form of a pointer attribute; empty when it has none.
+   std::function<Value(PtrInterface&, std::vector<Value> const&)> instantiate;
+   // The `...Del()` form; empty when it has none.
+   std::function<Value(PtrInterface&)> clear;
+   // Operations, and instantiations that take arguments: the argument names, in order.
+   std::vector<String> argumentNames;
+   std::function<Value(PtrInterface&, std::vector<Value> const&)> call;
+   // Collections.
+   std::function<Value(PtrInterface const&, Value const&)> lookup;
+   std::function<void(PtrInterface&, Value const&, Value const&)> insert;
+   std::function<void(PtrInterface&, Value const&)> erase;
+   std::function<bool(PtrInterface const&, Value const&)> has;
+   std::function<U64(PtrInterface const&)> count;
+   std::function<std::vector<std::pair<Value, Value>>(PtrInterface const&)> pairs;
+};
+
+class TypeDescriptor {
+ public:
+   enum class Kind : U8 { cls, enumeration, value };
+
+   TypeDescriptor(String name, Kind kind, TypeDescriptor const* parent = nullptr)
+       : name_(std::move(name)), kind_(kind), parent_(parent) {}
+   TypeDescriptor(TypeDescriptor const&) = delete;
+   TypeDescriptor& operator=(TypeDescriptor const&) = delete;
+
+   String const& name() const { return name_; }
+   Kind kind() const { return kind_; }
+   TypeDescriptor const* parent() const { return parent_; }
+   // True for this type and for every type it derives from.
+   bool isA(TypeDescriptor const* other) const;
+
+   std::vector<AttributeDescriptor> const& ownAttributes() const { return attributes_; }
+   // Base-class attributes first, then this class's, each in declaration order.
+   std::vector<AttributeDescriptor const*> attributes() const;
+   AttributeDescriptor const* attribute(std::string_view name) const;
+
+   // A new object with its defaults; empty for classes the runtime cannot build alone.
+   std::function<Pemra::Ptr<PtrInterface>()> create;
+   // Enumerations: the module's table of names and numbers.
+   EnumTable const* enumTable = nullptr;
+   // Value types: text form and whole-string parse; `hash` stays empty for an unhashable type.
+   std::function<String(Value const&)> strep;
+   std::function<Value(String const&)> fromStrep;
+   std::function<U64(Value const&)> hash;
+
+   AttributeDescriptor& attributeIs(AttributeDescriptor a) {
+      attributes_.push_back(std::move(a));
+      return attributes_.back();
+   }
+
+ private:
+   String name_;
+   Kind kind_;
+   TypeDescriptor const* parent_;
+   std::vector<AttributeDescriptor> attributes_;
+};
+
+class TypeRegistry {
+ public:
+   static TypeRegistry& instance();
+   // Registers a module's types; a type already registered under its name is replaced.
+   void moduleIs(String const& module, std::initializer_list<TypeDescriptor const*> types);
+   TypeDescriptor const* type(std::string_view name) const;
+   std::vector<String> modules() const;
+
+ private:
+   std::vector<String> modules_;
+   std::vector<TypeDescriptor const*> types_;
+};
+
+// The generic attribute interface. Every function throws Zin::AttributeNotFoundException for a
+// name the object's class does not have.
+Value attribute(PtrInterface const& obj, std::string_view name);
+// Refuses a read-only attribute with Zin::AttributeReadOnlyException.
+void attributeIs(PtrInterface& obj, std::string_view name, Value const& value);
+Value attributeInstantiate(PtrInterface& obj, std::string_view name,
+                           std::vector<Value> const& args = {});
+Value attributeDel(PtrInterface& obj, std::string_view name);
+Value operationCall(PtrInterface& obj, std::string_view name, std::vector<Value> const& args);
+Value collectionEntry(PtrInterface const& obj, std::string_view name, Value const& key);
+void collectionEntryIs(PtrInterface& obj, std::string_view name, Value const& key,
+                       Value const& value);
+void collectionEntryDel(PtrInterface& obj, std::string_view name, Value const& key);
+bool collectionEntryHas(PtrInterface const& obj, std::string_view name, Value const& key);
+U64 collectionSize(PtrInterface const& obj, std::string_view name);
+std::vector<std::pair<Value, Value>> collectionEntries(PtrInterface const& obj,
+                                                       std::string_view name);
+// Hash of a value of a registered value type; Zin::UnhashableTypeException when it has none.
+U64 valueHash(Value const& v);
+
+// Descriptors of the runtime's own bases.
+TypeDescriptor const& ptrInterfaceType();
+TypeDescriptor const& entityType();
+
+// Builds a class descriptor from member functions, so that each class states its attributes
+// once, in declaration order.
+template <class C>
+class ClassBuilder {
+ public:
+   ClassBuilder(String name, TypeDescriptor const* parent)
+       : d_(*new TypeDescriptor(std::move(name), TypeDescriptor::Kind::cls, parent)) {}
+
+   // The runtime may build the class on its own (for parsing and copying).
+   ClassBuilder& creatable() {
+      d_.create = [] { return Pemra::Ptr<PtrInterface>(new C()); };
+      return *this;
+   }
+
+   template <class R>
+   ClassBuilder& readOnly(String name, R (C::*getter)() const) {
+      d_.attributeIs(reader(std::move(name), getter));
+      return *this;
+   }
+
+   template <class R, class A, class S>
+   ClassBuilder& field(String name, R (C::*getter)() const, S (C::*setter)(A)) {
+      AttributeDescriptor a = reader(std::move(name), getter);
+      a.set = [setter](PtrInterface& o, Value const& v) {
+         (self(o).*setter)(valueAs<std::decay_t<A>>(v));
+      };
+      d_.attributeIs(std::move(a));
+      return *this;
+   }
+
+   // A pointer attribute with its `...Is()` and `...Del()` forms.
+   template <class R, class P, class Q>
+   ClassBuilder& pointer(String name, R (C::*getter)() const, P (C::*instantiate)(),
+                         Q (C::*clear)()) {
+      AttributeDescriptor a = reader(std::move(name), getter);
+      a.instantiate = [instantiate](PtrInterface& o, std::vector<Value> const&) {
+         return valueOf((self(o).*instantiate)());
+      };
+      a.clear = [clear](PtrInterface& o) { return valueOf((self(o).*clear)()); };
+      d_.attributeIs(std::move(a));
+      return *this;
+   }
+
+   // A pointer attribute whose `...Is` binds with arguments.
+   template <class R, class P, class Q, class... A>
+   ClassBuilder& binding(String name, R (C::*getter)() const, std::vector<String> argNames,
+                         P (C::*bind)(A...), Q (C::*clear)()) {
+      AttributeDescriptor a = reader(std::move(name), getter);
+      a.argumentNames = std::move(argNames);
+      a.instantiate = [bind](PtrInterface& o, std::vector<Value> const& args) {
+         return invoke(o, bind, args, std::index_sequence_for<A...>());
+      };
+      a.clear = [clear](PtrInterface& o) { return valueOf((self(o).*clear)()); };
+      d_.attributeIs(std::move(a));
+      return *this;
+   }
+
+   template <class R, class... A>
+   ClassBuilder& operation(String name, std::vector<String> argNames, R (C::*op)(A...)) {
+      return addOperation(std::move(name), std::move(argNames), op);
+   }
+   template <class R, class... A>
+   ClassBuilder& operation(String name, std::vector<String> argNames, R (C::*op)(A...) const) {
+      return addOperation(std::move(name), std::move(argNames), op);
+   }
+
+   ClassBuilder& collection(AttributeDescriptor a) {
+      a.kind = AttributeDescriptor::Kind::collection;
+      d_.attributeIs(std::move(a));
+      return *this;
+   }
+
+   TypeDescriptor const& done() { return d_; }
+
+   static C& self(PtrInterface& o) { return dynamic_cast<C&>(o); }
+   static C const& self(PtrInterface const& o) { return dynamic_cast<C const&>(o); }
+
+ private:
+   template <class R>
+   static AttributeDescriptor reader(String name, R (C::*getter)() const) {
+      AttributeDescriptor a;
+      a.name = std::move(name);
+      a.get = [getter](PtrInterface const& o) { return valueOf((self(o).*getter)()); };
+      return a;
+   }
+
+   template <class F>
+   ClassBuilder& addOperation(String name, std::vector<String> argNames, F op) {
+      AttributeDescriptor a;
+      a.name = std::move(name);
+      a.kind = AttributeDescriptor::Kind::operation;
+      a.argumentNames = std::move(argNames);
+      a.call = [op](PtrInterface& o, std::vector<Value> const& args) {
+         return dispatch(o, op, args);
+      };
+      d_.attributeIs(std::move(a));
+      return *this;
+   }
+
+   template <class R, class... A>
+   static Value dispatch(PtrInterface& o, R (C::*op)(A...), std::vector<Value> const& args) {
+      return invoke(o, op, args, std::index_sequence_for<A...>());
+   }
+   template <class R, class... A>
+   static Value dispatch(PtrInterface& o, R (C::*op)(A...) const, std::vector<Value> const& args) {
+      return invoke(o, op, args, std::index_sequence_for<A...>());
+   }
+
+   template <class F, std::size_t... I>
+   static Value invoke(PtrInterface& o, F op, std::vector<Value> const& args,
+                       std::index_sequence<I...>) {
+      using Args = typename ArgsOf<F>::type;
+      if (args.size() != sizeof...(I)) {
+         throw ValueTypeException("expected " + std::to_string(sizeof...(I)) +
+                                  " arguments, got " + std::to_string(args.size()));
+      }
+      if constexpr (std::is_void_v<typename ArgsOf<F>::result>) {
+         (self(o).*op)(valueAs<std::tuple_element_t<I, Args>>(args[I])...);
+         return Value();
+      } else {
+         return valueOf((self(o).*op)(valueAs<std::tuple_element_t<I, Args>>(args[I])...));
+      }
+   }
+
+   template <class F>
+   struct ArgsOf;
+   template <class R, class... A>
+   struct ArgsOf<R (C::*)(A...)> {
+      using type = std::tuple<std::decay_t<A>...>;
+      using result = R;
+   };
+   template <class R, class... A>
+   struct ArgsOf<R (C::*)(A...) const> {
+      using type = std::tuple<std::decay_t<A>...>;
+      using result = R;
+   };
+
+   TypeDescriptor& d_;
+};
+
+}  // namespace Zin
