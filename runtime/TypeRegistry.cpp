@@ -16,7 +16,8 @@ bool TypeDescriptor::isA(TypeDescriptor const* other) const {
 std::vector<AttributeDescriptor const*> TypeDescriptor::attributes() const {
    std::vector<AttributeDescriptor const*> out;
    if (parent_) out = parent_->attributes();
-   for (AttributeDescriptor const& a : attributes_) out.push_back(&a);
+   for (AttributeDescriptor const& a : attributes_)
+      out.push_back(&a);
    return out;
 }
 
@@ -34,7 +35,8 @@ TypeRegistry& TypeRegistry::instance() {
    return *r;
 }
 
-void TypeRegistry::moduleIs(String const& module, std::initializer_list<TypeDescriptor const*> types) {
+void TypeRegistry::moduleIs(String const& module,
+                            std::initializer_list<TypeDescriptor const*> types) {
    if (std::find(modules_.begin(), modules_.end(), module) == modules_.end()) {
       modules_.push_back(module);
    }
@@ -56,7 +58,9 @@ TypeDescriptor const* TypeRegistry::type(std::string_view name) const {
    return nullptr;
 }
 
-std::vector<String> TypeRegistry::modules() const { return modules_; }
+std::vector<String> TypeRegistry::modules() const {
+   return modules_;
+}
 
 namespace {
 
@@ -86,8 +90,8 @@ AttributeDescriptor const& findKind(PtrInterface const& obj, std::string_view na
 }
 
 [[noreturn]] void refuse(PtrInterface const& obj, std::string_view name, char const* what) {
-   throw AttributeReadOnlyException("attribute '" + String(name) + "' of class " +
-                                    className(obj) + " " + what);
+   throw AttributeReadOnlyException("attribute '" + String(name) + "' of class " + className(obj) +
+                                    " " + what);
 }
 
 }  // namespace
@@ -103,6 +107,10 @@ Value attribute(PtrInterface const& obj, std::string_view name) {
 
 void attributeIs(PtrInterface& obj, std::string_view name, Value const& value) {
    AttributeDescriptor const& a = find(obj, name);
+   if (a.kind == AttributeDescriptor::Kind::operation) {
+      throw AttributeNotFoundException("'" + String(name) + "' of class " + className(obj) +
+                                       " is an operation, not a settable attribute");
+   }
    if (!a.set) refuse(obj, name, "is read-only");
    a.set(obj, value);
 }
@@ -128,35 +136,57 @@ Value operationCall(PtrInterface& obj, std::string_view name, std::vector<Value>
    return findKind(obj, name, AttributeDescriptor::Kind::operation, "an operation").call(obj, args);
 }
 
+namespace {
+AttributeDescriptor const& collectionOf(PtrInterface const& obj, std::string_view name) {
+   return findKind(obj, name, AttributeDescriptor::Kind::collection, "a collection");
+}
+// A collection registered without a reading form does not offer it; one without insert or
+// erase is read-only.
+template <class F>
+F const& readForm(PtrInterface const& obj, std::string_view name, F const& f, char const* what) {
+   if (!f) {
+      throw AttributeNotFoundException("collection '" + String(name) + "' of class " +
+                                       className(obj) + " " + what);
+   }
+   return f;
+}
+template <class F>
+F const& writeForm(PtrInterface const& obj, std::string_view name, F const& f) {
+   if (!f) refuse(obj, name, "is read-only");
+   return f;
+}
+}  // namespace
+
 Value collectionEntry(PtrInterface const& obj, std::string_view name, Value const& key) {
-   return findKind(obj, name, AttributeDescriptor::Kind::collection, "a collection")
-       .lookup(obj, key);
+   auto const& a = collectionOf(obj, name);
+   return readForm(obj, name, a.lookup, "cannot be looked up")(obj, key);
 }
 
 void collectionEntryIs(PtrInterface& obj, std::string_view name, Value const& key,
                        Value const& value) {
-   auto const& a = findKind(obj, name, AttributeDescriptor::Kind::collection, "a collection");
-   if (!a.insert) refuse(obj, name, "is read-only");
-   a.insert(obj, key, value);
+   auto const& a = collectionOf(obj, name);
+   writeForm(obj, name, a.insert)(obj, key, value);
 }
 
 void collectionEntryDel(PtrInterface& obj, std::string_view name, Value const& key) {
-   auto const& a = findKind(obj, name, AttributeDescriptor::Kind::collection, "a collection");
-   if (!a.erase) refuse(obj, name, "is read-only");
-   a.erase(obj, key);
+   auto const& a = collectionOf(obj, name);
+   writeForm(obj, name, a.erase)(obj, key);
 }
 
 bool collectionEntryHas(PtrInterface const& obj, std::string_view name, Value const& key) {
-   return findKind(obj, name, AttributeDescriptor::Kind::collection, "a collection").has(obj, key);
+   auto const& a = collectionOf(obj, name);
+   return readForm(obj, name, a.has, "cannot be searched")(obj, key);
 }
 
 U64 collectionSize(PtrInterface const& obj, std::string_view name) {
-   return findKind(obj, name, AttributeDescriptor::Kind::collection, "a collection").count(obj);
+   auto const& a = collectionOf(obj, name);
+   return readForm(obj, name, a.count, "cannot be counted")(obj);
 }
 
 std::vector<std::pair<Value, Value>> collectionEntries(PtrInterface const& obj,
                                                        std::string_view name) {
-   return findKind(obj, name, AttributeDescriptor::Kind::collection, "a collection").pairs(obj);
+   auto const& a = collectionOf(obj, name);
+   return readForm(obj, name, a.pairs, "cannot be listed")(obj);
 }
 
 U64 valueHash(Value const& v) {
@@ -180,12 +210,18 @@ TypeDescriptor const& entityType() {
    return *d;
 }
 
-TypeDescriptor const* PtrInterface::fwkType() const { return &ptrInterfaceType(); }
-TypeDescriptor const* Entity::fwkType() const { return &entityType(); }
+TypeDescriptor const* PtrInterface::fwkType() const {
+   return &ptrInterfaceType();
+}
+TypeDescriptor const* Entity::fwkType() const {
+   return &entityType();
+}
 
 namespace {
 struct RuntimeModule {
-   RuntimeModule() { TypeRegistry::instance().moduleIs("Zin", {&ptrInterfaceType(), &entityType()}); }
+   RuntimeModule() {
+      TypeRegistry::instance().moduleIs("Zin", {&ptrInterfaceType(), &entityType()});
+   }
 } runtimeModule;
 }  // namespace
 

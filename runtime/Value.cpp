@@ -7,13 +7,20 @@ namespace Zin {
 namespace {
 char const* kindName(Value::Kind k) {
    switch (k) {
-      case Value::Kind::none: return "nothing";
-      case Value::Kind::boolean: return "a flag";
-      case Value::Kind::number: return "a number";
-      case Value::Kind::string: return "a string";
-      case Value::Kind::object: return "an object";
-      case Value::Kind::enumeration: return "an enumerator";
-      case Value::Kind::opaque: return "a value";
+      case Value::Kind::none:
+         return "nothing";
+      case Value::Kind::boolean:
+         return "a flag";
+      case Value::Kind::number:
+         return "a number";
+      case Value::Kind::string:
+         return "a string";
+      case Value::Kind::object:
+         return "an object";
+      case Value::Kind::enumeration:
+         return "an enumerator";
+      case Value::Kind::opaque:
+         return "a value";
    }
    return "?";
 }
@@ -50,6 +57,11 @@ Pemra::Ptr<PtrInterface const> const& Value::asObject() const {
 }
 
 std::any const& Value::asOpaque() const {
+   if (kind_ != Kind::opaque) wrongKind("a value");
+   return opaque_;
+}
+
+std::any& Value::asOpaque() {
    if (kind_ != Kind::opaque) wrongKind("a value");
    return opaque_;
 }

@@ -17,9 +17,10 @@ Zin::TraceFacility& trace();
 }  // namespace BfTwiceNatAddrOnly
 
 // Stops the process unless `cond` holds, reporting `exprText` and the function text `fn`.
-#define BF_CHECK(cond, exprText, fn) ZIN_ASSERT(cond, exprText, ::BfTwiceNatAddrOnly::kSourceName, fn)
+#define BF_CHECK(cond, exprText, fn) \
+   ZIN_ASSERT(cond, exprText, ::BfTwiceNatAddrOnly::kSourceName, fn)
 
 // Writes one level-9 record of the module when that level is enabled.
-#define BF_TRACE(fn, expr) \
+#define BF_TRACE(fn, expr)                                                     \
    ZIN_TRACE(::BfTwiceNatAddrOnly::trace(), ::BfTwiceNatAddrOnly::kTraceLevel, \
              ::BfTwiceNatAddrOnly::kSourceName, fn, expr)

@@ -2,6 +2,7 @@
 // The type registry: one descriptor per registered class, enumeration and value type, with
 // each class's attributes in declaration order. The generic attribute interface below reads,
 // sets, instantiates, clears and calls them by name.
+#include <any>
 #include <functional>
 #include <initializer_list>
 #include <string_view>
@@ -40,6 +41,9 @@ struct AttributeDescriptor {
    std::function<bool(PtrInterface const&, Value const&)> has;
    std::function<U64(PtrInterface const&)> count;
    std::function<std::vector<std::pair<Value, Value>>(PtrInterface const&)> pairs;
+   // Attributes of value types (held opaquely in a Value): read, and set when settable.
+   std::function<Value(std::any const&)> valueGet;
+   std::function<void(std::any&, Value const&)> valueSet;
 };
 
 class TypeDescriptor {
@@ -113,6 +117,10 @@ bool collectionEntryHas(PtrInterface const& obj, std::string_view name, Value co
 U64 collectionSize(PtrInterface const& obj, std::string_view name);
 std::vector<std::pair<Value, Value>> collectionEntries(PtrInterface const& obj,
                                                        std::string_view name);
+// Attributes of a registered value type, by name. A set of an attribute that the type gives
+// only at construction is refused with Zin::AttributeReadOnlyException.
+Value valueAttribute(Value const& v, std::string_view name);
+void valueAttributeIs(Value& v, std::string_view name, Value const& attr);
 // Hash of a value of a registered value type; Zin::UnhashableTypeException when it has none.
 U64 valueHash(Value const& v);
 
@@ -233,8 +241,8 @@ class ClassBuilder {
                        std::index_sequence<I...>) {
       using Args = typename ArgsOf<F>::type;
       if (args.size() != sizeof...(I)) {
-         throw ValueTypeException("expected " + std::to_string(sizeof...(I)) +
-                                  " arguments, got " + std::to_string(args.size()));
+         throw ValueTypeException("expected " + std::to_string(sizeof...(I)) + " arguments, got " +
+                                  std::to_string(args.size()));
       }
       if constexpr (std::is_void_v<typename ArgsOf<F>::result>) {
          (self(o).*op)(valueAs<std::tuple_element_t<I, Args>>(args[I])...);

@@ -66,6 +66,7 @@ class Value {
    String const& asString() const;
    Pemra::Ptr<PtrInterface const> const& asObject() const;
    std::any const& asOpaque() const;
+   std::any& asOpaque();
 
  private:
    explicit Value(Kind k) : kind_(k) {}

@@ -13,7 +13,8 @@ class LeakListener : public testing::EmptyTestEventListener {
  public:
    void OnTestStart(testing::TestInfo const&) override {
       before_.clear();
-      for (auto const& c : Zin::allocCounts()) before_[std::string(c.className)] = c.liveObjects;
+      for (auto const& c : Zin::allocCounts())
+         before_[std::string(c.className)] = c.liveObjects;
    }
    void OnTestEnd(testing::TestInfo const& info) override {
       if (info.result()->Skipped()) return;

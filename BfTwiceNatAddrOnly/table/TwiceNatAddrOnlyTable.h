@@ -1,0 +1,73 @@
+#pragma once
+// The table as the agent sees it: the common front of the PD and BfRt back ends.
+#include "BfTwiceNatAddrOnly/entry/TwiceNatAddrOnlyTableEntry.h"
+#include "BfTwiceNatAddrOnly/platform/DroskKeyManager.h"
+#include "BfTwiceNatAddrOnly/platform/StatusManager.h"
+#include "BfTwiceNatAddrOnly/table/TwiceNatAddrOnlyTableHelper.h"
+#include "Zin/Entity.h"
+
+namespace BfTwiceNatAddrOnly {
+
+class TwiceNatAddrOnlyTable : public Zin::Entity {
+ public:
+   using Ptr = Pemra::Ptr<TwiceNatAddrOnlyTable>;
+   using PtrConst = Pemra::Ptr<TwiceNatAddrOnlyTable const>;
+
+   TwiceNatAddrOnlyTable(TwiceNatAddrOnlyTableHelper::Ptr const& helper,
+                         MbbDroskKey::DroskKeyManager::Ptr const& droskKeyManager,
+                         BfnTableStatusManager::StatusManager::Ptr const& statusManager,
+                         U64 supportedOptionalFields);
+   static Ptr TwiceNatAddrOnlyTableIs(
+       TwiceNatAddrOnlyTableHelper::Ptr const& helper,
+       MbbDroskKey::DroskKeyManager::Ptr const& droskKeyManager,
+       BfnTableStatusManager::StatusManager::Ptr const& statusManager, U64 supportedOptionalFields);
+
+   TwiceNatAddrOnlyTableHelper::Ptr const& helper() const { return helper_; }
+   MbbDroskKey::DroskKeyManager::Ptr const& droskKeyManager() const { return droskKeyManager_; }
+   BfnTableStatusManager::StatusManager::Ptr const& statusManager() const { return statusManager_; }
+   U64 supportedOptionalFields() const { return supportedOptionalFields_; }
+   bool useBfRt() const { return useBfRt_; }
+   void useBfRtIs(bool v) { useBfRt_ = v; }
+
+   TwiceNatAddrOnlyMatchSpec::PtrConst const& defaultMatchSpec() const { return defaultMatchSpec_; }
+   // The match-spec object that stands for the table's default entry, made once.
+   TwiceNatAddrOnlyMatchSpec::PtrConst defaultMatchSpecIs();
+   TwiceNatAddrOnlyMatchSpec::PtrConst defaultMatchSpecDel() {
+      return std::move(defaultMatchSpec_);
+   }
+
+   // The entry of `match` as the chip holds it, or the empty entry when the library has not
+   // programmed `match`; the SDK is asked only in the first case.
+   TwiceNatAddrOnlyTableEntry entry(TwiceNatAddrOnlyMatchSpec::PtrConst const& match) const;
+
+   // The four table operations; the back ends give them behaviour. On this base class each
+   // stops the process.
+   virtual void entryIs(TwiceNatAddrOnlyTableEntry const& entry);
+   virtual void entryDel(TwiceNatAddrOnlyMatchSpec::PtrConst const& match);
+   virtual TwiceNatAddrOnlyTableEntry entryByHandle(BfnTable::BfnSdkEntryHandle sdkHandle) const;
+   virtual void initializeTable(TwiceNatAddrOnlyTableHelper::Ptr const& helper);
+
+   static Zin::TypeDescriptor const& type();
+   Zin::TypeDescriptor const* fwkType() const override { return &type(); }
+
+   ZIN_ALLOCATED(TwiceNatAddrOnlyTable)
+
+ protected:
+   // Releases the default match spec, the status manager, the key manager and the helper.
+   ~TwiceNatAddrOnlyTable() override;
+
+ private:
+   TwiceNatAddrOnlyTableHelper::Ptr helper_;
+   MbbDroskKey::DroskKeyManager::Ptr droskKeyManager_;
+   BfnTableStatusManager::StatusManager::Ptr statusManager_;
+   U64 supportedOptionalFields_;
+   bool useBfRt_ = true;
+   TwiceNatAddrOnlyMatchSpec::PtrConst defaultMatchSpec_;
+};
+
+TwiceNatAddrOnlyTable::Ptr twiceNatAddrOnlyTableFactory(
+    TwiceNatAddrOnlyTableHelper::Ptr const& helper,
+    MbbDroskKey::DroskKeyManager::Ptr const& droskKeyManager,
+    BfnTableStatusManager::StatusManager::Ptr const& statusManager, U64 supportedOptionalFields);
+
+}  // namespace BfTwiceNatAddrOnly
