@@ -23,6 +23,16 @@ class TwiceNatAddrOnlyTablePd : public TwiceNatAddrOnlyTable {
                                          supportedOptionalFields);
    }
 
+   // Adds, modifies or sets the default entry; keeps the handle map, the entry's key and its
+   // status in step with the SDK.
+   void entryIs(TwiceNatAddrOnlyTableEntry const& entry) override;
+   // Deletes the entry, or resets the default entry; the entry's key is left alone.
+   void entryDel(TwiceNatAddrOnlyMatchSpec::PtrConst const& match) override;
+   // New spec objects as the SDK holds the entry; the empty entry when the SDK does not.
+   TwiceNatAddrOnlyTableEntry entryByHandle(BfnTable::BfnSdkEntryHandle sdkHandle) const override;
+   // Sets the table's entry scope (all pipes or one) from the helper's pipe id.
+   void initializeTable(TwiceNatAddrOnlyTableHelper::Ptr const& helper) override;
+
    static Zin::TypeDescriptor const& type();
    Zin::TypeDescriptor const* fwkType() const override { return &type(); }
 

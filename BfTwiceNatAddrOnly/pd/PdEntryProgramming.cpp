@@ -1,0 +1,183 @@
+#include <sstream>
+
+#include "BfTwiceNatAddrOnly/pd/PdNames.h"
+#include "BfTwiceNatAddrOnly/pd/TwiceNatAddrOnlyTablePd.h"
+#include "BfTwiceNatAddrOnly/table/Diagnostics.h"
+#include "BfTwiceNatAddrOnly/table/SdkStatus.h"
+
+namespace BfTwiceNatAddrOnly {
+
+namespace {
+
+using BfPdTwiceNatAddrOnly::BfPdTwiceNatAddrOnlyIntf;
+using BfPdTwiceNatAddrOnly::Hdl;
+using BfPdTwiceNatAddrOnly::Status;
+
+// Names of the optional key fields, by bit of a match spec's isSet.
+constexpr char const* kOptionalFieldNames[] = {"l3InfoVrfId"};
+
+[[noreturn]] void refuseOptionalFields(U64 supported, U64 isSet, U64 mismatched, U32 line) {
+   std::ostringstream text;
+   text << " supportedOptionalFields: " << supported << " isSet: " << isSet << " fields:";
+   for (unsigned bit = 0; bit < 64; ++bit) {
+      if (!(mismatched & (U64(1) << bit))) continue;
+      text << ' ';
+      if (bit < std::size(kOptionalFieldNames)) {
+         text << kOptionalFieldNames[bit];
+      } else {
+         text << "bit" << bit;
+      }
+   }
+   Zin::strongAssertFail("!mismatchedFields", text.str(), kSourceName, line, pd::kEntryIsFn);
+}
+
+template <class PdSpec>
+void fillHitSpec(PdSpec& pdSpec, TwiceNatAddrOnlyBaseActionSpec const& action, U16 last) {
+   pdSpec.action_keyId = action.keyId();
+   pdSpec.action_rwId = action.rwId();
+   pdSpec.action_prot = action.prot();
+   pdSpec.action_frag = action.frag();
+   if constexpr (requires { pdSpec.action_nextHop; }) {
+      pdSpec.action_nextHop = last;
+   } else {
+      pdSpec.action_ecmpGroup = last;
+   }
+}
+
+// The action of one programming as the PD functions take it.
+struct PdAction {
+   TwiceNatAddrOnlyActionSpecType type;
+   BfPdTwiceNatAddrOnly::HitSpec hit{};
+   BfPdTwiceNatAddrOnly::HitEcmpSpec hitEcmp{};
+};
+
+// Reads the action as the class its actionType names; false for any other action.
+bool pdActionFrom(TwiceNatAddrOnlyBaseActionSpec const& action, PdAction& out) {
+   out.type = action.actionType();
+   switch (out.type) {
+      case onMissActionSpec:
+         return true;
+      case twiceNatAddrOnlyHitActionSpec: {
+         auto const* hit = dynamic_cast<TwiceNatAddrOnlyHitActionSpec const*>(&action);
+         if (hit) fillHitSpec(out.hit, *hit, hit->nextHop());
+         return hit != nullptr;
+      }
+      case twiceNatAddrOnlyHitEcmpActionSpec: {
+         auto const* ecmp = dynamic_cast<TwiceNatAddrOnlyHitEcmpActionSpec const*>(&action);
+         if (ecmp) fillHitSpec(out.hitEcmp, *ecmp, ecmp->ecmpGroup());
+         return ecmp != nullptr;
+      }
+   }
+   return false;
+}
+
+Status callSetDefault(BfPdTwiceNatAddrOnlyIntf const& pdLib, pd::PdTarget const& t,
+                      PdAction const& a, Hdl* hdl) {
+   switch (a.type) {
+      case onMissActionSpec:
+         return pdLib.setDefaultActionOnMiss(t.sess, t.tgt, hdl);
+      case twiceNatAddrOnlyHitActionSpec:
+         return pdLib.setDefaultActionTwiceNatAddrOnlyHit(t.sess, t.tgt, &a.hit, hdl);
+      default:
+         return pdLib.setDefaultActionTwiceNatAddrOnlyHitEcmp(t.sess, t.tgt, &a.hitEcmp, hdl);
+   }
+}
+
+Status callModify(BfPdTwiceNatAddrOnlyIntf const& pdLib, pd::PdTarget const& t, PdAction const& a,
+                  Hdl hdl) {
+   switch (a.type) {
+      case onMissActionSpec:
+         return pdLib.tableModifyWithOnMiss(t.sess, t.dev, hdl);
+      case twiceNatAddrOnlyHitActionSpec:
+         return pdLib.tableModifyWithTwiceNatAddrOnlyHit(t.sess, t.dev, hdl, &a.hit);
+      default:
+         return pdLib.tableModifyWithTwiceNatAddrOnlyHitEcmp(t.sess, t.dev, hdl, &a.hitEcmp);
+   }
+}
+
+Status callAdd(BfPdTwiceNatAddrOnlyIntf const& pdLib, pd::PdTarget const& t,
+               BfPdTwiceNatAddrOnly::MatchSpec const& m, PdAction const& a, Hdl* hdl) {
+   switch (a.type) {
+      case onMissActionSpec:
+         return pdLib.tableAddWithOnMiss(t.sess, t.tgt, &m, hdl);
+      case twiceNatAddrOnlyHitActionSpec:
+         return pdLib.tableAddWithTwiceNatAddrOnlyHit(t.sess, t.tgt, &m, &a.hit, hdl);
+      default:
+         return pdLib.tableAddWithTwiceNatAddrOnlyHitEcmp(t.sess, t.tgt, &m, &a.hitEcmp, hdl);
+   }
+}
+
+}  // namespace
+
+void TwiceNatAddrOnlyTablePd::entryIs(TwiceNatAddrOnlyTableEntry const& entry) {
+   // The trace names the action, so its precondition goes first.
+   BF_CHECK(entry.action() != nullptr, "entry.action() != NULL", pd::kEntryIsFn);
+   BF_TRACE(pd::kEntryIsFn, pd::kEntryIsFn
+                                << ", matchSpec: " << static_cast<void const*>(entry.match().ptr())
+                                << ", action: " << entry.action()->actionType());
+   BF_CHECK(entry.match() != nullptr, "entry.match() != NULL", pd::kEntryIsFn);
+   TwiceNatAddrOnlyMatchSpec::PtrConst const& match = entry.match();
+   U64 const mismatchedFields = match->isSet() & ~supportedOptionalFields();
+   if (mismatchedFields) {
+      refuseOptionalFields(supportedOptionalFields(), match->isSet(), mismatchedFields, __LINE__);
+   }
+
+   TwiceNatAddrOnlyTableHelper::Ptr helper = this->helper();
+   TwiceNatAddrOnlyTableHandles::Ptr handles = helper->sdkHandles();
+   BfPdTwiceNatAddrOnlyIntf::Ptr pdLib = helper->pdLib();
+   MbbDroskKey::DroskKeyManager::Ptr keyManager = droskKeyManager();
+   enum class Path { setDefault, modify, add };
+   Path const path = match == defaultMatchSpec() ? Path::setDefault
+                     : handles->entryHas(match)  ? Path::modify
+                                                 : Path::add;
+   BF_TRACE(pd::kEntryIsFn, (path == Path::setDefault ? "Setting default action"
+                             : path == Path::modify   ? "Modifying existing entry"
+                                                      : "Adding new entry"));
+   PdAction action{};
+   if (!pdActionFrom(*entry.action(), action)) BF_CHECK(false, "0", pd::kEntryIsFn);
+   pd::PdTarget const target(*helper);
+
+   switch (path) {
+      case Path::setDefault: {
+         Hdl const entryHdl = handles->entry(match);
+         bool const allocated = entryHdl == 0 && keyManager;
+         MbbDroskKey::DroskKeyManager::EntryKey key = 0;
+         if (allocated) key = keyManager->alloc(match, false);
+         Hdl defaultHdl = 0;
+         Status const status = callSetDefault(*pdLib, target, action, &defaultHdl);
+         if (status != 0) {
+            if (allocated) keyManager->free(key);
+            throwPdFailure(pd::kSetDefaultFn[action.type], status);
+         }
+         if (entryHdl != 0) {
+            // The SDK keeps one default entry, so its handle never changes.
+            BF_CHECK(entryHdl == defaultHdl, "entry_hdl == default_hdl", pd::kEntryIsFn);
+         } else {
+            handles->entryIs(match, defaultHdl);
+         }
+         break;
+      }
+      case Path::modify: {
+         Status const status = callModify(*pdLib, target, action, handles->entry(match));
+         if (status != 0) throwPdFailure(pd::kModifyFn[action.type], status);
+         break;
+      }
+      case Path::add: {
+         MbbDroskKey::DroskKeyManager::EntryKey key = 0;
+         if (keyManager) key = keyManager->alloc(match, false);
+         BfPdTwiceNatAddrOnly::MatchSpec const pdMatch{
+             match->l3InfoVrfId(), match->outerIpv4HdrDip(), match->outerIpv4HdrSip()};
+         Hdl hdl = 0;
+         Status const status = callAdd(*pdLib, target, pdMatch, action, &hdl);
+         if (status != 0) {
+            if (keyManager) keyManager->free(key);
+            throwPdFailure(pd::kAddFn[action.type], status);
+         }
+         handles->entryIs(match, hdl);
+         break;
+      }
+   }
+   if (statusManager()) statusManager()->initStatus(match);
+}
+
+}  // namespace BfTwiceNatAddrOnly
