@@ -23,6 +23,15 @@ class TwiceNatAddrOnlyTableBfrt : public TwiceNatAddrOnlyTable {
                                            supportedOptionalFields);
    }
 
+   // Adds, modifies or sets the default entry through the module-wide key and data objects.
+   void entryIs(TwiceNatAddrOnlyTableEntry const& entry) override;
+   // Drops the match from the handle map before the SDK call, whatever its outcome.
+   void entryDel(TwiceNatAddrOnlyMatchSpec::PtrConst const& match) override;
+   // The empty entry when the SDK holds no such entry or reports an unknown action.
+   TwiceNatAddrOnlyTableEntry entryByHandle(BfnTable::BfnSdkEntryHandle sdkHandle) const override;
+   // Binds the table's BfRt tables, the required one first.
+   void initializeTable(TwiceNatAddrOnlyTableHelper::Ptr const& helper) override;
+
    static Zin::TypeDescriptor const& type();
    Zin::TypeDescriptor const* fwkType() const override { return &type(); }
 
@@ -41,3 +50,8 @@ inline TwiceNatAddrOnlyTableBfrt::Ptr twiceNatAddrOnlyTableBfrtFactory(
 }
 
 }  // namespace BfTwiceNatAddrOnly
+
+// Binds one BfRt table: allocates the module-wide objects of its kind, hands it the device
+// target and, for a match table, sets its entry scope. Throws on a failed BfRt call.
+void initBfRtTable(BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableHelper::Ptr const& helper,
+                   BfRt::BfRtTablePtr table);
