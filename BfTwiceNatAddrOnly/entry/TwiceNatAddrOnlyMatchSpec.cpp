@@ -22,9 +22,14 @@ Zin::TypeDescriptor const& TwiceNatAddrOnlyMatchSpec::type() {
            .creatable()
            .field("outerIpv4HdrDip", &C::outerIpv4HdrDip, &C::outerIpv4HdrDipIs)
            .field("outerIpv4HdrSip", &C::outerIpv4HdrSip, &C::outerIpv4HdrSipIs)
+           // A VRF never given stays out of the text form, so that parsing the text sets it
+           // only when it was given; the two marks are then checked rather than set.
            .field("l3InfoVrfId", &C::l3InfoVrfId, &C::l3InfoVrfIdIs)
+           .givenWhen(&C::l3InfoVrfIdIsSet)
            .field("isSet", &C::isSet, &C::isSetIs)
+           .derived()
            .field("l3InfoVrfIdIsSet", &C::l3InfoVrfIdIsSet, &C::l3InfoVrfIdIsSetIs)
+           .derived()
            .done();
    return d;
 }

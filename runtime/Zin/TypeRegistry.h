@@ -12,6 +12,7 @@
 
 #include "Pemra/Ptr.h"
 #include "Pemra/String.h"
+#include "Zin/CharRange.h"
 #include "Zin/Enum.h"
 #include "Zin/PtrInterface.h"
 #include "Zin/Value.h"
@@ -44,6 +45,12 @@ struct AttributeDescriptor {
    // Attributes of value types (held opaquely in a Value): read, and set when settable.
    std::function<Value(std::any const&)> valueGet;
    std::function<void(std::any&, Value const&)> valueSet;
+   // Text forms. An optional field that was never given is left out of its object's text;
+   // empty for a field that is always given.
+   std::function<bool(PtrInterface const&)> given;
+   // Derived from other attributes: the object parser checks it after the sets instead of
+   // setting it, and never calls its setter.
+   bool derived = false;
 };
 
 class TypeDescriptor {
@@ -73,12 +80,15 @@ class TypeDescriptor {
    // Value types: text form and whole-string parse; `hash` stays empty for an unhashable type.
    std::function<String(Value const&)> strep;
    std::function<Value(String const&)> fromStrep;
+   // Value types: reads a value from the front of a range (a value inside an object's text).
+   std::function<Value(CharRange&)> fromSequence;
    std::function<U64(Value const&)> hash;
 
    AttributeDescriptor& attributeIs(AttributeDescriptor a) {
       attributes_.push_back(std::move(a));
       return attributes_.back();
    }
+   AttributeDescriptor& lastAttribute() { return attributes_.back(); }
 
  private:
    String name_;
@@ -197,6 +207,17 @@ class ClassBuilder {
    ClassBuilder& collection(AttributeDescriptor a) {
       a.kind = AttributeDescriptor::Kind::collection;
       d_.attributeIs(std::move(a));
+      return *this;
+   }
+
+   // Marks the attribute registered last as an optional field, given when `given` holds.
+   ClassBuilder& givenWhen(bool (C::*given)() const) {
+      d_.lastAttribute().given = [given](PtrInterface const& o) { return (self(o).*given)(); };
+      return *this;
+   }
+   // Marks the attribute registered last as derived from the others.
+   ClassBuilder& derived() {
+      d_.lastAttribute().derived = true;
       return *this;
    }
 
