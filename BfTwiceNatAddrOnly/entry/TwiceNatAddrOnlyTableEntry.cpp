@@ -1,5 +1,7 @@
 #include "BfTwiceNatAddrOnly/entry/TwiceNatAddrOnlyTableEntry.h"
 
+#include "BfTwiceNatAddrOnly/entry/TwiceNatAddrOnlyTableEntryText.h"
+
 namespace BfTwiceNatAddrOnly {
 
 Zin::TypeDescriptor const& twiceNatAddrOnlyTableEntryType() {
@@ -24,6 +26,9 @@ Zin::TypeDescriptor const& twiceNatAddrOnlyTableEntryType() {
          std::any_cast<E&>(e).actionIs(Zin::valueAs<TwiceNatAddrOnlyBaseActionSpec::PtrConst>(v));
       };
       t->attributeIs(std::move(action));
+      t->strep = twiceNatAddrOnlyTableEntryStrep;
+      t->fromStrep = twiceNatAddrOnlyTableEntryFromStrep;
+      t->fromSequence = twiceNatAddrOnlyTableEntryFromSequence;
       return t;
    }();
    return *d;
