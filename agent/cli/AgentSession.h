@@ -1,0 +1,102 @@
+#pragma once
+// One start of the agent over a chip and its shared-memory key table: attaches the chip as
+// device 0, creates the table through the library's creation function (which resyncs it from
+// the key table), and then programs and removes entries named by their contents, keeping the
+// key table's records (SDK handles, keys) and the status manager in step with the chip.
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "BfTwiceNatAddrOnly/table/TwiceNatAddrOnlyTableFactory.h"
+#include "agent/KeyManager.h"
+#include "agent/StatusManager.h"
+#include "agent/cli/EntrySpec.h"
+#include "chip/Chip.h"
+
+namespace TwiceNatCli {
+
+class SdkLibrary;
+
+class AgentSession {
+ public:
+   using Table = BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable;
+   using TableEntry = BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry;
+
+   static constexpr U8 kDevice = 0;
+   static constexpr U16 kAllPipes = 0xFFFF;
+
+   // Throws what the creation function throws (table exceptions, key table errors).
+   AgentSession(chip::Chip& chip, std::string const& keyTablePath, SdkLibrary const& sdk);
+   // Drops the table (nothing is removed from the chip) and detaches the chip.
+   ~AgentSession();
+   AgentSession(AgentSession const&) = delete;
+   AgentSession& operator=(AgentSession const&) = delete;
+
+   chip::Chip& chip() const { return chip_; }
+   Table& table() const { return *table_; }
+   TwiceNatAgent::KeyManager& keys() const { return *keys_; }
+   bool vrfKeyField() const;
+   char const* backEnd() const;
+
+   // The key as this table takes it: on a table with the VRF field the VRF is always given (0
+   // when left out); on one without, a VRF is refused with InputError (any VRF when
+   // `strictVrf`, else only a non-zero one, which text read back from such a table may carry).
+   MatchKey fitted(MatchKey key, bool strictVrf) const;
+   // The match-spec object the table knows for these contents; null when none.
+   MatchPtr find(MatchKey const& key) const;
+
+   enum class Change { added, changed };
+   // Adds or modifies the entry of a fitted key; table exceptions pass through and leave the
+   // chip, the key table and the status manager as they were.
+   Change program(EntrySpec const& spec);
+   // InputError when the table has no such entry.
+   void remove(MatchKey const& key);
+   void defaultIs(ActionValues const& action);
+   // False when the default action was never set (nothing to reset).
+   bool defaultReset();
+
+   struct Row {
+      U32 handle = 0;
+      MatchPtr match;
+      TableEntry entry;  // as read back from the chip; empty when the chip lost it
+      std::string status;
+   };
+   // Ordinary entries by handle, read back from the chip, filtered by `keep` on their key.
+   template <class Keep>
+   std::vector<Row> entries(Keep&& keep) const {
+      std::vector<MatchPtr> matches;
+      for (auto const& [key, match] : index_) {
+         if (keep(key)) matches.push_back(match);
+      }
+      return rowsOf(matches);
+   }
+   std::optional<Row> defaultEntry() const;
+   U64 entryCount() const { return index_.size(); }
+   // Key records found at start whose entry the chip no longer holds.
+   U64 staleRecords() const { return stale_; }
+
+ private:
+   struct Attachment {
+      Attachment(U8 device, chip::Chip& chip);
+      ~Attachment();
+      U8 device;
+   };
+
+   void adopt();
+   void rebind(U64 key, U32 handle, MatchPtr const& from, MatchPtr const& to);
+   void recordHandle(MatchPtr const& match);
+   U32 handleOf(MatchPtr const& match) const;
+   std::string statusOf(MatchPtr const& match) const;
+   std::vector<Row> rowsOf(std::vector<MatchPtr> const& matches) const;
+
+   chip::Chip& chip_;
+   Attachment attachment_;
+   TwiceNatAgent::KeyManager::Ptr keys_;
+   TwiceNatAgent::StatusManager::Ptr statuses_;
+   Table::Ptr table_;
+   std::unordered_map<MatchKey, MatchPtr, MatchKeyHash> index_;
+   U64 stale_ = 0;
+};
+
+}  // namespace TwiceNatCli

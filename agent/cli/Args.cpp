@@ -1,0 +1,145 @@
+#include "agent/cli/Args.h"
+
+#include <charconv>
+
+#include "agent/cli/InputError.h"
+
+namespace TwiceNatCli {
+
+namespace {
+
+OptionSpec const* findOption(CommandSpec const& spec, std::string_view name) {
+   for (OptionSpec const& o : spec.options) {
+      if (o.name == name) return &o;
+   }
+   return nullptr;
+}
+
+std::string seeHelp(CommandSpec const& spec) {
+   return " (see 'twicenat " + std::string(spec.name) + " --help')";
+}
+
+}  // namespace
+
+std::optional<std::string> ParsedArgs::value(std::string_view name) const {
+   auto it = values_.find(name);
+   if (it == values_.end()) return std::nullopt;
+   return it->second;
+}
+
+U64 ParsedArgs::number(std::string_view name, U64 max, U64 fallback) const {
+   auto v = value(name);
+   return v ? parseNumber(*v, "--" + std::string(name), max) : fallback;
+}
+
+U32 ParsedArgs::address(std::string_view name) const {
+   auto v = value(name);
+   if (!v) throw InputError("missing --" + std::string(name) + " A.B.C.D");
+   return parseIpv4(*v, "--" + std::string(name));
+}
+
+ParsedArgs parseArgs(std::span<std::string const> args, CommandSpec const& spec) {
+   ParsedArgs out;
+   for (std::size_t i = 0; i < args.size(); ++i) {
+      std::string_view arg = args[i];
+      if (arg == "--help" || arg == "-h") {
+         out.help_ = true;
+         return out;
+      }
+      if (arg.size() < 2 || arg.substr(0, 2) != "--") {
+         out.positional_.emplace_back(arg);
+         continue;
+      }
+      std::string_view name = arg.substr(2);
+      std::optional<std::string> inlineValue;
+      if (auto eq = name.find('='); eq != std::string_view::npos) {
+         inlineValue = std::string(name.substr(eq + 1));
+         name = name.substr(0, eq);
+      }
+      OptionSpec const* opt = findOption(spec, name);
+      if (!opt) {
+         throw InputError("unknown option --" + std::string(name) + " for '" +
+                          std::string(spec.name) + "'" + seeHelp(spec));
+      }
+      std::string key(name);
+      if (out.values_.count(key)) throw InputError("--" + key + " given twice");
+      if (opt->valueName.empty()) {
+         if (inlineValue) throw InputError("--" + key + " takes no value");
+         out.values_[key] = "";
+      } else if (inlineValue) {
+         out.values_[key] = *inlineValue;
+      } else {
+         if (i + 1 >= args.size()) {
+            throw InputError("--" + key + " needs a value: --" + key + " " +
+                             std::string(opt->valueName));
+         }
+         out.values_[key] = args[++i];
+      }
+   }
+   if (out.positional_.size() != spec.positionals) {
+      throw InputError("'" + std::string(spec.name) + "' takes " +
+                       (spec.positionals ? std::string(spec.usage) : std::string("no arguments")) +
+                       ", got " + std::to_string(out.positional_.size()) + " argument(s)" +
+                       seeHelp(spec));
+   }
+   return out;
+}
+
+std::string helpText(CommandSpec const& spec) {
+   std::string text = "usage: twicenat [--state DIR] [--trace] " + std::string(spec.name);
+   if (!spec.usage.empty()) text += " " + std::string(spec.usage);
+   text += "\n\n" + std::string(spec.summary) + "\n";
+   if (!spec.options.empty()) text += "\noptions:\n";
+   for (OptionSpec const& o : spec.options) {
+      std::string left = "  --" + std::string(o.name);
+      if (!o.valueName.empty()) left += " " + std::string(o.valueName);
+      if (left.size() < 26) left.resize(26, ' ');
+      text += left + " " + std::string(o.help) + "\n";
+   }
+   return text;
+}
+
+U64 parseNumber(std::string_view text, std::string_view what, U64 max) {
+   U64 v = 0;
+   int base = 10;
+   std::string_view digits = text;
+   if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+      base = 16;
+      digits = digits.substr(2);
+   }
+   auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v, base);
+   if (digits.empty() || end != digits.data() + digits.size() ||
+       ec == std::errc::invalid_argument) {
+      throw InputError(std::string(what) + ": '" + std::string(text) + "' is not a number");
+   }
+   if (ec == std::errc::result_out_of_range || v > max) {
+      throw InputError(std::string(what) + ": " + std::string(text) + " is out of range (0 to " +
+                       std::to_string(max) + ")");
+   }
+   return v;
+}
+
+U32 parseIpv4(std::string_view text, std::string_view what) {
+   U32 addr = 0;
+   std::string_view rest = text;
+   for (int part = 0; part < 4; ++part) {
+      std::size_t dot = rest.find('.');
+      std::string_view octet = part < 3 ? rest.substr(0, dot) : rest;
+      bool digitsOnly = !octet.empty() && octet.size() <= 3 &&
+                        octet.find_first_not_of("0123456789") == std::string_view::npos;
+      if ((part < 3 && dot == std::string_view::npos) || !digitsOnly) {
+         throw InputError(std::string(what) + ": '" + std::string(text) +
+                          "' is not an IPv4 address A.B.C.D");
+      }
+      U32 v = 0;
+      std::from_chars(octet.data(), octet.data() + octet.size(), v);
+      if (v > 255) {
+         throw InputError(std::string(what) + ": '" + std::string(text) + "' has a part above 255");
+      }
+      addr = addr << 8 | v;
+      if (part < 3) rest = rest.substr(dot + 1);
+   }
+   return addr;
+}
+
+}  // namespace TwiceNatCli

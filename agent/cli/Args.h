@@ -1,0 +1,57 @@
+#pragma once
+// Command-line options of one command: declared as a table, parsed into values, and turned
+// into the command's --help text. Values are checked where they are read (numbers against the
+// width of the field they go to, addresses as dotted quads).
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Zin/Types.h"
+
+namespace TwiceNatCli {
+
+struct OptionSpec {
+   std::string_view name;       // without the leading "--"
+   std::string_view valueName;  // empty for a flag
+   std::string_view help;
+};
+
+struct CommandSpec {
+   std::string_view name;   // as typed, e.g. "chip create"
+   std::string_view usage;  // the arguments after the name
+   std::string_view summary;
+   std::vector<OptionSpec> options;
+   std::size_t positionals = 0;  // exactly this many positional arguments
+};
+
+class ParsedArgs {
+ public:
+   bool has(std::string_view name) const { return values_.count(std::string(name)) != 0; }
+   std::optional<std::string> value(std::string_view name) const;
+   std::vector<std::string> const& positional() const { return positional_; }
+   bool help() const { return help_; }
+
+   // The value of `name` as an unsigned number of at most `max`; `fallback` when absent.
+   U64 number(std::string_view name, U64 max, U64 fallback) const;
+   // The value of `name` as a dotted IPv4 address; InputError when it is absent.
+   U32 address(std::string_view name) const;
+
+ private:
+   friend ParsedArgs parseArgs(std::span<std::string const> args, CommandSpec const& spec);
+   std::map<std::string, std::string, std::less<>> values_;
+   std::vector<std::string> positional_;
+   bool help_ = false;
+};
+
+// Throws InputError for an unknown option, a missing value or a wrong number of positionals.
+ParsedArgs parseArgs(std::span<std::string const> args, CommandSpec const& spec);
+std::string helpText(CommandSpec const& spec);
+
+// Value parsers; `what` names the value in the message ("--vrf", "VRF").
+U64 parseNumber(std::string_view text, std::string_view what, U64 max);
+U32 parseIpv4(std::string_view text, std::string_view what);
+
+}  // namespace TwiceNatCli

@@ -1,0 +1,190 @@
+// demo: the whole story on a fresh private chip, once per back end.
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+
+#include "agent/KeyTable.h"
+#include "agent/cli/Commands.h"
+#include "agent/cli/Format.h"
+#include "agent/cli/InputError.h"
+#include "agent/cli/SdkFailure.h"
+#include "chip/Faults.h"
+
+namespace TwiceNatCli {
+
+namespace {
+
+// A temporary state folder, removed with everything in it.
+struct TempFolder {
+   TempFolder() {
+      char const* tmp = std::getenv("TMPDIR");
+      std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/twicenat-demo-XXXXXX";
+      if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make " + pattern);
+      path = pattern;
+   }
+   ~TempFolder() {
+      std::error_code ec;
+      std::filesystem::remove_all(path, ec);
+   }
+   std::string path;
+};
+
+class Story {
+ public:
+   Story(SdkLibrary const& sdk, chip::Profile const& profile, std::string keyPath)
+       : sdk_(sdk), chip_(chip::Chip::createPrivate(profile)), keyPath_(std::move(keyPath)) {
+      TwiceNatAgent::KeyTable::create(keyPath_, profile.capacity + chip::kMaxPipes + 1);
+      start();
+   }
+
+   void start() {
+      session_.reset();
+      session_ = std::make_unique<AgentSession>(*chip_, keyPath_, sdk_);
+   }
+   AgentSession& s() { return *session_; }
+   chip::Chip& chip() { return *chip_; }
+
+   MatchKey key(U32 dip, U32 sip, U16 vrf) {
+      return s().fitted(MatchKey{dip, sip, vrf, s().vrfKeyField()}, false);
+   }
+   void set(MatchKey const& k, ActionValues const& a) {
+      bool added = s().program({k, a}) == AgentSession::Change::added;
+      std::cout << "  " << (added ? "added   " : "changed ") << keyText(k) << ": "
+                << actionText(actionSpecOf(a)) << "\n";
+   }
+   void del(MatchKey const& k) {
+      s().remove(k);
+      std::cout << "  deleted " << keyText(k) << "\n";
+   }
+   void table() {
+      std::ostringstream out;
+      printEntryTable(out, s().entries([](MatchKey const&) { return true; }), s().defaultEntry());
+      std::istringstream lines(out.str());
+      for (std::string line; std::getline(lines, line);)
+         std::cout << "    " << line << "\n";
+   }
+   std::string text() {
+      std::ostringstream out;
+      printEntryText(out, s().entries([](MatchKey const&) { return true; }));
+      return out.str();
+   }
+   std::string counts() {
+      return std::to_string(chip().count()) + " entries on the chip, " +
+             std::to_string(s().keys().size()) + " key records";
+   }
+
+ private:
+   SdkLibrary const& sdk_;
+   std::unique_ptr<chip::Chip> chip_;
+   std::string keyPath_;
+   std::unique_ptr<AgentSession> session_;
+};
+
+constexpr U32 ip(U32 a, U32 b, U32 c, U32 d) {
+   return a << 24 | b << 16 | c << 8 | d;
+}
+
+ActionValues hit(U16 keyId, U16 rwId, U8 prot, U8 frag, U16 nextHop) {
+   return {ActionKind::hit, keyId, rwId, prot, frag, nextHop};
+}
+ActionValues ecmp(U16 keyId, U16 rwId, U8 prot, U8 frag, U16 group) {
+   return {ActionKind::ecmp, keyId, rwId, prot, frag, group};
+}
+
+void story(SdkLibrary const& sdk, chip::Profile const& profile, std::string const& title,
+           char const* faultOp) {
+   TempFolder state;
+   std::cout << "=== " << title << " ===\n";
+   Story st(sdk, profile, state.path + "/keys");
+   std::cout << "agent started on a private chip (capacity " << profile.capacity << ", "
+             << profile.pipes << " pipes, VRF key field " << (profile.vrfKeyField ? "yes" : "no")
+             << "); table through the " << st.s().backEnd() << " back end\n";
+
+   std::cout << "\n1. program entries of all three actions and the default\n";
+   MatchKey a = st.key(ip(10, 0, 0, 1), ip(192, 168, 1, 1), 1);
+   MatchKey b = st.key(ip(10, 0, 0, 2), ip(192, 168, 1, 2), 1);
+   MatchKey c = st.key(ip(10, 0, 0, 3), ip(192, 168, 1, 3), 2);
+   MatchKey d = st.key(ip(10, 0, 0, 4), ip(192, 168, 1, 4), 2);
+   st.set(a, hit(100, 200, 6, 0, 7));
+   st.set(b, ecmp(101, 201, 17, 1, 3));
+   st.set(c, ActionValues{});
+   st.set(d, hit(102, 202, 6, 0, 8));
+   st.s().defaultIs(hit(1, 1, 0, 0, 1));
+   std::cout << "  default action set: " << actionText(actionSpecOf(hit(1, 1, 0, 0, 1))) << "\n";
+   st.table();
+
+   std::cout << "\n2. modify and delete\n";
+   st.set(a, ecmp(100, 200, 6, 0, 9));
+   st.set(c, hit(103, 203, 17, 0, 11));
+   st.del(d);
+   st.table();
+   std::cout << "  " << st.counts() << "\n";
+
+   std::cout << "\n3. restart: drop the table, create a new one over the same chip and key "
+                "table\n";
+   std::string before = st.text();
+   st.start();
+   st.table();
+   std::cout << "  the resync found " << st.s().entryCount() << " entries and "
+             << (st.s().defaultEntry() ? "the default" : "no default") << "; text form "
+             << (st.text() == before ? "identical to" : "DIFFERENT from")
+             << " before the restart:\n";
+   std::istringstream lines(st.text());
+   for (std::string line; std::getline(lines, line);)
+      std::cout << "    " << line << "\n";
+   st.set(b, hit(101, 201, 17, 1, 4));  // a resynced entry is modified in place
+
+   std::cout << "\n4. an SDK failure: the chip refuses the next add (fault injected on " << faultOp
+             << ")\n";
+   std::string countsBefore = st.counts(), textBefore = st.text();
+   chip::faultIs(faultOp, chip::status::kNoSpace);
+   try {
+      st.set(st.key(ip(10, 0, 0, 5), ip(192, 168, 1, 5), 3), hit(1, 2, 3, 4, 5));
+      std::cout << "  the add went through: the fault was not hit\n";
+   } catch (...) {
+      auto sdkText = sdkFailureText(std::current_exception());
+      if (!sdkText) throw;
+      std::cout << "  exception: " << *sdkText << "\n";
+   }
+   chip::faultsClear();
+   std::cout << "  after the failure: " << st.counts() << " (before: " << countsBefore
+             << "), entries " << (st.text() == textBefore ? "unchanged" : "CHANGED") << "\n";
+
+   std::cout << "\n5. clean up: reset the default, delete the rest\n";
+   st.s().defaultReset();
+   std::cout << "  default action reset to onMiss\n";
+   st.del(a);
+   st.del(b);
+   st.del(c);
+   std::cout << "  " << st.counts() << "\n\n";
+}
+
+int demo(ParsedArgs const&, GlobalOptions const&) {
+   SdkLibrary sdk;
+   chip::Profile bfrt;
+   bfrt.capacity = 1024;
+   story(sdk, bfrt, "BfRt back end", "tableEntryAdd");
+   chip::Profile pd = bfrt;
+   pd.bfrt = false;
+   pd.vrfKeyField = false;
+   story(sdk, pd, "PD back end, table without the VRF key field",
+         "p4_pd_tolvex_switch_twiceNatAddrOnly_table_add_with_twiceNatAddrOnlyHit");
+   return kExitOk;
+}
+
+}  // namespace
+
+Command demoCommand() {
+   return {{"demo",
+            "",
+            "Runs the whole story on a fresh private chip in a temporary state folder, once "
+            "through the BfRt back end and once through the PD back end: programs entries of "
+            "all three actions and the default, modifies and deletes some, restarts the agent "
+            "and shows that the resync found everything, then makes the chip fail an add and "
+            "shows the exception.",
+            {}},
+           demo};
+}
+
+}  // namespace TwiceNatCli

@@ -1,0 +1,236 @@
+#include "agent/cli/EntrySpec.h"
+
+#include <sstream>
+#include <vector>
+
+#include "Zin/Strep.h"
+#include "agent/cli/Args.h"
+#include "agent/cli/InputError.h"
+
+namespace TwiceNatCli {
+
+using namespace BfTwiceNatAddrOnly;
+
+MatchPtr matchSpecOf(MatchKey const& key) {
+   TwiceNatAddrOnlyMatchSpec::Ptr m = twiceNatAddrOnlyMatchSpecFactory();
+   m->outerIpv4HdrDipIs(key.dip);
+   m->outerIpv4HdrSipIs(key.sip);
+   if (key.vrfGiven) m->l3InfoVrfIdIs(key.vrf);
+   return m;
+}
+
+ActionPtr actionSpecOf(ActionValues const& a) {
+   auto params = [&a](TwiceNatAddrOnlyBaseActionSpec& spec) {
+      spec.keyIdIs(a.keyId);
+      spec.rwIdIs(a.rwId);
+      spec.protIs(a.prot);
+      spec.fragIs(a.frag);
+   };
+   switch (a.kind) {
+      case ActionKind::onMiss:
+         return onMissActionSpecFactory();
+      case ActionKind::hit: {
+         auto hit = twiceNatAddrOnlyHitActionSpecFactory();
+         params(*hit);
+         hit->nextHopIs(a.target);
+         return hit;
+      }
+      case ActionKind::ecmp: {
+         auto ecmp = twiceNatAddrOnlyHitEcmpActionSpecFactory();
+         params(*ecmp);
+         ecmp->ecmpGroupIs(a.target);
+         return ecmp;
+      }
+   }
+   return nullptr;
+}
+
+MatchKey matchKeyOf(TwiceNatAddrOnlyMatchSpec const& m) {
+   return MatchKey{m.outerIpv4HdrDip(), m.outerIpv4HdrSip(), m.l3InfoVrfId(), m.l3InfoVrfIdIsSet()};
+}
+
+std::optional<ActionValues> actionValuesOf(TwiceNatAddrOnlyBaseActionSpec const& spec) {
+   ActionValues a;
+   a.keyId = spec.keyId();
+   a.rwId = spec.rwId();
+   a.prot = spec.prot();
+   a.frag = spec.frag();
+   switch (spec.actionType()) {
+      case onMissActionSpec:
+         if (!dynamic_cast<OnMissActionSpec const*>(&spec)) return std::nullopt;
+         return ActionValues{};
+      case twiceNatAddrOnlyHitActionSpec:
+         if (auto const* hit = dynamic_cast<TwiceNatAddrOnlyHitActionSpec const*>(&spec)) {
+            a.kind = ActionKind::hit;
+            a.target = hit->nextHop();
+            return a;
+         }
+         return std::nullopt;
+      case twiceNatAddrOnlyHitEcmpActionSpec:
+         if (auto const* ecmp = dynamic_cast<TwiceNatAddrOnlyHitEcmpActionSpec const*>(&spec)) {
+            a.kind = ActionKind::ecmp;
+            a.target = ecmp->ecmpGroup();
+            return a;
+         }
+         return std::nullopt;
+   }
+   return std::nullopt;
+}
+
+ActionKind parseActionKind(std::string_view text) {
+   if (text == "onMiss") return ActionKind::onMiss;
+   if (text == "hit" || text == "twiceNatAddrOnlyHit") return ActionKind::hit;
+   if (text == "ecmp" || text == "twiceNatAddrOnlyHitEcmp") return ActionKind::ecmp;
+   throw InputError("unknown action '" + std::string(text) + "': use onMiss, hit or ecmp");
+}
+
+std::string_view actionName(ActionKind kind) {
+   switch (kind) {
+      case ActionKind::onMiss:
+         return "onMiss";
+      case ActionKind::hit:
+         return "hit";
+      case ActionKind::ecmp:
+         return "ecmp";
+   }
+   return "?";
+}
+
+MatchKey matchKeyFromArgs(ParsedArgs const& args) {
+   MatchKey key;
+   key.dip = args.address("dst");
+   key.sip = args.address("src");
+   if (args.has("vrf")) {
+      key.vrf = U16(args.number("vrf", 0xFFFF, 0));
+      key.vrfGiven = true;
+   }
+   return key;
+}
+
+ActionValues actionFromArgs(ParsedArgs const& args) {
+   auto kindText = args.value("action");
+   if (!kindText) throw InputError("missing --action onMiss|hit|ecmp");
+   ActionValues a;
+   a.kind = parseActionKind(*kindText);
+   char const* const params[] = {"key-id", "rw-id", "prot", "frag", "next-hop", "ecmp-group"};
+   if (a.kind == ActionKind::onMiss) {
+      for (char const* p : params) {
+         if (args.has(p))
+            throw InputError("action onMiss takes no parameters, but --" + std::string(p) +
+                             " was given");
+      }
+      return a;
+   }
+   a.keyId = U16(args.number("key-id", 0xFFFF, 0));
+   a.rwId = U16(args.number("rw-id", 0xFFFF, 0));
+   a.prot = U8(args.number("prot", 0xFF, 0));
+   a.frag = U8(args.number("frag", 0xFF, 0));
+   char const* want = a.kind == ActionKind::hit ? "next-hop" : "ecmp-group";
+   char const* other = a.kind == ActionKind::hit ? "ecmp-group" : "next-hop";
+   if (args.has(other)) {
+      throw InputError("--" + std::string(other) + " does not go with action " +
+                       std::string(actionName(a.kind)) + " (it takes --" + want + ")");
+   }
+   if (!args.has(want)) {
+      throw InputError("action " + std::string(actionName(a.kind)) + " needs --" + want + " N");
+   }
+   a.target = U16(args.number(want, 0xFFFF, 0));
+   return a;
+}
+
+namespace {
+
+std::vector<std::string_view> splitColumns(std::string_view line) {
+   std::vector<std::string_view> cols;
+   std::size_t i = 0;
+   while (i < line.size()) {
+      while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
+         ++i;
+      std::size_t start = i;
+      while (i < line.size() && line[i] != ' ' && line[i] != '\t')
+         ++i;
+      if (i > start) cols.push_back(line.substr(start, i - start));
+   }
+   return cols;
+}
+
+EntrySpec parseColumns(std::string_view line) {
+   std::vector<std::string_view> c = splitColumns(line);
+   if (c.size() < 4) {
+      throw InputError(
+          "expected DST SRC VRF ACTION [KEY-ID RW-ID PROT FRAG NEXT-HOP|ECMP-GROUP], got " +
+          std::to_string(c.size()) + " column(s)");
+   }
+   EntrySpec e;
+   e.match.dip = parseIpv4(c[0], "destination");
+   e.match.sip = parseIpv4(c[1], "source");
+   if (c[2] != "-") {
+      e.match.vrf = U16(parseNumber(c[2], "VRF", 0xFFFF));
+      e.match.vrfGiven = true;
+   }
+   e.action.kind = parseActionKind(c[3]);
+   std::size_t want = e.action.kind == ActionKind::onMiss ? 4 : 9;
+   if (c.size() != want) {
+      throw InputError("action " + std::string(actionName(e.action.kind)) + " takes " +
+                       std::to_string(want) + " columns, got " + std::to_string(c.size()));
+   }
+   if (e.action.kind != ActionKind::onMiss) {
+      e.action.keyId = U16(parseNumber(c[4], "key id", 0xFFFF));
+      e.action.rwId = U16(parseNumber(c[5], "rewrite id", 0xFFFF));
+      e.action.prot = U8(parseNumber(c[6], "protocol", 0xFF));
+      e.action.frag = U8(parseNumber(c[7], "fragment", 0xFF));
+      e.action.target = U16(
+          parseNumber(c[8], e.action.kind == ActionKind::hit ? "next hop" : "ECMP group", 0xFFFF));
+   }
+   return e;
+}
+
+EntrySpec parseText(std::string_view line) {
+   TwiceNatAddrOnlyTableEntry entry;
+   try {
+      entry = Zin::strepToValue<TwiceNatAddrOnlyTableEntry>(std::string(line));
+   } catch (Zin::Exception const& e) {
+      throw InputError(std::string("not a table entry: ") + e.what());
+   }
+   if (!entry.match()) throw InputError("the entry has no match");
+   if (!entry.action()) throw InputError("the entry has no action");
+   std::optional<ActionValues> action = actionValuesOf(*entry.action());
+   if (!action) {
+      std::ostringstream t;
+      t << "the action's class does not fit its actionType " << entry.action()->actionType();
+      throw InputError(t.str());
+   }
+   return EntrySpec{matchKeyOf(*entry.match()), *action};
+}
+
+}  // namespace
+
+EntrySpec parseEntryLine(std::string_view line) {
+   std::size_t start = line.find_first_not_of(" \t");
+   line = line.substr(start == std::string_view::npos ? line.size() : start);
+   while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) {
+      line.remove_suffix(1);
+   }
+   if (line.substr(0, 6) == "Value(") return parseText(line);
+   return parseColumns(line);
+}
+
+std::string dotted(U32 a) {
+   return std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 0xFF) + "." +
+          std::to_string(a >> 8 & 0xFF) + "." + std::to_string(a & 0xFF);
+}
+
+std::string paramsText(ActionValues const& a) {
+   if (a.kind == ActionKind::onMiss) return "";
+   return "keyId=" + std::to_string(a.keyId) + " rwId=" + std::to_string(a.rwId) +
+          " prot=" + std::to_string(a.prot) + " frag=" + std::to_string(a.frag) +
+          (a.kind == ActionKind::hit ? " nextHop=" : " ecmpGroup=") + std::to_string(a.target);
+}
+
+std::string keyText(MatchKey const& key) {
+   std::string t = "dst " + dotted(key.dip) + " src " + dotted(key.sip);
+   if (key.vrfGiven) t += " vrf " + std::to_string(key.vrf);
+   return t;
+}
+
+}  // namespace TwiceNatCli

@@ -1,0 +1,83 @@
+#include "agent/cli/Format.h"
+
+#include <unistd.h>
+
+#include <iomanip>
+#include <sstream>
+
+namespace TwiceNatCli {
+
+std::string handleText(U32 handle) {
+   std::ostringstream t;
+   t << "0x" << std::hex << handle;
+   return t.str();
+}
+
+std::string actionText(ActionPtr const& action) {
+   if (!action) return "-";
+   std::optional<ActionValues> a = actionValuesOf(*action);
+   if (!a) return "?";
+   std::string params = paramsText(*a);
+   return std::string(actionName(a->kind)) + (params.empty() ? "" : " " + params);
+}
+
+namespace {
+
+void printRow(std::ostream& os, std::string const& handle, AgentSession::Row const& r,
+              bool isDefault) {
+   std::string vrf = "-", dst = "-", src = "-", action = "-", params;
+   if (auto const& m = r.entry.match(); m && !isDefault) {
+      if (m->l3InfoVrfIdIsSet()) vrf = std::to_string(m->l3InfoVrfId());
+      dst = dotted(m->outerIpv4HdrDip());
+      src = dotted(m->outerIpv4HdrSip());
+   }
+   if (r.entry.action()) {
+      if (auto a = actionValuesOf(*r.entry.action())) {
+         action = actionName(a->kind);
+         params = paramsText(*a);
+      }
+   }
+   os << std::left << std::setw(11) << handle << std::setw(6) << vrf << std::setw(16) << dst
+      << std::setw(16) << src << std::setw(7) << action << std::setw(46) << params << r.status
+      << "\n";
+}
+
+}  // namespace
+
+void printEntryTable(std::ostream& os, std::vector<AgentSession::Row> const& rows,
+                     std::optional<AgentSession::Row> const& defaultRow) {
+   os << std::left << std::setw(11) << "HANDLE" << std::setw(6) << "VRF" << std::setw(16)
+      << "DESTINATION" << std::setw(16) << "SOURCE" << std::setw(7) << "ACTION" << std::setw(46)
+      << "PARAMETERS"
+      << "STATUS\n";
+   for (AgentSession::Row const& r : rows)
+      printRow(os, handleText(r.handle), r, false);
+   if (defaultRow) printRow(os, "default", *defaultRow, true);
+}
+
+void printEntryText(std::ostream& os, std::vector<AgentSession::Row> const& rows) {
+   for (AgentSession::Row const& r : rows) {
+      if (!r.entry.empty()) os << r.entry << "\n";
+   }
+}
+
+ProgressBar::ProgressBar(std::size_t total) : total_(total), on_(total > 0 && ::isatty(2)) {}
+
+void ProgressBar::update(std::size_t done) {
+   if (!on_) return;
+   auto now = std::chrono::steady_clock::now();
+   if (done != total_ && now - last_ < std::chrono::milliseconds(62)) return;
+   last_ = now;
+   constexpr std::size_t kWidth = 40;
+   std::size_t filled = done * kWidth / total_;
+   std::string bar(filled, '#');
+   bar.resize(kWidth, '.');
+   std::fprintf(stderr, "\r[%s] %3zu%% %zu/%zu", bar.c_str(), done * 100 / total_, done, total_);
+   std::fflush(stderr);
+}
+
+void ProgressBar::finish() {
+   if (on_) std::fprintf(stderr, "\r%*s\r", 70, "");
+}
+
+}  // namespace TwiceNatCli
