@@ -1,0 +1,62 @@
+// The chip's key and handle indices against a plain map, over many adds and deletes that
+// collide in both indices.
+#include <map>
+#include <random>
+#include <tuple>
+
+#include "ChipFixture.h"
+
+namespace chiptest {
+namespace {
+
+TEST(ChipIndex, AgreesWithAMapOverRandomAddsAndDeletes) {
+   chip::Profile p;
+   p.capacity = 100000;
+   auto c = chip::Chip::createPrivate(p);
+   ASSERT_EQ(c->scopeIs(1), 0);
+   std::mt19937 rng(7);
+   using K = std::tuple<U16, U16, U32, U32>;
+   std::map<K, Hdl> model;
+   std::map<Hdl, K> byHandle;
+   auto keyOf = [](K const& k) {
+      return chip::Key{std::get<0>(k), std::get<1>(k), std::get<2>(k), std::get<3>(k)};
+   };
+   for (int round = 0; round < 300000; ++round) {
+      // A small key space, so that adds meet present keys and deletes meet holes.
+      K k{U16(rng() % 4), U16(rng() % 3), U32(rng() % 20000), U32(rng() % 3)};
+      bool add = model.size() < 1000 || rng() % 3 != 0;
+      if (add) {
+         chip::ActionRec a;
+         a.params[0] = U32(round);
+         Hdl h = 0;
+         Status st = c->entryAdd(keyOf(k), a, &h);
+         if (model.count(k)) {
+            ASSERT_EQ(st, 4);
+         } else if (model.size() == p.capacity) {
+            ASSERT_EQ(st, 9);
+         } else {
+            ASSERT_EQ(st, 0);
+            ASSERT_TRUE(byHandle.emplace(h, k).second);
+            model[k] = h;
+         }
+      } else {
+         auto it = byHandle.begin();
+         std::advance(it, rng() % std::min<size_t>(byHandle.size(), 64));
+         ASSERT_EQ(c->entryDel(it->first), 0);
+         ASSERT_EQ(c->entryDel(it->first), 6);
+         model.erase(it->second);
+         byHandle.erase(it);
+      }
+   }
+   ASSERT_EQ(c->count(), model.size());
+   for (auto const& [h, k] : byHandle) {
+      chip::EntryView e;
+      ASSERT_EQ(c->entryGet(h, &e), 0);
+      ASSERT_TRUE(e.key == keyOf(k));
+      Hdl dup;
+      ASSERT_EQ(c->entryAdd(keyOf(k), chip::ActionRec{}, &dup), 4);
+   }
+}
+
+}  // namespace
+}  // namespace chiptest
