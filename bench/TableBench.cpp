@@ -1,0 +1,246 @@
+// Speed of the table's hot paths (program, modify, remove, read back, look up) on the
+// simulated chip, each next to a baseline that makes the same SDK calls directly, in the same
+// process. The summary prints library time over baseline time, and the heap allocations each
+// operation makes outside the runtime's slab (the library's hot paths should make none).
+#include <benchmark/benchmark.h>
+#include <dlfcn.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "BfTwiceNatAddrOnly/table/TwiceNatAddrOnlyTableFactory.h"
+#include "chip/Chip.h"
+#include "chip/Devices.h"
+
+// The replacements below pair malloc with free themselves; GCC cannot see that.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
+namespace {
+
+std::atomic<long> gHeapAllocs{0};
+
+}  // namespace
+
+void* operator new(std::size_t n) {
+   gHeapAllocs.fetch_add(1, std::memory_order_relaxed);
+   if (void* p = std::malloc(n ? n : 1)) return p;
+   throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+   std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+   std::free(p);
+}
+
+namespace {
+
+using namespace BfTwiceNatAddrOnly;
+
+constexpr int kBatch = 1024;
+constexpr char kSdkLib[] = TWICENAT_LIB_DIR "/libtwicenat_sdk.so";
+
+// One chip and one table of a back end, with a batch of entries made up front.
+struct Bed {
+   explicit Bed(bool bfrt, U8 dev) : dev(dev) {
+      chip::Profile p;
+      p.bfrt = bfrt;
+      p.capacity = 4 * kBatch;
+      chip = chip::Chip::createPrivate(p);
+      chip::attach(dev, *chip);
+      dl = dlopen(kSdkLib, RTLD_NOW);
+      if (!dl) {
+         std::fprintf(stderr, "%s\n", dlerror());
+         std::abort();
+      }
+      table = twiceNatAddrOnlyTableFactory(nullptr, nullptr, dl, 1, dev, 0xFFFF, kSdkLib);
+      for (int i = 0; i < kBatch; ++i) {
+         auto m = twiceNatAddrOnlyMatchSpecFactory();
+         m->outerIpv4HdrDipIs(0x0A000000u + i);
+         m->outerIpv4HdrSipIs(0xC0A80001u);
+         m->l3InfoVrfIdIs(static_cast<U16>(i & 0xFF));
+         auto a = twiceNatAddrOnlyHitActionSpecFactory();
+         a->keyIdIs(static_cast<U16>(i));
+         a->nextHopIs(7);
+         TwiceNatAddrOnlyTableEntry e(m);
+         e.actionIs(a);
+         entries.push_back(e);
+         auto b = twiceNatAddrOnlyHitEcmpActionSpecFactory();
+         b->ecmpGroupIs(3);
+         TwiceNatAddrOnlyTableEntry alt(m);
+         alt.actionIs(b);
+         modified.push_back(alt);
+      }
+   }
+   ~Bed() {
+      entries.clear();
+      modified.clear();
+      table = nullptr;
+      chip::detach(dev);
+      chip.reset();
+      dlclose(dl);
+   }
+   BfPdTwiceNatAddrOnly::BfPdTwiceNatAddrOnlyIntf& pd() { return *table->helper()->pdLib(); }
+
+   U8 dev;
+   std::unique_ptr<chip::Chip> chip;
+   void* dl = nullptr;
+   TwiceNatAddrOnlyTable::Ptr table;
+   std::vector<TwiceNatAddrOnlyTableEntry> entries;
+   std::vector<TwiceNatAddrOnlyTableEntry> modified;
+};
+
+Bed& bed(bool bfrt) {
+   static Bed pd(false, 10);
+   static Bed rt(true, 11);
+   return bfrt ? rt : pd;
+}
+
+BfPdTwiceNatAddrOnly::MatchSpec pdMatch(TwiceNatAddrOnlyMatchSpec const& m) {
+   return {m.l3InfoVrfId(), m.outerIpv4HdrDip(), m.outerIpv4HdrSip()};
+}
+
+void countOps(benchmark::State& st, long allocsBefore, int opsPerIter) {
+   st.SetItemsProcessed(st.iterations() * opsPerIter);
+   st.counters["allocs/op"] =
+       benchmark::Counter(static_cast<double>(gHeapAllocs.load() - allocsBefore) /
+                          static_cast<double>(st.iterations() * opsPerIter));
+}
+
+// Library: add a batch, modify it, delete it.
+void libraryProgram(benchmark::State& st, bool bfrt) {
+   Bed& b = bed(bfrt);
+   long before = gHeapAllocs.load();
+   for (auto _ : st) {
+      for (auto const& e : b.entries)
+         b.table->entryIs(e);
+      for (auto const& e : b.modified)
+         b.table->entryIs(e);
+      for (auto const& e : b.entries)
+         b.table->entryDel(e.match());
+   }
+   countOps(st, before, 3 * kBatch);
+}
+
+// Baseline: the same PD calls, made directly.
+void sdkProgram(benchmark::State& st) {
+   Bed& b = bed(false);
+   auto& pd = b.pd();
+   std::vector<U32> handles(kBatch);
+   BfPdTwiceNatAddrOnly::DevTarget tgt{b.dev, 0xFFFF};
+   long before = gHeapAllocs.load();
+   for (auto _ : st) {
+      for (int i = 0; i < kBatch; ++i) {
+         auto m = pdMatch(*b.entries[i].match());
+         BfPdTwiceNatAddrOnly::HitSpec a{static_cast<U16>(i), 0, 0, 0, 7};
+         pd.tableAddWithTwiceNatAddrOnlyHit(1, tgt, &m, &a, &handles[i]);
+      }
+      for (int i = 0; i < kBatch; ++i) {
+         BfPdTwiceNatAddrOnly::HitEcmpSpec a{static_cast<U16>(i), 0, 0, 0, 3};
+         pd.tableModifyWithTwiceNatAddrOnlyHitEcmp(1, b.dev, handles[i], &a);
+      }
+      for (int i = 0; i < kBatch; ++i)
+         pd.tableDelete(1, b.dev, handles[i]);
+   }
+   countOps(st, before, 3 * kBatch);
+}
+
+// Library: look every entry up by its match spec (a readback through the chip).
+void libraryLookup(benchmark::State& st, bool bfrt) {
+   Bed& b = bed(bfrt);
+   for (auto const& e : b.entries)
+      b.table->entryIs(e);
+   long before = gHeapAllocs.load();
+   for (auto _ : st) {
+      for (auto const& e : b.entries)
+         benchmark::DoNotOptimize(b.table->entry(e.match()));
+   }
+   countOps(st, before, kBatch);
+   for (auto const& e : b.entries)
+      b.table->entryDel(e.match());
+}
+
+void sdkLookup(benchmark::State& st) {
+   Bed& b = bed(false);
+   for (auto const& e : b.entries)
+      b.table->entryIs(e);
+   auto& pd = b.pd();
+   std::vector<U32> handles;
+   for (auto const& e : b.entries)
+      handles.push_back(b.table->helper()->sdkHandles()->entry(e.match()));
+   long before = gHeapAllocs.load();
+   for (auto _ : st) {
+      for (U32 h : handles) {
+         BfPdTwiceNatAddrOnly::MatchSpec m{};
+         BfPdTwiceNatAddrOnly::HitSpec a{};
+         char name[BfPdTwiceNatAddrOnly::kActionNameSize];
+         U8 ttl = 0;
+         benchmark::DoNotOptimize(pd.getEntry(1, b.dev, h, false, &m, name, &a, nullptr, &ttl));
+      }
+   }
+   countOps(st, before, kBatch);
+   for (auto const& e : b.entries)
+      b.table->entryDel(e.match());
+}
+
+BENCHMARK_CAPTURE(libraryProgram, pd, false);
+BENCHMARK_CAPTURE(libraryProgram, bfrt, true);
+BENCHMARK(sdkProgram);
+BENCHMARK_CAPTURE(libraryLookup, pd, false);
+BENCHMARK_CAPTURE(libraryLookup, bfrt, true);
+BENCHMARK(sdkLookup);
+
+// Keeps each run's time per item so that the summary can set them side by side.
+class Collector : public benchmark::ConsoleReporter {
+ public:
+   void ReportRuns(std::vector<Run> const& runs) override {
+      ConsoleReporter::ReportRuns(runs);
+      for (Run const& r : runs) {
+         if (r.run_type != Run::RT_Iteration || r.iterations == 0) continue;
+         double items =
+             r.counters.count("items_per_second") ? r.counters.at("items_per_second").value : 0;
+         nsPerItem[r.benchmark_name()] = items > 0 ? 1e9 / items : 0;
+         auto a = r.counters.find("allocs/op");
+         allocs[r.benchmark_name()] = a == r.counters.end() ? 0 : a->second.value;
+      }
+   }
+   std::map<std::string, double> nsPerItem;
+   std::map<std::string, double> allocs;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+   benchmark::Initialize(&argc, argv);
+   Collector collector;
+   benchmark::RunSpecifiedBenchmarks(&collector);
+   struct Pair {
+      char const* what;
+      char const* library;
+      char const* baseline;
+   } pairs[] = {
+       {"program (add, modify, delete), PD", "libraryProgram/pd", "sdkProgram"},
+       {"program (add, modify, delete), BfRt", "libraryProgram/bfrt", "sdkProgram"},
+       {"look up (read back), PD", "libraryLookup/pd", "sdkLookup"},
+       {"look up (read back), BfRt", "libraryLookup/bfrt", "sdkLookup"},
+   };
+   std::printf("\n%-40s %12s %12s %8s %12s\n", "operation", "library ns", "sdk ns", "ratio",
+               "heap/op");
+   for (Pair const& p : pairs) {
+      double lib = collector.nsPerItem[p.library];
+      double base = collector.nsPerItem[p.baseline];
+      if (lib == 0 || base == 0) continue;
+      std::printf("%-40s %12.1f %12.1f %8.2f %12.3f\n", p.what, lib, base, lib / base,
+                  collector.allocs[p.library]);
+   }
+   benchmark::Shutdown();
+   return 0;
+}
