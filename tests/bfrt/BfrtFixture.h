@@ -133,6 +133,7 @@ class BfrtFixture : public testing::Test {
       close();
       chip_.reset();
       if (dl_) ::dlclose(dl_);
+      dl_ = nullptr;
       chip::faultsClear();
       chip::journalEnabledIs(false);
       chip::journalClear();
