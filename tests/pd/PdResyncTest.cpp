@@ -44,26 +44,16 @@ struct Files {
 };
 
 // Programs kProgrammed through a table of its own and records each handle as the agent does.
-// Returns the handles.
 std::vector<Hdl> produce(Files const& files) {
-   auto chip = chip::Chip::open(files.chip);
-   chip::attach(kDev, *chip);
-   auto keys = TwiceNatAgent::KeyManager::keyManagerIs(TwiceNatAgent::KeyTable::open(files.keys));
-   auto table =
-       twiceNatAddrOnlyTableFactory(keys, nullptr, sdkHandle(), kSess, kDev, kAllPipes, kSdkName);
+   Rig rig({.chipPath = files.chip, .keyPath = files.keys});
    std::vector<Hdl> handles;
    for (U64 key = 1; key <= kRecords; ++key) {
       TwiceNatAddrOnlyTableEntry e = expectedEntry(key);
-      if (kProgrammed[key - 1].dip == 0) {
-         TwiceNatAddrOnlyTableEntry d(table->defaultMatchSpec());
-         d.actionIs(e.action());
-         e = d;
-      }
-      table->entryIs(e);
-      Hdl const hdl = table->helper()->sdkHandles()->entry(e.match());
-      if (keys->keyOf(base(e.match())) != key) throw std::runtime_error("unexpected key");
-      keys->recordHandleIs(key, hdl);
-      handles.push_back(hdl);
+      auto const match = kProgrammed[key - 1].dip ? e.match() : rig.defaultMatch();
+      rig.program(match, e.action());
+      handles.push_back(rig.handles().entry(match));
+      if (rig.keys->keyOf(base(match)) != key) throw std::runtime_error("unexpected key");
+      rig.keys->recordHandleIs(key, handles.back());
    }
    return handles;
 }
@@ -73,10 +63,10 @@ std::vector<Hdl> produceInChild(Files const& files) {
    if (pid == 0) {
       try {
          produce(files);
-         ::_exit(0);
       } catch (...) {
          ::_exit(1);
       }
+      ::_exit(0);
    }
    int status = 0;
    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
@@ -88,43 +78,10 @@ std::vector<Hdl> produceInChild(Files const& files) {
    return handles;
 }
 
-// A new agent process's view of the files: a chip, a key manager and a status manager.
-struct Consumer {
-   explicit Consumer(Files const& files)
-       : chip(chip::Chip::open(files.chip)),
-         keys(TwiceNatAgent::KeyManager::keyManagerIs(TwiceNatAgent::KeyTable::open(files.keys))),
-         statuses(TwiceNatAgent::StatusManager::statusManagerIs()),
-         km(new RecordingKeyManager(keys, log)),
-         sm(new RecordingStatusManager(statuses, log)) {
-      chip::attach(kDev, *chip);
-      chip::journalClear();
-      chip::journalEnabledIs(true);
-   }
-   ~Consumer() {
-      table = nullptr;
-      chip::journalEnabledIs(false);
-      chip::journalClear();
-      chip::faultsClear();
-   }
-   TwiceNatAddrOnlyTable::Ptr create() {
-      table = twiceNatAddrOnlyTableFactory(km, sm, sdkHandle(), kSess, kDev, kAllPipes, kSdkName);
-      return table;
-   }
-   std::vector<std::string> ops() const {
-      std::vector<std::string> out;
-      for (auto const& c : log)
-         out.push_back(c.op + " " + std::to_string(c.key));
-      return out;
-   }
-
-   std::unique_ptr<chip::Chip> chip;
-   CallLog log;
-   TwiceNatAgent::KeyManager::Ptr keys;
-   TwiceNatAgent::StatusManager::Ptr statuses;
-   RecordingKeyManager::Ptr km;
-   RecordingStatusManager::Ptr sm;
-   TwiceNatAddrOnlyTable::Ptr table;
-};
+// A new agent process's view of the files, before the table is created.
+RigOptions over(Files const& files) {
+   return {.chipPath = files.chip, .keyPath = files.keys, .createTable = false};
+}
 
 TEST(PdResync, FindsWhatAnEarlierTableOrProcessProgrammed) {
    for (bool const forked : {false, true}) {
@@ -134,9 +91,10 @@ TEST(PdResync, FindsWhatAnEarlierTableOrProcessProgrammed) {
       ASSERT_EQ(handles.size(), kRecords);
       TwiceNatAgent::KeyTable::open(files.keys)->highestKeyIs(1);
 
-      Consumer c(files);
+      Rig c(over(files));
       U32 const chipEntries = c.chip->count();
-      auto table = c.create();
+      c.create();
+      auto const& table = c.table;
       std::vector<std::string> want;
       for (U64 key = 1; key <= kRecords; ++key)
          want.push_back("populate " + std::to_string(key));
@@ -215,10 +173,10 @@ TEST(PdResync, DamagedOrStaleRecordsAndFailingReadbacks) {
       Files files;
       std::vector<Hdl> const handles = produce(files);
       k.damage(files, handles);
-      Consumer c(files);
-      auto table = c.create();
+      Rig c(over(files));
+      c.create();
       EXPECT_EQ(c.ops(), k.ops);
-      EXPECT_EQ(table->helper()->sdkHandles()->entries(), k.handles);
+      EXPECT_EQ(c.handles().entries(), k.handles);
       EXPECT_EQ(c.keys->tableMap().repairs(), k.repairs);
       if (k.repairs == 0) {
          ASSERT_EQ(c.log[2].op, "populate");
@@ -245,7 +203,7 @@ class FailingReadTable : public TwiceNatAddrOnlyTablePd {
 TEST(PdResync, AReadbackThatThrowsEndsTheResync) {
    Files files;
    produce(files);
-   Consumer c(files);
+   Rig c(over(files));
    auto helper = twiceNatAddrOnlyTableHelperFactory(kDev, kAllPipes);
    helper->pdLibIs(kSdkName, sdkHandle(), kSess);
    helper->sdkHandlesIs();

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -49,45 +50,39 @@ struct ServiceCall {
    bool operator==(ServiceCall const&) const = default;
 };
 using CallLog = std::vector<ServiceCall>;
+using MatchBase = BfnTable::MatchSpecBase::PtrConst;
 
-inline ServiceCall call(std::string op, U64 key, BfnTable::MatchSpecBase const* match) {
-   return {std::move(op), key, match, chip::journal().size()};
-}
-
+// The agent's key manager, recording what the table asks of it.
 class RecordingKeyManager : public MbbDroskKey::DroskKeyManager {
  public:
    using Ptr = Pemra::Ptr<RecordingKeyManager>;
    RecordingKeyManager(TwiceNatAgent::KeyManager::Ptr inner, CallLog& log)
        : inner_(std::move(inner)), log_(log) {}
-
    Drosk::MbbDroskTableConfig* mbbDroskTableConfig() const override {
       return inner_->mbbDroskTableConfig();
    }
-   EntryKey alloc(BfnTable::MatchSpecBase::PtrConst const& match, bool flag) override {
+   EntryKey alloc(MatchBase const& match, bool flag) override {
       EntryKey key = inner_->alloc(match, flag);
-      log_.push_back(call(flag ? "alloc(true)" : "alloc", key, match.ptr()));
+      note(flag ? "alloc(true)" : "alloc", key, match.ptr());
       return key;
    }
-   void free(EntryKey key) override {
-      log_.push_back(call("free", key, nullptr));
-      inner_->free(key);
-   }
-   void populate(EntryKey const& key, BfnTable::MatchSpecBase::PtrConst const& match) override {
-      log_.push_back(call("populate", key, match.ptr()));
-      inner_->populate(key, match);
+   void free(EntryKey key) override { note("free", key), inner_->free(key); }
+   void populate(EntryKey const& key, MatchBase const& match) override {
+      note("populate", key, match.ptr()), inner_->populate(key, match);
    }
    EntryKey highestKey() const override { return inner_->highestKey(); }
    void highestKeyIs(EntryKey key) override {
-      log_.push_back(call("highestKeyIs", key, nullptr));
-      inner_->highestKeyIs(key);
+      note("highestKeyIs", key), inner_->highestKeyIs(key);
    }
-
    ZIN_ALLOCATED(RecordingKeyManager)
 
  protected:
    ~RecordingKeyManager() override = default;
 
  private:
+   void note(char const* op, U64 key, BfnTable::MatchSpecBase const* m = nullptr) {
+      log_.push_back({op, key, m, chip::journal().size()});
+   }
    TwiceNatAgent::KeyManager::Ptr inner_;
    CallLog& log_;
 };
@@ -97,16 +92,14 @@ class RecordingStatusManager : public BfnTableStatusManager::StatusManager {
    using Ptr = Pemra::Ptr<RecordingStatusManager>;
    RecordingStatusManager(TwiceNatAgent::StatusManager::Ptr inner, CallLog& log)
        : inner_(std::move(inner)), log_(log) {}
-
-   void initStatus(BfnTable::MatchSpecBase::PtrConst const& match) override {
-      log_.push_back(call("initStatus", 0, match.ptr()));
+   void initStatus(MatchBase const& match) override {
+      log_.push_back({"initStatus", 0, match.ptr(), chip::journal().size()});
       inner_->initStatus(match);
    }
    void resyncStatus() override {
-      log_.push_back(call("resyncStatus", 0, nullptr));
+      log_.push_back({"resyncStatus", 0, nullptr, chip::journal().size()});
       inner_->resyncStatus();
    }
-
    ZIN_ALLOCATED(RecordingStatusManager)
 
  protected:
@@ -117,7 +110,7 @@ class RecordingStatusManager : public BfnTableStatusManager::StatusManager {
    CallLog& log_;
 };
 
-// A file path unique to this process and call, removed again by the owner.
+// A file path unique to this process and call.
 inline std::string scratchPath(char const* what) {
    static unsigned serial = 0;
    return testing::TempDir() + "pd_" + what + "_" + std::to_string(::getpid()) + "_" +
@@ -129,31 +122,44 @@ struct RigOptions {
    U16 pipe = kAllPipes;
    bool keyManager = true;
    bool statusManager = true;
+   // When set, the chip and key table of these files instead of new private ones.
+   std::string chipPath = {};
+   std::string keyPath = {};
+   bool createTable = true;
 };
 
 class Rig {
  public:
-   explicit Rig(RigOptions options = {}) : opts(options), keyPath(scratchPath("keys")) {
+   explicit Rig(RigOptions options = {}) : opts(std::move(options)), ownKeys(opts.keyPath.empty()) {
       chip::Profile profile;
       profile.bfrt = false;
       profile.vrfKeyField = opts.vrfKeyField;
-      chip = chip::Chip::createPrivate(profile);
+      if (ownKeys) opts.keyPath = scratchPath("keys");
+      chip = opts.chipPath.empty() ? chip::Chip::createPrivate(profile)
+                                   : chip::Chip::open(opts.chipPath);
       chip::attach(kDev, *chip);
-      keys = TwiceNatAgent::KeyManager::keyManagerIs(TwiceNatAgent::KeyTable::create(keyPath, 64));
+      keys = TwiceNatAgent::KeyManager::keyManagerIs(
+          ownKeys ? TwiceNatAgent::KeyTable::create(opts.keyPath, 64)
+                  : TwiceNatAgent::KeyTable::open(opts.keyPath));
       statuses = TwiceNatAgent::StatusManager::statusManagerIs();
       if (opts.keyManager) km = new RecordingKeyManager(keys, log);
       if (opts.statusManager) sm = new RecordingStatusManager(statuses, log);
       chip::journalClear();
       chip::journalEnabledIs(true);
       try {
-         table =
-             twiceNatAddrOnlyTableFactory(km, sm, sdkHandle(), kSess, kDev, opts.pipe, kSdkName);
+         if (opts.createTable) create();
       } catch (...) {
          release();
          throw;
       }
    }
    ~Rig() { release(); }
+   Rig(Rig const&) = delete;
+   Rig& operator=(Rig const&) = delete;
+
+   void create() {
+      table = twiceNatAddrOnlyTableFactory(km, sm, sdkHandle(), kSess, kDev, opts.pipe, kSdkName);
+   }
    void release() {
       table = nullptr;
       km = nullptr;
@@ -164,10 +170,8 @@ class Rig {
       chip::faultsClear();
       chip::journalEnabledIs(false);
       chip::journalClear();
-      TwiceNatAgent::KeyTable::destroy(keyPath);
+      if (ownKeys) TwiceNatAgent::KeyTable::destroy(opts.keyPath);
    }
-   Rig(Rig const&) = delete;
-   Rig& operator=(Rig const&) = delete;
 
    TwiceNatAddrOnlyTableHandles& handles() const { return *table->helper()->sdkHandles(); }
    TwiceNatAddrOnlyMatchSpec::PtrConst defaultMatch() const { return table->defaultMatchSpec(); }
@@ -180,11 +184,16 @@ class Rig {
    chip::JournalCall lastSdkCall() const {
       return chip::journal().empty() ? chip::JournalCall{} : chip::journal().back();
    }
-   // The SDK pipe id of the table's target as the journal records it.
-   U64 pipeArg() const { return opts.pipe; }
+   // "op key" of every service call, in order.
+   std::vector<std::string> ops() const {
+      std::vector<std::string> out;
+      for (auto const& c : log)
+         out.push_back(c.op + " " + std::to_string(c.key));
+      return out;
+   }
 
    RigOptions opts;
-   std::string keyPath;
+   bool ownKeys;
    std::unique_ptr<chip::Chip> chip;
    TwiceNatAgent::KeyManager::Ptr keys;
    TwiceNatAgent::StatusManager::Ptr statuses;
@@ -234,25 +243,19 @@ inline std::vector<U64> actionArgs(TwiceNatAddrOnlyBaseActionSpec const& a) {
 
 // Class name and values of an entry, to compare a readback with what was programmed.
 inline std::string describe(TwiceNatAddrOnlyTableEntry const& e) {
-   if (e.empty()) return "empty";
-   std::string s;
-   if (e.match()) {
-      auto const& m = *e.match();
-      s += "match(" + std::to_string(m.outerIpv4HdrDip()) + "," +
-           std::to_string(m.outerIpv4HdrSip()) + ",vrf " + std::to_string(m.l3InfoVrfId()) +
-           (m.l3InfoVrfIdIsSet() ? " set" : " unset") + ") ";
+   std::ostringstream s;
+   if (auto const& m = e.match()) {
+      s << "match(" << m->outerIpv4HdrDip() << "," << m->outerIpv4HdrSip() << ",vrf "
+        << m->l3InfoVrfId() << (m->l3InfoVrfIdIsSet() ? " set) " : " unset) ");
    }
-   if (e.action()) {
-      s += std::string(e.action()->fwkType()->name()) + "(" +
-           std::to_string(e.action()->actionType());
-      for (U64 v : {U64(e.action()->keyId()), U64(e.action()->rwId()), U64(e.action()->prot()),
-                    U64(e.action()->frag())})
-         s += "," + std::to_string(v);
-      std::vector<U64> args = actionArgs(*e.action());
-      if (!args.empty()) s += "," + std::to_string(args.back());
-      s += ")";
+   if (auto const& a = e.action()) {
+      s << a->fwkType()->name() << "(" << a->actionType() << "," << a->keyId() << "," << a->rwId()
+        << "," << int(a->prot()) << "," << int(a->frag());
+      for (U64 v : actionArgs(*a))
+         s << "," << v;
+      s << ")";
    }
-   return s;
+   return s.str();
 }
 
 inline std::vector<U64> concat(std::vector<U64> a, std::vector<U64> const& b) {
