@@ -166,7 +166,8 @@ TEST(ObjectText, RejectsBadTextAtThePlaceItGoesWrong) {
       });
    }
    // As deep as the limit still reads.
-   Zin::CharRange in(nestedProbes(64));
+   std::string const deepest = nestedProbes(64);
+   Zin::CharRange in(deepest);
    EXPECT_TRUE(Zin::sequenceToObject(in));
 }
 
