@@ -1,4 +1,5 @@
 // Every path's BfRt calls, in order and with their arguments, among the service calls.
+#include "BfTwiceNatAddrOnly/table/Diagnostics.h"
 #include "BfrtFixture.h"
 
 namespace bfrttest {
@@ -152,6 +153,51 @@ TEST_F(BfrtFixture, DataObjectsAreMadeOncePerBinding) {
    EXPECT_EQ(made(), 1u);  // the read data of the binding itself
    hit();
    EXPECT_EQ(made(), 2u);
+}
+
+}  // namespace
+}  // namespace bfrttest
+
+namespace bfrttest {
+namespace {
+
+TEST_F(BfrtFixture, TracesEachStepAtLevelNine) {
+   std::vector<std::pair<std::string, std::string>> got;  // function, text
+   Zin::traceLevelIs("BfTwiceNatAddrOnly", 9);
+   Zin::traceSinkIs([&](Zin::TraceRecord const& r) {
+      if (r.facility == "BfTwiceNatAddrOnly" && r.level == 9 && r.source == kSourceName)
+         got.emplace_back(r.function, r.text);
+   });
+   open();
+   Match m = matchOf(1, 2);
+   program(m, actionOf(twiceNatAddrOnlyHitEcmpActionSpec));
+   program(m, actionOf(onMissActionSpec));
+   program(table_->defaultMatchSpecIs(), actionOf(onMissActionSpec));
+   table_->entryByHandle(handles().entry(m));
+   table_->entryDel(m);
+   Zin::traceSinkIs(nullptr);
+   Zin::traceLevelIs("BfTwiceNatAddrOnly", -1);
+   std::ostringstream at;
+   at << static_cast<void const*>(m.ptr());
+   std::string const is =
+       "virtual void BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableBfrt::entryIs(const "
+       "BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry&)";
+   std::string const del =
+       "virtual void BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableBfrt::entryDel(const PtrConst&)";
+   std::string const dflt =
+       is + ", matchSpec: " + (std::ostringstream() << table_->defaultMatchSpec().ptr()).str();
+   std::vector<std::string> texts;
+   for (auto const& [fn, text] : got) {
+      if (fn.find("TableBfrt") != std::string::npos || fn.starts_with("void initBfRtTable"))
+         texts.push_back(text);
+   }
+   EXPECT_EQ(texts,
+             (std::vector<std::string>{
+                 "initializeTable", "initBfRtTable",
+                 is + ", matchSpec: " + at.str() + ", action: twiceNatAddrOnlyHitEcmpActionSpec",
+                 "Adding new entry", is + ", matchSpec: " + at.str() + ", action: onMissActionSpec",
+                 "Modifying existing entry", dflt + ", action: onMissActionSpec",
+                 "Setting default action", "entryByHandle", del + ", matchSpec: " + at.str()}));
 }
 
 }  // namespace
