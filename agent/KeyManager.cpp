@@ -7,8 +7,7 @@
 namespace TwiceNatAgent {
 
 KeyManager::Ptr KeyManager::keyManagerIs(std::unique_ptr<KeyTable> table) {
-   if (!table)
-      throw KeyTableError("key manager: no key table given");
+   if (!table) throw KeyTableError("key manager: no key table given");
    return Ptr(new KeyManager(std::move(table)));
 }
 
@@ -21,8 +20,7 @@ KeyManager::KeyManager(std::unique_ptr<KeyTable> table) : table_(std::move(table
 
 void KeyManager::checkFreeFor(BfnTable::MatchSpecBase const* match, EntryKey key,
                               char const* what) const {
-   if (!match)
-      return;
+   if (!match) return;
    EntryKey const* held = keyOfMatch_.find(match);
    if (held && *held != key) {
       throw KeyTableError("key table " + table_->path() + ": " + what +
@@ -42,14 +40,11 @@ KeyManager::EntryKey KeyManager::alloc(MatchPtr const& match, bool flag) {
       throw KeyTableError("key table " + table_->path() + " is full: all " + std::to_string(cap) +
                           " keys are in use");
    }
-   if (slot == lowestFree_)
-      ++lowestFree_;
+   if (slot == lowestFree_) ++lowestFree_;
    EntryKey key = slot + 1;
    table_->recordIs(EntryConfig(key, 0, 0, 0, table_->generationIs()));
-   if (key > table_->highestKey())
-      table_->highestKeyIs(key);
-   if (match)
-      associate(key, match);
+   if (key > table_->highestKey()) table_->highestKeyIs(key);
+   if (match) associate(key, match);
    return key;
 }
 
@@ -57,16 +52,14 @@ void KeyManager::free(EntryKey key) {
    table_->recordDel(key);
    forget(key);
    lowestFree_ = std::min(lowestFree_, key - 1);
-   if (key == table_->highestKey())
-      table_->highestKeyIs(table_->takenKeyBelow(key));
+   if (key == table_->highestKey()) table_->highestKeyIs(table_->takenKeyBelow(key));
 }
 
 void KeyManager::populate(EntryKey const& key, MatchPtr const& match) {
    table_->record(key);  // refuses a key without a record, or with a damaged one
    checkFreeFor(match.ptr(), key, "populate");
    forget(key);
-   if (match)
-      associate(key, match);
+   if (match) associate(key, match);
 }
 
 KeyManager::EntryKey KeyManager::keyOf(BfnTable::MatchSpecBase const* match) const {
@@ -75,8 +68,7 @@ KeyManager::EntryKey KeyManager::keyOf(BfnTable::MatchSpecBase const* match) con
 }
 
 KeyManager::MatchPtr KeyManager::matchOf(EntryKey key) const {
-   if (key == 0 || key > matchOfSlot_.size())
-      return nullptr;
+   if (key == 0 || key > matchOfSlot_.size()) return nullptr;
    return matchOfSlot_[key - 1];
 }
 
@@ -88,24 +80,20 @@ void KeyManager::recordHandleIs(EntryKey key, BfnTable::BfnSdkEntryHandle handle
 
 KeyManager::EntryKey KeyManager::release(BfnTable::MatchSpecBase const* match) {
    EntryKey key = keyOf(match);
-   if (key != 0)
-      free(key);
+   if (key != 0) free(key);
    return key;
 }
 
 void KeyManager::associate(EntryKey key, MatchPtr const& match) {
-   if (matchOfSlot_.size() < key)
-      matchOfSlot_.resize(key);
+   if (matchOfSlot_.size() < key) matchOfSlot_.resize(key);
    matchOfSlot_[key - 1] = match;
    keyOfMatch_.insertOrAssign(match, key);
 }
 
 void KeyManager::forget(EntryKey key) {
-   if (key == 0 || key > matchOfSlot_.size())
-      return;
+   if (key == 0 || key > matchOfSlot_.size()) return;
    MatchPtr& match = matchOfSlot_[key - 1];
-   if (!match)
-      return;
+   if (!match) return;
    keyOfMatch_.erase(match.ptr());
    match = nullptr;
 }

@@ -13,7 +13,7 @@
 namespace TwiceNatAgent {
 
 class KeyManager : public MbbDroskKey::DroskKeyManager {
-public:
+ public:
    using Ptr = Pemra::Ptr<KeyManager>;
    using PtrConst = Pemra::Ptr<KeyManager const>;
    using MatchPtr = BfnTable::MatchSpecBase::PtrConst;
@@ -60,10 +60,10 @@ public:
 
    ZIN_ALLOCATED(KeyManager)
 
-protected:
+ protected:
    ~KeyManager() override = default;
 
-private:
+ private:
    explicit KeyManager(std::unique_ptr<KeyTable> table);
    void associate(EntryKey key, MatchPtr const& match);
    void forget(EntryKey key);

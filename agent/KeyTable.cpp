@@ -121,8 +121,7 @@ std::unique_ptr<KeyTable> KeyTable::create(Pemra::String const& path, U64 capaci
                           " is outside 1.." + std::to_string(kMaxCapacity));
    }
    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-   if (fd < 0)
-      throw KeyTableError("key table " + path + ": cannot create: " + errnoText());
+   if (fd < 0) throw KeyTableError("key table " + path + ": cannot create: " + errnoText());
    std::size_t bytes = recordOffset(capacity);
    if (::ftruncate(fd, static_cast<off_t>(bytes)) != 0) {
       Pemra::String why = errnoText();
@@ -149,8 +148,7 @@ std::unique_ptr<KeyTable> KeyTable::create(Pemra::String const& path, U64 capaci
 
 std::unique_ptr<KeyTable> KeyTable::open(Pemra::String const& path) {
    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-   if (fd < 0)
-      throw KeyTableError("key table " + path + ": cannot open: " + errnoText());
+   if (fd < 0) throw KeyTableError("key table " + path + ": cannot open: " + errnoText());
    struct stat st {};
    if (::fstat(fd, &st) != 0) {
       Pemra::String why = errnoText();
@@ -168,8 +166,7 @@ std::unique_ptr<KeyTable> KeyTable::open(Pemra::String const& path) {
    auto refuse = [&](Pemra::String const& why) {
       throw KeyTableError("key table " + path + ": " + why);
    };
-   if (h.magic != kMagic)
-      refuse("not a key table (bad magic)");
+   if (h.magic != kMagic) refuse("not a key table (bad magic)");
    if (h.version != kVersion) {
       refuse("version " + std::to_string(h.version) + " is not the supported version " +
              std::to_string(kVersion));
@@ -177,8 +174,7 @@ std::unique_ptr<KeyTable> KeyTable::open(Pemra::String const& path) {
    if (h.headerBytes != sizeof(Header) || h.recordBytes != sizeof(Record)) {
       refuse("header or record size does not match this build");
    }
-   if (h.check != headerCheckOf(h))
-      refuse("header fails its check");
+   if (h.check != headerCheckOf(h)) refuse("header fails its check");
    if (h.capacity == 0 || h.capacity > kMaxCapacity) {
       refuse("capacity " + std::to_string(h.capacity) + " is out of range");
    }
@@ -195,8 +191,7 @@ std::unique_ptr<KeyTable> KeyTable::open(Pemra::String const& path) {
 }
 
 std::unique_ptr<KeyTable> KeyTable::openOrCreate(Pemra::String const& path, U64 capacity) {
-   if (::access(path.c_str(), F_OK) == 0)
-      return open(path);
+   if (::access(path.c_str(), F_OK) == 0) return open(path);
    return create(path, capacity);
 }
 
@@ -234,8 +229,7 @@ void KeyTable::highestKeyIs(EntryKey key) {
 
 KeyTable::SlotState KeyTable::slotState(U64 slot) const {
    Record const& r = slotRecord(slot);
-   if (isZero(r))
-      return SlotState::free;
+   if (isZero(r)) return SlotState::free;
    if (r.state == kUsed && r.key == slot + 1 && r.checksum == recordCheckOf(r, slot)) {
       return SlotState::used;
    }
@@ -273,8 +267,7 @@ void KeyTable::recordIs(EntryConfig const& config) {
    checkKey(config.key, "write");
    U64 slot = config.key - 1;
    SlotState was = slotState(slot);
-   if (was == SlotState::damaged)
-      throw Pemra::CorruptionDetectedException(damageText(slot));
+   if (was == SlotState::damaged) throw Pemra::CorruptionDetectedException(damageText(slot));
    Record& r = slotRecord(slot);
    r = Record{};
    r.key = config.key;
@@ -284,8 +277,7 @@ void KeyTable::recordIs(EntryConfig const& config) {
    r.flags = config.flags;
    r.state = kUsed;
    r.checksum = recordCheckOf(r, slot);
-   if (was == SlotState::free)
-      ++header().count;
+   if (was == SlotState::free) ++header().count;
 }
 
 void KeyTable::recordDel(EntryKey key) {
@@ -295,8 +287,7 @@ void KeyTable::recordDel(EntryKey key) {
       throw KeyTableError("key table " + path_ + ": key " + std::to_string(key) + " has no record");
    }
    r = Record{};
-   if (header().count > 0)
-      --header().count;
+   if (header().count > 0) --header().count;
 }
 
 U64 KeyTable::nextTakenSlot(U64 slot) const {
@@ -314,19 +305,16 @@ U64 KeyTable::nextFreeSlot(U64 slot) const {
 }
 
 KeyTable::EntryKey KeyTable::takenKeyBelow(EntryKey key) const {
-   if (key == 0)
-      return 0;
+   if (key == 0) return 0;
    for (EntryKey k = std::min<EntryKey>(key - 1, capacity()); k > 0; --k) {
-      if (!isZero(slotRecord(k - 1)))
-         return k;
+      if (!isZero(slotRecord(k - 1))) return k;
    }
    return 0;
 }
 
 U32 KeyTable::generationIs() {
    U32& g = header().generation;
-   if (++g == 0)
-      g = 1;
+   if (++g == 0) g = 1;
    return g;
 }
 
@@ -344,8 +332,7 @@ std::vector<U64> KeyTable::repair() {
       }
    }
    header().count = records;
-   if (header().highestKey > largest)
-      header().highestKey = largest;
+   if (header().highestKey > largest) header().highestKey = largest;
    return dropped;
 }
 

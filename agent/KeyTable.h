@@ -14,12 +14,12 @@ namespace TwiceNatAgent {
 
 // A key table file that cannot be made, opened or used as asked.
 class KeyTableError : public Pemra::Exception {
-public:
+ public:
    using Exception::Exception;
 };
 
 class KeyTable {
-public:
+ public:
    using EntryKey = Drosk::MbbPostcodef::EntryKey;
    using EntryConfig = Drosk::MbbPostcodef::EntryConfig;
 
@@ -80,7 +80,7 @@ public:
    // Text naming a damaged slot.
    Pemra::String damageText(U64 slot) const;
 
-private:
+ private:
    struct Header;
    struct Record;
 

@@ -47,8 +47,7 @@ void KeyTableMap::doCorruptionDetected(Pemra::String const& message) {
    std::fprintf(stderr, "%s\n", line.c_str());
    for (U64 slot : slots) {
       droppedKeys_.push_back(slot + 1);
-      if (onDrop_)
-         onDrop_(slot + 1);
+      if (onDrop_) onDrop_(slot + 1);
    }
 }
 

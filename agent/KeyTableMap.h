@@ -10,7 +10,7 @@
 namespace TwiceNatAgent {
 
 class KeyTableMap final : public Drosk::DroskMapBase, public Drosk::MbbDroskTableConfig {
-public:
+ public:
    using EntryKey = Drosk::MbbPostcodef::EntryKey;
    using EntryConfig = Drosk::MbbPostcodef::EntryConfig;
    // Told of every key that a repair dropped, so the owner can forget what it kept for it.
@@ -30,7 +30,7 @@ public:
    U64 repairs() const { return repairs_; }
    Pemra::String const& lastCorruption() const { return lastCorruption_; }
 
-private:
+ private:
    bool recordFrom(U64 slot, EntryConfig& out, Drosk::IterHint& hint);
 
    KeyTable& table_;

@@ -19,7 +19,7 @@ struct EntryStatus {
 };
 
 class StatusManager : public BfnTableStatusManager::StatusManager {
-public:
+ public:
    using Ptr = Pemra::Ptr<StatusManager>;
    using PtrConst = Pemra::Ptr<StatusManager const>;
    using MatchPtr = BfnTable::MatchSpecBase::PtrConst;
@@ -39,10 +39,10 @@ public:
 
    ZIN_ALLOCATED(StatusManager)
 
-protected:
+ protected:
    ~StatusManager() override = default;
 
-private:
+ private:
    StatusManager() = default;
 
    struct Record {
