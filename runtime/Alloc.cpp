@@ -59,6 +59,11 @@ class Slab {
       ZIN_POISON(block, cls * kGrain);
    }
 
+   std::size_t chunkCount() {
+      std::lock_guard<std::mutex> lock(mutex_);
+      return chunks_.size();
+   }
+
    ~Slab() {
       for (void* chunk : chunks_) {
          ZIN_UNPOISON(chunk, kChunkBytes);
@@ -132,8 +137,15 @@ I64 liveObjects(std::string_view className) {
    return 0;
 }
 
-void* slabAllocate(std::size_t size) { return slab().allocate(size); }
-void slabFree(void* p, std::size_t size) { slab().free(p, size); }
+void* slabAllocate(std::size_t size) {
+   return slab().allocate(size);
+}
+void slabFree(void* p, std::size_t size) {
+   slab().free(p, size);
+}
+std::size_t slabChunkCount() {
+   return slab().chunkCount();
+}
 
 void* allocObject(AllocStats& stats, std::size_t size) {
    void* p = slab().allocate(size);

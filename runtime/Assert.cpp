@@ -14,8 +14,8 @@ void assertFail(char const* expression, char const* source, U32 line, char const
    __assert_fail(expression, source, line, function);
 }
 
-void strongAssertFail(char const* condition, String const& diagnostic, char const* source,
-                      U32 line, char const* function) {
+void strongAssertFail(char const* condition, String const& diagnostic, char const* source, U32 line,
+                      char const* function) {
    std::fprintf(stderr, "%s:%u: %s: strong assertion %s failed:%s\n", source,
                 static_cast<unsigned>(line), function, condition, diagnostic.c_str());
    String expression = "\"" + String(condition) + "\" == nullptr";

@@ -56,9 +56,15 @@ class Ptr {
    T* p_ = nullptr;
 };
 
+// Identity: the same object, even when the two pointers name different subobjects of it
+// (a base that does not sit at the front of the derived class).
 template <class T, class U>
 bool operator==(Ptr<T> const& a, Ptr<U> const& b) noexcept {
-   return static_cast<void const*>(a.ptr()) == static_cast<void const*>(b.ptr());
+   if constexpr (requires { a.ptr() == b.ptr(); }) {
+      return a.ptr() == b.ptr();
+   } else {
+      return dynamic_cast<void const*>(a.ptr()) == dynamic_cast<void const*>(b.ptr());
+   }
 }
 template <class T>
 bool operator==(Ptr<T> const& a, std::nullptr_t) noexcept {

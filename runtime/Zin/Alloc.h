@@ -35,6 +35,8 @@ I64 liveObjects(std::string_view className);
 // Per-size free lists over large chunks; blocks above the largest size class go to the heap.
 void* slabAllocate(std::size_t size);
 void slabFree(void* p, std::size_t size);
+// Chunks the slab has taken from the heap so far; it keeps them for reuse.
+std::size_t slabChunkCount();
 
 void* allocObject(AllocStats& stats, std::size_t size);
 void freeObject(AllocStats& stats, void* p, std::size_t size) noexcept;
@@ -56,10 +58,11 @@ AllocStats& allocStatsOf() {
 }  // namespace Zin
 
 // Class-level new and delete through the runtime: counted per class, taken from the slab.
-#define ZIN_ALLOCATED(Class)                                                                 \
-   static void* operator new(std::size_t size) {                                            \
-      return ::Zin::allocObject(::Zin::allocStatsOf<Class>(), size);                        \
-   }                                                                                        \
-   static void operator delete(void* p, std::size_t size) noexcept {                        \
-      ::Zin::freeObject(::Zin::allocStatsOf<Class>(), p, size);                             \
+#define ZIN_ALLOCATED(Class)                                                  \
+   static void* operator new(std::size_t size) {                              \
+      static_assert(alignof(Class) <= 16, "slab blocks are 16-byte aligned"); \
+      return ::Zin::allocObject(::Zin::allocStatsOf<Class>(), size);          \
+   }                                                                          \
+   static void operator delete(void* p, std::size_t size) noexcept {          \
+      ::Zin::freeObject(::Zin::allocStatsOf<Class>(), p, size);               \
    }

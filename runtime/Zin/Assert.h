@@ -10,15 +10,16 @@ namespace Zin {
 [[noreturn]] void assertFail(char const* expression, char const* source, U32 line,
                              char const* function);
 
-// The strong form first writes a diagnostic line ("<condition>:<diagnostic>") to stderr,
-// then fails with the expression `"<condition>" == nullptr`.
+// The strong form first writes a diagnostic line to stderr, "<source>:<line>: <function>:
+// strong assertion <condition> failed:<diagnostic>", then fails with the expression
+// `"<condition>" == nullptr`.
 [[noreturn]] void strongAssertFail(char const* condition, String const& diagnostic,
                                    char const* source, U32 line, char const* function);
 
 }  // namespace Zin
 
 // Checks `cond`; on failure reports `exprText` exactly as given.
-#define ZIN_ASSERT(cond, exprText, source, function)                          \
-   do {                                                                       \
+#define ZIN_ASSERT(cond, exprText, source, function)                              \
+   do {                                                                           \
       if (!(cond)) ::Zin::assertFail((exprText), (source), __LINE__, (function)); \
    } while (0)

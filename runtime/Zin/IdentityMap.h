@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "Pemra/Ptr.h"
+#include "Zin/Exception.h"
 
 namespace Zin {
 
@@ -23,6 +24,9 @@ class IdentityMap {
 
    std::size_t size() const { return size_; }
    bool empty() const { return size_ == 0; }
+   // Slots in the table. When it runs short of free slots it doubles if live keys fill a
+   // quarter of it, and otherwise rehashes in place to drop tombstones.
+   std::size_t capacity() const { return capacity_; }
 
    // The value stored for `key`, or null when `key` is not in the map.
    V const* find(T const* key) const {
@@ -33,16 +37,22 @@ class IdentityMap {
    bool contains(T const* key) const { return find(key) != nullptr; }
 
    // Adds the pair, taking a count on `key`, or replaces the value of a key already present.
+   // Throws Zin::Exception for a null key.
    void insertOrAssign(Key const& key, V value) {
-      if ((size_ + tombstones_ + 1) * 4 > capacity_ * 3) grow();
-      std::size_t i = probe(key.ptr());
-      Slot& s = slots_[i];
-      if (s.state == full) {
-         s.value = std::move(value);
-         return;
+      // `key` may refer into this map's own slots (an iterator's key), which growing moves.
+      T const* k = key.ptr();
+      if (!k) throw Exception("an identity map key cannot be null");
+      if (capacity_ != 0) {
+         Slot& s = slots_[probe(k)];
+         if (s.state == full) {
+            s.value = std::move(value);
+            return;
+         }
       }
+      if ((size_ + tombstones_ + 1) * 4 > capacity_ * 3) grow();
+      Slot& s = slots_[probe(k)];
       if (s.state == tombstone) --tombstones_;
-      s.key = key;
+      s.key = Key(k);
       s.value = std::move(value);
       s.state = full;
       ++size_;
@@ -63,7 +73,8 @@ class IdentityMap {
    }
 
    void clear() {
-      for (std::size_t i = 0; i < capacity_; ++i) slots_[i] = Slot();
+      for (std::size_t i = 0; i < capacity_; ++i)
+         slots_[i] = Slot();
       size_ = tombstones_ = 0;
    }
 
@@ -83,7 +94,8 @@ class IdentityMap {
 
     private:
       void skip() {
-         while (i_ < m_->capacity_ && m_->slots_[i_].state != full) ++i_;
+         while (i_ < m_->capacity_ && m_->slots_[i_].state != full)
+            ++i_;
       }
       IdentityMap const* m_;
       std::size_t i_;
@@ -130,7 +142,8 @@ class IdentityMap {
    }
 
    void grow() {
-      std::size_t newCap = capacity_ == 0 ? 16 : (size_ * 4 >= capacity_ ? capacity_ * 2 : capacity_);
+      std::size_t newCap =
+          capacity_ == 0 ? 16 : (size_ * 4 >= capacity_ ? capacity_ * 2 : capacity_);
       auto old = std::move(slots_);
       std::size_t oldCap = capacity_;
       slots_ = std::make_unique<Slot[]>(newCap);

@@ -21,7 +21,7 @@ class PtrInterface {
    using Ptr = Pemra::Ptr<PtrInterface>;
    using PtrConst = Pemra::Ptr<PtrInterface const>;
 
-   PtrInterface() { detail::gPtrModeFrozen = true; }
+   PtrInterface() { detail::gPtrModeFrozen.store(true, std::memory_order_relaxed); }
    // A copy is a new object: it starts without references.
    PtrInterface(PtrInterface const&) : PtrInterface() {}
    PtrInterface& operator=(PtrInterface const&) { return *this; }

@@ -1,6 +1,8 @@
 #pragma once
 // How reference counts change: atomically when objects cross threads, plainly otherwise.
 // The agent picks the mode once, at start, before it creates any counted object.
+#include <atomic>
+
 #include "Zin/Types.h"
 
 namespace Zin {
@@ -14,7 +16,8 @@ void ptrModeIs(PtrMode mode);
 
 namespace detail {
 extern bool gThreadSafePtrs;
-extern bool gPtrModeFrozen;
+// Set by every counted object's constructor, possibly on many threads at once.
+extern std::atomic<bool> gPtrModeFrozen;
 }  // namespace detail
 
 }  // namespace Zin

@@ -23,7 +23,8 @@ struct TraceRecord {
 
 class TraceFacility {
  public:
-   explicit TraceFacility(String name, int threshold) : name_(std::move(name)), threshold_(threshold) {}
+   explicit TraceFacility(String name, int threshold)
+       : name_(std::move(name)), threshold_(threshold) {}
    String const& name() const { return name_; }
    bool enabled(U8 level) const { return level <= threshold_.load(std::memory_order_relaxed); }
    int threshold() const { return threshold_.load(std::memory_order_relaxed); }
@@ -46,13 +47,13 @@ void traceWrite(TraceRecord const& record);
 }  // namespace Zin
 
 // Writes one record when `level` is enabled; the stream expression is only evaluated then.
-#define ZIN_TRACE(facility, level, source, function, expr)                                  \
-   do {                                                                                     \
-      ::Zin::TraceFacility& zinTraceFacility_ = (facility);                                 \
-      if (zinTraceFacility_.enabled(level)) {                                               \
-         std::ostringstream zinTraceText_;                                                  \
-         zinTraceText_ << expr;                                                             \
-         ::Zin::traceWrite({static_cast<U8>(level), zinTraceFacility_.name(), (source),     \
-                            static_cast<U32>(__LINE__), (function), zinTraceText_.str()});  \
-      }                                                                                     \
+#define ZIN_TRACE(facility, level, source, function, expr)                                 \
+   do {                                                                                    \
+      ::Zin::TraceFacility& zinTraceFacility_ = (facility);                                \
+      if (zinTraceFacility_.enabled(level)) {                                              \
+         std::ostringstream zinTraceText_;                                                 \
+         zinTraceText_ << expr;                                                            \
+         ::Zin::traceWrite({static_cast<U8>(level), zinTraceFacility_.name(), (source),    \
+                            static_cast<U32>(__LINE__), (function), zinTraceText_.str()}); \
+      }                                                                                    \
    } while (0)
