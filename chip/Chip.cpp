@@ -392,7 +392,7 @@ Status Chip::entryDel(uint32_t handle, uint32_t pipe) {
 Status Chip::entryGet(uint32_t handle, EntryView* out, uint32_t pipe) const {
    if (handle >= kDefaultHandleBase) {
       uint32_t i = handle - kDefaultHandleBase;
-      uint16_t p = i == 0xFF ? kAllPipes : uint16_t(i);
+      uint16_t p = i == kMaxPipes ? kAllPipes : uint16_t(i);
       bool inScope = scope() == Scope::allPipes ? p == kAllPipes : p < hdr_->pipes;
       if (!inScope || (pipe != kAnyPipe && pipe != p)) return status::kNotFound;
       Key key;

@@ -15,9 +15,10 @@ constexpr uint32_t kNoSlot = 0xFFFFFFFFu;
 // Entry handles count up from here; keeping them away from small numbers lets tests tell a
 // handle from a slot index or a count.
 constexpr uint32_t kFirstHandle = 0x10001;
-// Default entries: base + pipe in single-pipe scope, base + 0xFF in all-pipes scope.
+// Default entries: base + pipe in single-pipe scope, base + kMaxPipes in all-pipes scope
+// (never ~0, which callers tend to read as "no handle").
 constexpr uint32_t kDefaultHandleBase = 0xFFFFFF00u;
-constexpr uint32_t kAllPipesDefaultHandle = kDefaultHandleBase + 0xFF;
+constexpr uint32_t kAllPipesDefaultHandle = kDefaultHandleBase + kMaxPipes;
 
 enum class Action : uint8_t { onMiss = 0, hit = 1, hitEcmp = 2 };
 enum class Scope : uint32_t { allPipes = 0, singlePipe = 1 };

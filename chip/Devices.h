@@ -11,7 +11,8 @@ constexpr uint32_t kMaxDevices = 256;
 
 // Throws ChipException for a device id out of range or already attached.
 void attach(uint32_t deviceId, Chip& chip);
-// Nothing happens for a device that is not attached.
+// Destroys the device's BfRt objects: tables found through it before are gone. Nothing happens
+// for a device that is not attached.
 void detach(uint32_t deviceId);
 // The chip serving `deviceId`, or null.
 Chip* attached(uint32_t deviceId);

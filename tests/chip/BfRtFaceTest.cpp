@@ -160,27 +160,21 @@ TEST_F(BfRtFace, EntryScopeAttributeAndDefaultEntry) {
    EXPECT_EQ(t->tableEntryGet(*session, BfRtTarget{kDev, 0}, 0, h, key.get(), data.get()), 6);
    EXPECT_EQ(t->tableEntryDelByHandle(*session, BfRtTarget{kDev, 2}, h), 6);
 
+   U32 d1 = 0, d2 = 0;
+   ASSERT_EQ(t->dataReset(pd->actionIdOnMiss, data.get()), 0);
+   ASSERT_EQ(t->tableDefaultEntrySet(*session, BfRtTarget{kDev, 1}, 0x20, *data, &d1), 0);
    ASSERT_EQ(t->dataReset(pd->actionIdHit, data.get()), 0);
    ASSERT_EQ(data->setValue(pd->hitNextHopFieldId, 321), 0);
-   U32 d1 = 0, d2 = 0;
-   ASSERT_EQ(t->tableDefaultEntrySet(*session, BfRtTarget{kDev, 1}, 0x20, *data, &d1), 0);
-   ASSERT_EQ(t->dataReset(pd->actionIdOnMiss, data.get()), 0);
    ASSERT_EQ(t->tableDefaultEntrySet(*session, BfRtTarget{kDev, 1}, 0x20, *data, &d2), 0);
    EXPECT_EQ(d1, d2);
    EXPECT_NE(d1, h);
-   ASSERT_EQ(t->dataReset(pd->actionIdHit, data.get()), 0);
-   ASSERT_EQ(data->setValue(pd->hitNextHopFieldId, 321), 0);
-   ASSERT_EQ(t->tableDefaultEntrySet(*session, BfRtTarget{kDev, 1}, 0x20, *data, &d2), 0);
    ASSERT_EQ(t->tableEntryGet(*session, BfRtTarget{kDev, 1}, 0, d1, key.get(), data.get()), 0);
    EXPECT_EQ(dataValue(pd->hitNextHopFieldId), 321u);
    U64 v = 1;
    ASSERT_EQ(key->getValue(pd->dipKeyFieldId, &v), 0);
    EXPECT_EQ(v, 0u);
    ASSERT_EQ(t->tableDefaultEntryReset(*session, BfRtTarget{kDev, 1}), 0);
-   ASSERT_EQ(t->tableEntryGet(*session, BfRtTarget{kDev, 1}, 0, d1, key.get(), data.get()), 0);
-   U32 action = 0;
-   ASSERT_EQ(data->actionIdGet(&action), 0);
-   EXPECT_EQ(action, pd->actionIdOnMiss);
+   EXPECT_EQ(chip->defaultAction(1).action, chip::Action::onMiss);
 }
 
 TEST_F(BfRtFace, ProfilesShapeWhatBfRtOffers) {

@@ -61,11 +61,6 @@ INSTANTIATE_TEST_SUITE_P(
                      return f.pd->bfRtTable->tableEntryGet(*sess(f), kAllTgt, 0, h, x.key.get(),
                                                            x.data.get());
                   }},
-        FaultCase{"tableTypeGet",
-                  [](ChipFixture& f, Hdl) {
-                     bfrt::BfRtTable::TableType k;
-                     return f.pd->bfRtTable->tableTypeGet(&k);
-                  }},
         FaultCase{"data.setValue",
                   [](ChipFixture& f, Hdl) {
                      auto& x = static_cast<Faults&>(f);

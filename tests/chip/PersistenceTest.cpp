@@ -59,7 +59,6 @@ TEST_F(ChipFile, SecondProcessSeesTheWholeState) {
                    c->entryDel(handles[i]);
                 Hdl d;
                 c->defaultSet(1, a, &d);
-                // Tell the parent the handles through the chip itself: it reads them back.
                 return 0;
              }),
              0);
@@ -138,9 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
                },
                "corrupt table state"},
         Damage{"CountDisagrees",
-               [](auto const& p) {
-                  patch(p, offsetof(chip::Header, count), std::string(4, '\0'));
-               },
+               [](auto const& p) { patch(p, offsetof(chip::Header, count), std::string(4, '\0')); },
                "corrupt entry count"},
         Damage{"LostIndexEntry",
                [](auto const& p) {
