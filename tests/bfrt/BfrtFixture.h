@@ -73,7 +73,6 @@ class RecordingStatusManager : public BfnTableStatusManager::StatusManager {
       real_->initStatus(m);
    }
    void resyncStatus() override { real_->resyncStatus(); }
-   TwiceNatAgent::StatusManager& real() const { return *real_; }
    ZIN_ALLOCATED(RecordingStatusManager)
 
  protected:
