@@ -53,10 +53,18 @@ int load(ParsedArgs const& args, GlobalOptions const& global) {
       try {
          (s.program(spec) == AgentSession::Change::added ? added : changed)++;
       } catch (...) {
+         // An SDK failure, or a key table that cannot take the entry: either way the chip
+         // refuses what follows too, so the load stops here.
          bar.finish();
-         auto sdk = sdkFailureText(std::current_exception());
-         if (!sdk) throw;
-         std::cerr << path << ":" << i + 1 << ": " << *sdk << "\n";
+         std::optional<std::string> why = sdkFailureText(std::current_exception());
+         if (!why) {
+            try {
+               throw;
+            } catch (std::exception const& e) {
+               why = e.what();
+            }
+         }
+         std::cerr << path << ":" << i + 1 << ": " << *why << "\n";
          failedLine = i + 1;
          break;
       }
@@ -71,7 +79,7 @@ int load(ParsedArgs const& args, GlobalOptions const& global) {
    if (bad) std::cout << "; " << bad << " bad line" << (bad == 1 ? "" : "s") << " skipped";
    std::cout << "\n";
    if (failedLine) {
-      std::cout << "stopped at line " << *failedLine << " on an SDK failure; the entries before "
+      std::cout << "stopped at line " << *failedLine << " on a failure; the entries before "
                 << "it stay programmed\n";
       return bad ? kExitBadInput : kExitSdkFailure;
    }

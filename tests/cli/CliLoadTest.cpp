@@ -103,7 +103,7 @@ TEST(CliLoadTest, AnSdkFailureStopsTheLoadAndKeepsWhatWasProgrammed) {
    EXPECT_THAT(r.err, HasSubstr(path + ":3: twiceNatAddrOnly_tableEntryAdd() failed: Not enough "
                                        "space (BfTableFull, status 9)"));
    EXPECT_THAT(r.out, HasSubstr("2 entries programmed (2 added, 0 changed)"));
-   EXPECT_THAT(r.out, HasSubstr("stopped at line 3 on an SDK failure"));
+   EXPECT_THAT(r.out, HasSubstr("stopped at line 3 on a failure"));
    EXPECT_EQ(st.keyRecords(), "2");
 }
 
