@@ -30,9 +30,9 @@ void resyncTable(TwiceNatAddrOnlyTable& table) {
       for (bool found = step(true); found; found = step(false)) {
          BfnTable::BfnSdkEntryHandle handle = record.sdkEntryHandle;
          TwiceNatAddrOnlyTableEntry entry = table.entryByHandle(handle);
-         // A record the chip no longer holds reads back empty; the handle map has no key for
-         // it (it refuses null), but the key manager still gets the record's key.
-         if (entry.match()) handles->entryIs(entry.match(), handle);
+         // A record the chip no longer holds reads back empty: its handle is kept under the
+         // null match and the key manager still gets the record's key.
+         handles->entryIs(entry.match(), handle);
          keyManager->populate(record.key, entry.match());
          if (record.key > highest) highest = record.key;
       }

@@ -28,20 +28,26 @@ class IdentityMap {
    // quarter of it, and otherwise rehashes in place to drop tombstones.
    std::size_t capacity() const { return capacity_; }
 
-   // The value stored for `key`, or null when `key` is not in the map.
+   // The value stored for `key`, or null when `key` is not in the map. The null pointer is a
+   // key like any other (it stands for "no object"); its pair lives beside the table.
    V const* find(T const* key) const {
-      if (!key || capacity_ == 0) return nullptr;
+      if (!key) return hasNull_ ? &nullValue_ : nullptr;
+      if (capacity_ == 0) return nullptr;
       std::size_t i = probe(key);
       return slots_[i].state == full ? &slots_[i].value : nullptr;
    }
    bool contains(T const* key) const { return find(key) != nullptr; }
 
    // Adds the pair, taking a count on `key`, or replaces the value of a key already present.
-   // Throws Zin::Exception for a null key.
    void insertOrAssign(Key const& key, V value) {
       // `key` may refer into this map's own slots (an iterator's key), which growing moves.
       T const* k = key.ptr();
-      if (!k) throw Exception("an identity map key cannot be null");
+      if (!k) {
+         if (!hasNull_) ++size_;
+         hasNull_ = true;
+         nullValue_ = std::move(value);
+         return;
+      }
       if (capacity_ != 0) {
          Slot& s = slots_[probe(k)];
          if (s.state == full) {
@@ -60,7 +66,14 @@ class IdentityMap {
 
    // Removes the pair and drops the count on its key; false when `key` was not present.
    bool erase(T const* key) {
-      if (!key || capacity_ == 0) return false;
+      if (!key) {
+         if (!hasNull_) return false;
+         hasNull_ = false;
+         nullValue_ = V();
+         --size_;
+         return true;
+      }
+      if (capacity_ == 0) return false;
       std::size_t i = probe(key);
       Slot& s = slots_[i];
       if (s.state != full) return false;
@@ -76,13 +89,15 @@ class IdentityMap {
       for (std::size_t i = 0; i < capacity_; ++i)
          slots_[i] = Slot();
       size_ = tombstones_ = 0;
+      hasNull_ = false;
+      nullValue_ = V();
    }
 
    class Iterator {
     public:
       Iterator(IdentityMap const* m, std::size_t i) : m_(m), i_(i) { skip(); }
-      Key const& key() const { return m_->slots_[i_].key; }
-      V const& value() const { return m_->slots_[i_].value; }
+      Key const& key() const { return i_ == m_->capacity_ ? nullKey() : m_->slots_[i_].key; }
+      V const& value() const { return i_ == m_->capacity_ ? m_->nullValue_ : m_->slots_[i_].value; }
       Iterator& operator++() {
          ++i_;
          skip();
@@ -96,17 +111,19 @@ class IdentityMap {
       void skip() {
          while (i_ < m_->capacity_ && m_->slots_[i_].state != full)
             ++i_;
+         // The null key's pair comes after the table's, at position capacity.
+         if (i_ == m_->capacity_ && !m_->hasNull_) ++i_;
       }
       IdentityMap const* m_;
       std::size_t i_;
    };
 
    Iterator begin() const { return Iterator(this, 0); }
-   Iterator end() const { return Iterator(this, capacity_); }
+   Iterator end() const { return Iterator(this, capacity_ + 1); }
    // Iteration from `key` on (from its slot, in the map's order); end() when it is absent.
    Iterator iteratorAt(T const* key) const {
       if (!contains(key)) return end();
-      return Iterator(this, probe(key));
+      return Iterator(this, key ? probe(key) : capacity_);
    }
 
  private:
@@ -116,6 +133,11 @@ class IdentityMap {
       V value{};
       State state = empty_;
    };
+
+   static Key const& nullKey() {
+      static Key const null;
+      return null;
+   }
 
    static std::size_t hashOf(T const* p) {
       auto h = reinterpret_cast<std::uintptr_t>(p);
@@ -164,6 +186,8 @@ class IdentityMap {
    std::size_t capacity_ = 0;
    std::size_t size_ = 0;
    std::size_t tombstones_ = 0;
+   bool hasNull_ = false;
+   V nullValue_{};
 };
 
 }  // namespace Zin

@@ -156,8 +156,8 @@ TEST(PdResync, DamagedOrStaleRecordsAndFailingReadbacks) {
         {"populate 1", "populate 2", "highestKeyIs 2", "resyncStatus 0"},
         2,
         1},
-       // The chip lost the third entry: the record is still handed to the key manager, with
-       // no match, and the walk goes on.
+       // The chip lost the third entry: its handle is kept under the null match, the record
+       // is still handed to the key manager, with no match, and the walk goes on.
        {"entry gone from the chip",
         [](Files const& f, std::vector<Hdl> const& h) {
            auto chip = chip::Chip::open(f.chip);
@@ -165,7 +165,7 @@ TEST(PdResync, DamagedOrStaleRecordsAndFailingReadbacks) {
         },
         {"populate 1", "populate 2", "populate 3", "populate 4", "highestKeyIs 4",
          "resyncStatus 0"},
-        3,
+        4,
         0},
    };
    for (Case const& k : cases) {
@@ -181,6 +181,7 @@ TEST(PdResync, DamagedOrStaleRecordsAndFailingReadbacks) {
       if (k.repairs == 0) {
          ASSERT_EQ(c.log[2].op, "populate");
          EXPECT_EQ(c.log[2].match, nullptr);
+         EXPECT_EQ(c.handles().entry(nullptr), handles[2]);
          EXPECT_FALSE(c.keys->matchOf(3));
       }
    }

@@ -47,8 +47,19 @@ TEST(IdentityMap, KeysAreObjectsAndEachHoldsOneCount) {
       Key::Ptr twin = new Key(1);
       EXPECT_FALSE(m.contains(twin.ptr()));
       EXPECT_FALSE(m.erase(twin.ptr()));
+      // The null pointer is a key of its own, beside the table.
       EXPECT_FALSE(m.contains(nullptr));
-      EXPECT_THROW(m.insertOrAssign(nullptr, 1), Zin::Exception);
+      m.insertOrAssign(nullptr, 0);
+      m.insertOrAssign(nullptr, 7);
+      EXPECT_EQ(m.size(), 3u);
+      EXPECT_EQ(*m.find(nullptr), 7u);
+      std::size_t visited = 0;
+      for (auto const& it : m) visited += it.key() ? 1 : 100;
+      EXPECT_EQ(visited, 102u);
+      EXPECT_EQ(m.iteratorAt(nullptr).value(), 7u);
+      EXPECT_TRUE(m.erase(nullptr));
+      EXPECT_FALSE(m.erase(nullptr));
+      EXPECT_EQ(m.size(), 2u);
       EXPECT_TRUE(m.erase(keys[0].ptr()));
       EXPECT_FALSE(m.erase(keys[0].ptr()));
       EXPECT_EQ(keys[0]->references(), 1u);
