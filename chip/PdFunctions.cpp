@@ -240,7 +240,8 @@ PD_EXPORT Status p4_pd_tolvex_switch_twiceNatAddrOnly_get_entry(Sess sess, uint3
       char const* name = kActionNames[unsigned(e.act.action)];
       std::memcpy(actionName, name, std::strlen(name) + 1);
       bool hit = e.act.action != Action::onMiss;
-      // Hardware fields are as wide as the spec's; wider stored values lose their high bits.
+      // Hardware fields are as wide as the PD structure's; wider stored values lose their high
+      // bits.
       spec->action_keyId = hit ? uint16_t(e.act.params[0]) : 0;
       spec->action_rwId = hit ? uint16_t(e.act.params[1]) : 0;
       spec->action_prot = hit ? uint8_t(e.act.params[2]) : 0;

@@ -25,7 +25,7 @@ TwiceNatAddrOnlyActionSpecType TwiceNatAddrOnlyActionSpecTypeInstance(Pemra::Str
 Pemra::String stringValue(TwiceNatAddrOnlyActionSpecType value);
 Pemra::String valueToStrep(TwiceNatAddrOnlyActionSpecType const& value);
 // Writes the name; a number outside the table is written as the number, so a trace line about
-// a bad spec can still be written before the spec is refused.
+// a bad action can still be written before the entry is refused.
 std::ostream& operator<<(std::ostream& os, TwiceNatAddrOnlyActionSpecType const& value);
 // Reads a name from the front of `in`; the pointer only selects the type.
 TwiceNatAddrOnlyActionSpecType sequenceToValue(Zin::CharRange& in, TwiceNatAddrOnlyActionSpecType*);

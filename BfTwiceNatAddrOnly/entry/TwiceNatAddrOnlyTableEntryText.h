@@ -1,7 +1,7 @@
 #pragma once
 // Text form of a table entry:
 //    Value('BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry', ** {'match': %s, 'action': %s})
-// where each %s is the runtime's generic text of the spec object (None when null).
+// where each %s is the runtime's generic text of the match or action object (None when null).
 // `valueToStrep`, `operator<<` and the range constructor are declared with the entry;
 // Zin::strepToValue<TwiceNatAddrOnlyTableEntry> is the whole-string parse.
 #include <string_view>
