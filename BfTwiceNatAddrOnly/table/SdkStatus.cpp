@@ -39,29 +39,9 @@ Pemra::String failedCall(char const* name, I32 status) {
    return Pemra::String(name) + "() failed: " + sdkStatusText(status);
 }
 
-}  // namespace
-
-char const* sdkStatusText(I32 status) {
-   constexpr I32 count = sizeof(kStatusTexts) / sizeof(kStatusTexts[0]);
-   return status >= 0 && status < count ? kStatusTexts[status] : "Unknown error";
-}
-
-void throwPdFailure(char const* function, I32 status) {
-   Pemra::String message = failedCall(function, status);
-   switch (status) {
-      case 9:
-         throw BfTable::BfTableFull(std::move(message));
-      case 2:
-         throw BfTable::BfNoSysResources(std::move(message));
-      case 17:
-         throw BfTable::BfNotSupported(std::move(message));
-      default:
-         throw BfTable::BfTableException(std::move(message), status);
-   }
-}
-
-void throwBfrtEntryOpFailure(char const* label, I32 status) {
-   Pemra::String message = failedCall(label, status);
+// The PD rule and the BfRt entry-operation rule differ only in whether status 4 has a class.
+[[noreturn]] void throwFailedCall(char const* name, I32 status, bool duplicateEntryClass) {
+   Pemra::String message = failedCall(name, status);
    switch (status) {
       case 9:
          throw BfTable::BfTableFull(std::move(message));
@@ -70,10 +50,26 @@ void throwBfrtEntryOpFailure(char const* label, I32 status) {
       case 17:
          throw BfTable::BfNotSupported(std::move(message));
       case 4:
-         throw BfTable::BfDuplicateEntry(std::move(message));
+         if (duplicateEntryClass) throw BfTable::BfDuplicateEntry(std::move(message));
+         [[fallthrough]];
       default:
          throw BfTable::BfTableException(std::move(message), status);
    }
+}
+
+}  // namespace
+
+char const* sdkStatusText(I32 status) {
+   constexpr I32 count = sizeof(kStatusTexts) / sizeof(kStatusTexts[0]);
+   return status >= 0 && status < count ? kStatusTexts[status] : "Unknown error";
+}
+
+void throwPdFailure(char const* function, I32 status) {
+   throwFailedCall(function, status, false);
+}
+
+void throwBfrtEntryOpFailure(char const* label, I32 status) {
+   throwFailedCall(label, status, true);
 }
 
 void throwBfrtCallFailure(I32 status) {
