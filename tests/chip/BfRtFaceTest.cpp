@@ -8,6 +8,7 @@ namespace {
 
 using bfrt::BfRtTable;
 using bfrt::BfRtTarget;
+using Values = std::vector<U64>;
 
 class BfRtFace : public ChipFixture {
  public:
@@ -19,32 +20,48 @@ class BfRtFace : public ChipFixture {
       ASSERT_EQ(t->keyAllocate(&key), 0);
       ASSERT_EQ(t->dataAllocate(&data), 0);
    }
-   bfrt::bf_status_t addHit(BfRtTarget target, U64 vrf, U64 dip, U64 sip,
-                            std::vector<U64> const& vals, U32* h) {
+   bfrt::bf_status_t addHit(BfRtTarget target, U64 dip, std::vector<U64> const& vals, U32* h) {
       EXPECT_EQ(t->keyReset(key.get()), 0);
       if (pd->hasVrfKeyField) {
-         EXPECT_EQ(key->setValue(pd->vrfKeyFieldId, vrf), 0);
+         EXPECT_EQ(key->setValue(pd->vrfKeyFieldId, 44), 0);
       }
       EXPECT_EQ(key->setValue(pd->dipKeyFieldId, dip), 0);
-      EXPECT_EQ(key->setValue(pd->sipKeyFieldId, sip), 0);
+      EXPECT_EQ(key->setValue(pd->sipKeyFieldId, 0x05060708), 0);
       EXPECT_EQ(t->dataReset(pd->actionIdHit, data.get()), 0);
-      U32 ids[] = {pd->hitKeyIdFieldId, pd->hitRwIdFieldId, pd->hitProtFieldId, pd->hitFragFieldId,
-                   pd->hitNextHopFieldId};
       for (size_t i = 0; i < vals.size(); ++i)
-         EXPECT_EQ(data->setValue(ids[i], vals[i]), 0);
+         EXPECT_EQ(data->setValue(hitFields()[i], vals[i]), 0);
       return t->tableEntryAdd(*session, target, *key, *data, h);
    }
-   U64 dataValue(U32 field) {
+   std::vector<U32> hitFields() const {
+      return {pd->hitKeyIdFieldId, pd->hitRwIdFieldId, pd->hitProtFieldId, pd->hitFragFieldId,
+              pd->hitNextHopFieldId};
+   }
+   template <class O>
+   static U64 valueOf(O const& o, U32 field) {
       U64 v = ~0ull;
-      EXPECT_EQ(data->getValue(field, &v), 0);
+      EXPECT_EQ(o->getValue(field, &v), 0) << field;
       return v;
+   }
+   // Entry `h` read through BfRt: {action id, [vrf,] dip, sip, values of `fields`}, or {status}.
+   Values get(U32 h, std::vector<U32> const& fields, BfRtTarget target = {kDev, kAll}) {
+      if (auto st = t->tableEntryGet(*session, target, 0, h, key.get(), data.get()))
+         return {U64(st)};
+      U32 action = 0;
+      EXPECT_EQ(data->actionIdGet(&action), 0);
+      Values out{action};
+      if (pd->hasVrfKeyField) out.push_back(valueOf(key, pd->vrfKeyFieldId));
+      out.push_back(valueOf(key, pd->dipKeyFieldId));
+      out.push_back(valueOf(key, pd->sipKeyFieldId));
+      for (U32 f : fields)
+         out.push_back(valueOf(data, f));
+      return out;
    }
 
    BfRt::BfRtTablePtr t = nullptr;
    std::shared_ptr<bfrt::BfRtSession> session;
    std::unique_ptr<bfrt::BfRtTableKey> key;
    std::unique_ptr<bfrt::BfRtTableData> data;
-   BfRtTarget all{kDev, 0xFFFF};
+   BfRtTarget all{kDev, kAll};
 };
 
 TEST_F(BfRtFace, IdsAreFoundByNameDistinctAndNotTrivial) {
@@ -61,61 +78,43 @@ TEST_F(BfRtFace, IdsAreFoundByNameDistinctAndNotTrivial) {
        pd->hitEcmpRwIdFieldId,     pd->hitEcmpProtFieldId, pd->hitEcmpFragFieldId,
        pd->hitEcmpEcmpGroupFieldId};
    EXPECT_EQ(std::set<U32>(ids.begin(), ids.end()).size(), ids.size());
-   for (U32 id : ids)
-      EXPECT_GT(id, 2u);
+   EXPECT_GT(*std::min_element(ids.begin(), ids.end()), 2u);
    BfRtTable::TableType kind{};
    ASSERT_EQ(t->tableTypeGet(&kind), 0);
    EXPECT_EQ(kind, BfRtTable::TableType::MATCH_DIRECT);
    U32 id = 0;
    EXPECT_EQ(t->dataFieldIdGet("nextHop", pd->actionIdHitEcmp, &id), 6);
    EXPECT_EQ(t->keyFieldIdGet("nope", &id), 6);
-   // The interface keeps its one session.
-   EXPECT_EQ(pd->bfRtTableIntf->bfRtSessionGet(), session);
+   EXPECT_EQ(pd->bfRtTableIntf->bfRtSessionGet(), session) << "one session";
    EXPECT_EQ(pd->bfRtTableIntf->fwkType()->name(), "BfRt::AgentBfRtTableIntf");
 }
 
 TEST_F(BfRtFace, EntriesCrossBetweenTheFaces) {
    attachBfRt();
    U32 hb = 0;
-   ASSERT_EQ(addHit(all, 44, 0x01020304, 0x05060708, {7, 9, 17, 1, 100}, &hb), 0);
-   Read r = read(hb);
-   ASSERT_EQ(r.status, 0);
-   EXPECT_EQ(r.action, "p4_pd_tolvex_switch_twiceNatAddrOnlyHit");
-   EXPECT_EQ(r.m.l3InfoVrfId, 44);
-   EXPECT_EQ(r.m.outerIpv4HdrDip, 0x01020304u);
-   EXPECT_EQ(r.m.outerIpv4HdrSip, 0x05060708u);
-   EXPECT_EQ(r.a.action_prot, 17);
-   EXPECT_EQ(r.a.action_frag, 1);
-   EXPECT_EQ(r.a.action_nextHop, 100);
+   ASSERT_EQ(addHit(all, 0x01020304, {7, 9, 17, 1, 100}, &hb), 0);
+   EXPECT_EQ(read(hb), "twiceNatAddrOnlyHit 44 1020304 5060708 7 9 17 1 100");
 
    HitEcmpSpec e{11, 12, 13, 14, 0xbeef};
    MatchSpec m = match(8, 0xa, 0xb);
    Hdl hp = 0;
    ASSERT_EQ(pd->tableAddWithTwiceNatAddrOnlyHitEcmp(kSess, tgt(), &m, &e, &hp), 0);
-   ASSERT_EQ(t->tableEntryGet(*session, all, 0, hp, key.get(), data.get()), 0);
-   U32 action = 0;
-   ASSERT_EQ(data->actionIdGet(&action), 0);
-   EXPECT_EQ(action, pd->actionIdHitEcmp);
+   EXPECT_EQ(get(hp, {pd->hitEcmpKeyIdFieldId, pd->hitEcmpRwIdFieldId, pd->hitEcmpProtFieldId,
+                      pd->hitEcmpFragFieldId, pd->hitEcmpEcmpGroupFieldId}),
+             (Values{pd->actionIdHitEcmp, 8, 0xa, 0xb, 11, 12, 13, 14, 0xbeef}));
    U64 v = 0;
-   ASSERT_EQ(key->getValue(pd->vrfKeyFieldId, &v), 0);
-   EXPECT_EQ(v, 8u);
-   ASSERT_EQ(key->getValue(pd->sipKeyFieldId, &v), 0);
-   EXPECT_EQ(v, 0xbu);
-   EXPECT_EQ(dataValue(pd->hitEcmpKeyIdFieldId), 11u);
-   EXPECT_EQ(dataValue(pd->hitEcmpFragFieldId), 14u);
-   EXPECT_EQ(dataValue(pd->hitEcmpEcmpGroupFieldId), 0xbeefu);
    EXPECT_EQ(data->getValue(pd->hitNextHopFieldId, &v), 3) << "not a field of the ECMP action";
 
    // Modify by handle, then delete by handle, seen through PD.
    ASSERT_EQ(t->dataReset(pd->actionIdOnMiss, data.get()), 0);
    ASSERT_EQ(t->tableEntryModByHandle(*session, all, 0x20, hp, *data), 0);
-   EXPECT_EQ(read(hp).action, "p4_pd_tolvex_switch_onMiss");
+   EXPECT_EQ(read(hp), "onMiss 8 a b 0 0 0 0 0");
    ASSERT_EQ(t->tableEntryDelByHandle(*session, all, hp), 0);
-   EXPECT_EQ(read(hp).status, 6);
+   EXPECT_EQ(read(hp), "6");
    EXPECT_EQ(t->tableEntryDelByHandle(*session, all, hp), 6);
    EXPECT_EQ(t->tableEntryModByHandle(*session, all, 0x20, hp, *data), 6);
-   EXPECT_EQ(t->tableEntryGet(*session, all, 0, hp, key.get(), data.get()), 6);
-   EXPECT_EQ(addHit(all, 44, 0x01020304, 0x05060708, {}, &hb), 4);
+   EXPECT_EQ(get(hp, {}), Values{6});
+   EXPECT_EQ(addHit(all, 0x01020304, {}, &hb), 4);
 }
 
 TEST_F(BfRtFace, ValuesWiderThanTheirFieldAreRefusedButStoredOnesReadRaw) {
@@ -132,85 +131,74 @@ TEST_F(BfRtFace, ValuesWiderThanTheirFieldAreRefusedButStoredOnesReadRaw) {
    EXPECT_EQ(t->tableEntryAdd(*session, all, *key, *data, &h), 3);
    EXPECT_EQ(t->dataReset(0x1234, data.get()), 3);
 
-   ASSERT_EQ(addHit(all, 0, 1, 2, {1, 2, 3, 4, 5}, &h), 0);
+   ASSERT_EQ(addHit(all, 1, {1, 2, 3, 4, 5}, &h), 0);
    ASSERT_EQ(chip->rawParamIs(h, 2, 0x1FF), 0);
-   ASSERT_EQ(t->tableEntryGet(*session, all, 0, h, key.get(), data.get()), 0);
-   EXPECT_EQ(dataValue(pd->hitProtFieldId), 0x1FFu);
-   EXPECT_EQ(read(h).a.action_prot, 0xFF);
+   EXPECT_EQ(get(h, {pd->hitProtFieldId}), (Values{pd->actionIdHit, 44, 1, 0x05060708, 0x1FF}));
+   EXPECT_EQ(read(h), "twiceNatAddrOnlyHit 44 1 5060708 1 2 255 4 5");
    EXPECT_EQ(chip->rawParamIs(h + 1, 2, 0), 6);
 }
 
 TEST_F(BfRtFace, EntryScopeAttributeAndDefaultEntry) {
    attachBfRt();
+   BfRtTarget const pipe1{kDev, 1};
    std::unique_ptr<bfrt::BfRtTableAttributes> attr;
    ASSERT_EQ(t->attributeAllocate(bfrt::TableAttributesType::ENTRY_SCOPE, &attr), 0);
-   EXPECT_EQ(t->tableAttributesSet(*session, BfRtTarget{kDev, 1}, *attr), 3) << "scope unset";
+   EXPECT_EQ(t->tableAttributesSet(*session, pipe1, *attr), 3) << "scope unset";
    EXPECT_EQ(attr->entryScopeParamsSet(bfrt::TableEntryScope(2)), 3);
    ASSERT_EQ(attr->entryScopeParamsSet(bfrt::TableEntryScope::ENTRY_SCOPE_SINGLE_PIPELINE), 0);
    EXPECT_EQ(t->tableAttributesSet(*session, BfRtTarget{kDev + 1, 1}, *attr), 3);
-   ASSERT_EQ(t->tableAttributesSet(*session, BfRtTarget{kDev, 1}, *attr), 0);
-   EXPECT_EQ(chip->scope(), chip::Scope::singlePipe);
+   ASSERT_EQ(t->tableAttributesSet(*session, pipe1, *attr), 0);
    EXPECT_EQ(t->devTargetSet(all), 3);
-   EXPECT_EQ(t->devTargetSet(BfRtTarget{kDev, 1}), 0);
+   EXPECT_EQ(t->devTargetSet(pipe1), 0);
 
    U32 h = 0;
-   EXPECT_EQ(addHit(all, 0, 1, 2, {}, &h), 3);
-   ASSERT_EQ(addHit(BfRtTarget{kDev, 1}, 0, 1, 2, {}, &h), 0);
+   EXPECT_EQ(addHit(all, 1, {}, &h), 3);
+   ASSERT_EQ(addHit(pipe1, 1, {}, &h), 0);
    // A target of another pipe does not find the entry.
-   EXPECT_EQ(t->tableEntryGet(*session, BfRtTarget{kDev, 0}, 0, h, key.get(), data.get()), 6);
+   EXPECT_EQ(get(h, {}, BfRtTarget{kDev, 0}), Values{6});
    EXPECT_EQ(t->tableEntryDelByHandle(*session, BfRtTarget{kDev, 2}, h), 6);
 
    U32 d1 = 0, d2 = 0;
    ASSERT_EQ(t->dataReset(pd->actionIdOnMiss, data.get()), 0);
-   ASSERT_EQ(t->tableDefaultEntrySet(*session, BfRtTarget{kDev, 1}, 0x20, *data, &d1), 0);
+   ASSERT_EQ(t->tableDefaultEntrySet(*session, pipe1, 0x20, *data, &d1), 0);
    ASSERT_EQ(t->dataReset(pd->actionIdHit, data.get()), 0);
    ASSERT_EQ(data->setValue(pd->hitNextHopFieldId, 321), 0);
-   ASSERT_EQ(t->tableDefaultEntrySet(*session, BfRtTarget{kDev, 1}, 0x20, *data, &d2), 0);
-   EXPECT_EQ(d1, d2);
-   EXPECT_NE(d1, h);
-   ASSERT_EQ(t->tableEntryGet(*session, BfRtTarget{kDev, 1}, 0, d1, key.get(), data.get()), 0);
-   EXPECT_EQ(dataValue(pd->hitNextHopFieldId), 321u);
-   U64 v = 1;
-   ASSERT_EQ(key->getValue(pd->dipKeyFieldId, &v), 0);
-   EXPECT_EQ(v, 0u);
-   ASSERT_EQ(t->tableDefaultEntryReset(*session, BfRtTarget{kDev, 1}), 0);
+   ASSERT_EQ(t->tableDefaultEntrySet(*session, pipe1, 0x20, *data, &d2), 0);
+   EXPECT_TRUE(d1 == d2 && d1 != h) << d1 << " " << d2;
+   EXPECT_EQ(get(d1, {pd->hitNextHopFieldId}, pipe1), (Values{pd->actionIdHit, 0, 0, 0, 321}));
+   ASSERT_EQ(t->tableDefaultEntryReset(*session, pipe1), 0);
    EXPECT_EQ(chip->defaultAction(1).action, chip::Action::onMiss);
 }
 
-TEST_F(BfRtFace, ProfilesShapeWhatBfRtOffers) {
+TEST_F(BfRtFace, ProfilesShapeBothFaces) {
    chip::Profile p;
    p.vrfKeyField = false;
    p.actionProfileTable = true;
    attachBfRt(p);
    EXPECT_FALSE(pd->hasVrfKeyField);
+   EXPECT_EQ(pd->optionalFieldsIndication, 0u);
+   // Without the VRF field the VRF is no part of the key.
+   Hdl h = 0, h2 = 0;
+   ASSERT_EQ(addMiss(match(5, 1, 2), &h), 0);
+   EXPECT_EQ(addMiss(match(6, 1, 2), &h2), 4);
+   EXPECT_EQ(read(h), "onMiss 0 1 2 0 0 0 0 0");
+   ASSERT_EQ(addHit(all, 7, {}, &h), 0);
+   EXPECT_EQ(get(h, {}), (Values{pd->actionIdHit, 7, 0x05060708}));
    U64 v = 0;
-   U32 h = 0;
-   ASSERT_EQ(addHit(all, 0, 1, 2, {}, &h), 0);
-   ASSERT_EQ(t->tableEntryGet(*session, all, 0, h, key.get(), data.get()), 0);
    EXPECT_EQ(key->getValue(chip::schema::kMatchKey[0].id, &v), 3) << "no VRF field";
-   ASSERT_NE(pd->bfRtSecondTable, nullptr);
+
+   auto* second = pd->bfRtSecondTable;
+   ASSERT_NE(second, nullptr);
    BfRtTable::TableType kind{};
-   ASSERT_EQ(pd->bfRtSecondTable->tableTypeGet(&kind), 0);
+   ASSERT_EQ(second->tableTypeGet(&kind), 0);
    EXPECT_EQ(kind, BfRtTable::TableType::ACTION_PROFILE);
    std::unique_ptr<bfrt::BfRtTableKey> pkey;
    std::unique_ptr<bfrt::BfRtTableData> pdata;
-   ASSERT_EQ(pd->bfRtSecondTable->keyAllocate(&pkey), 0);
-   ASSERT_EQ(pd->bfRtSecondTable->dataAllocate(&pdata), 0);
-   EXPECT_EQ(pd->bfRtSecondTable->devTargetSet(all), 0);
-   EXPECT_EQ(pd->bfRtSecondTable->tableEntryAdd(*session, all, *pkey, *pdata, &h), 17);
+   ASSERT_EQ(second->keyAllocate(&pkey), 0);
+   ASSERT_EQ(second->dataAllocate(&pdata), 0);
+   EXPECT_EQ(second->devTargetSet(all), 0);
+   EXPECT_EQ(second->tableEntryAdd(*session, all, *pkey, *pdata, &h), 17);
    EXPECT_EQ(t->tableEntryAdd(*session, all, *pkey, *data, &h), 3) << "key of another table";
-}
-
-TEST_F(BfRtFace, ChipWithoutBfRtOffersOnlyThePdFace) {
-   chip::Profile p;
-   p.bfrt = false;
-   attachChip(p);
-   EXPECT_EQ(bfrt::BfRtDevMgr::getInstance().bfRtInfoGet(kDev), nullptr);
-   EXPECT_EQ(pd->bfRtTable, nullptr);
-   EXPECT_EQ(pd->bfRtTableIntf, nullptr);
-   EXPECT_EQ(pd->optionalFieldsIndication, 1u);
-   Hdl h = 0;
-   EXPECT_EQ(addMiss(match(1, 2, 3), &h), 0);
 }
 
 }  // namespace

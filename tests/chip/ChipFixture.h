@@ -4,7 +4,9 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
+#include <string>
 
 #include "BfTwiceNatAddrOnly/platform/BfPdTwiceNatAddrOnlyIntf.h"
 #include "chip/BfRtSchema.h"
@@ -19,7 +21,6 @@ using namespace BfPdTwiceNatAddrOnly;
 constexpr U8 kDev = 3;
 constexpr U32 kSess = 77;
 constexpr U16 kAll = 0xFFFF;
-inline char const* const kSdkPath = TWICENAT_LIB_DIR "/libtwicenat_sdk.so";
 
 inline MatchSpec match(U16 vrf, U32 dip, U32 sip) {
    return MatchSpec{vrf, dip, sip};
@@ -33,7 +34,7 @@ class ChipFixture : public testing::Test {
    void attachChip(chip::Profile const& profile = {}) {
       chip = chip::Chip::createPrivate(profile);
       chip::attach(kDev, *chip);
-      dl = ::dlopen(kSdkPath, RTLD_NOW);
+      dl = ::dlopen(TWICENAT_LIB_DIR "/libtwicenat_sdk.so", RTLD_NOW);
       ASSERT_NE(dl, nullptr) << ::dlerror();
       pd = new BfPdTwiceNatAddrOnlyIntf(kDev, "libtwicenat_sdk.so", dl, kSess);
    }
@@ -53,20 +54,22 @@ class ChipFixture : public testing::Test {
    Status addMiss(MatchSpec m, Hdl* h, U16 pipe = kAll) {
       return pd->tableAddWithOnMiss(kSess, tgt(pipe), &m, h);
    }
-   // Reads an entry through the PD face.
-   struct Read {
-      Status status;
-      MatchSpec m;
-      std::string action;
-      HitSpec a;
-   };
-   Read read(Hdl h) {
-      Read r{};
+   // An entry as the PD read gives it: "action vrf dip sip keyId rwId prot frag last" (action
+   // without the common name prefix, addresses in hex), or the status alone when it fails.
+   std::string read(Hdl h) {
+      MatchSpec m{};
+      HitSpec a{};
       char name[kActionNameSize] = {};
       uint8_t ttl = 9;
-      r.status = pd->getEntry(kSess, kDev, h, false, &r.m, name, &r.a, nullptr, &ttl);
-      r.action = name;
-      return r;
+      Status st = pd->getEntry(kSess, kDev, h, false, &m, name, &a, nullptr, &ttl);
+      if (st != 0) return std::to_string(st);
+      std::string act = name;
+      if (act.starts_with("p4_pd_tolvex_switch_")) act.erase(0, 20);
+      char buf[160];
+      std::snprintf(buf, sizeof buf, "%s %u %x %x %u %u %u %u %u", act.c_str(), m.l3InfoVrfId,
+                    m.outerIpv4HdrDip, m.outerIpv4HdrSip, a.action_keyId, a.action_rwId,
+                    a.action_prot, a.action_frag, a.action_nextHop);
+      return buf;
    }
 
    std::unique_ptr<chip::Chip> chip;

@@ -7,103 +7,72 @@
 namespace chiptest {
 namespace {
 
-struct FaultCase {
-   char const* op;
-   // One call of the operation on a fresh chip with an entry (handle `h`) at (1, 2, 3).
-   std::function<Status(ChipFixture&, Hdl)> call;
-};
+using Faults = ChipFixture;
+using Statuses = std::vector<Status>;
 
-class Faults : public ChipFixture, public testing::WithParamInterface<FaultCase> {
- public:
-   Hdl h = 0;
-   void SetUp() override {
-      attachChip();
-      ASSERT_EQ(addHit(match(1, 2, 3), hit(1, 2, 3, 4, 5), &h), 0);
-   }
-   std::unique_ptr<bfrt::BfRtTableData> data;
-   std::unique_ptr<bfrt::BfRtTableKey> key;
-};
-
-TEST_P(Faults, FailTheNthCallOnceOrFromThenOn) {
-   auto const& c = GetParam();
-   chip::faultIs(c.op, 13, 2);
-   EXPECT_EQ(c.call(*this, h), 0);
-   EXPECT_EQ(c.call(*this, h), 13);
-   EXPECT_EQ(c.call(*this, h), 0);
-   chip::faultIs(c.op, 15, 2, true);
-   EXPECT_EQ(c.call(*this, h), 0);
-   EXPECT_EQ(c.call(*this, h), 15);
-   EXPECT_EQ(c.call(*this, h), 15);
-   chip::faultsClear();
-   EXPECT_EQ(c.call(*this, h), 0);
-}
-
-std::shared_ptr<bfrt::BfRtSession> sess(ChipFixture& f) {
-   return f.pd->bfRtTableIntf->bfRtSessionGet();
-}
-bfrt::BfRtTarget const kAllTgt{kDev, 0xFFFF};
-
-INSTANTIATE_TEST_SUITE_P(
-    Ops, Faults,
-    testing::Values(
-        FaultCase{"p4_pd_tolvex_switch_twiceNatAddrOnly_set_property",
-                  [](ChipFixture& f, Hdl) { return f.pd->setProperty(kSess, kDev, 1, 0); }},
-        FaultCase{
-            "p4_pd_tolvex_switch_twiceNatAddrOnly_table_modify_with_onMiss",
-            [](ChipFixture& f, Hdl h) { return f.pd->tableModifyWithOnMiss(kSess, kDev, h); }},
-        FaultCase{"p4_pd_tolvex_switch_twiceNatAddrOnly_get_entry",
-                  [](ChipFixture& f, Hdl h) { return f.read(h).status; }},
-        FaultCase{"tableEntryGet",
-                  [](ChipFixture& f, Hdl h) {
-                     auto& x = static_cast<Faults&>(f);
-                     if (!x.key) f.pd->bfRtTable->keyAllocate(&x.key);
-                     if (!x.data) f.pd->bfRtTable->dataAllocate(&x.data);
-                     return f.pd->bfRtTable->tableEntryGet(*sess(f), kAllTgt, 0, h, x.key.get(),
-                                                           x.data.get());
-                  }},
-        FaultCase{"data.setValue",
-                  [](ChipFixture& f, Hdl) {
-                     auto& x = static_cast<Faults&>(f);
-                     if (!x.data) f.pd->bfRtTable->dataAllocate(&x.data);
-                     f.pd->bfRtTable->dataReset(f.pd->actionIdHit, x.data.get());
-                     return x.data->setValue(f.pd->hitRwIdFieldId, 3);
-                  }},
-        FaultCase{"attributes.entryScopeParamsSet",
-                  [](ChipFixture& f, Hdl) {
-                     std::unique_ptr<bfrt::BfRtTableAttributes> a;
-                     f.pd->bfRtTable->attributeAllocate(bfrt::TableAttributesType::ENTRY_SCOPE, &a);
-                     return a->entryScopeParamsSet(
-                         bfrt::TableEntryScope::ENTRY_SCOPE_ALL_PIPELINES);
-                  }}),
-    [](auto const& info) {
-       std::string n = info.param.op;
-       n = n.substr(n.rfind('_') + 1);
-       std::erase(n, '.');
-       return n;
-    });
-
-using FaultState = ChipFixture;
-
-TEST_F(FaultState, FailingCallsChangeNothing) {
+TEST_F(Faults, FailTheNthCallOnceOrFromThenOnAndChangeNothing) {
    attachChip();
-   chip::faultIs("p4_pd_tolvex_switch_twiceNatAddrOnly_table_add_with_twiceNatAddrOnlyHit", 9);
-   Hdl h = 0xdead;
-   EXPECT_EQ(addHit(match(1, 2, 3), hit(1, 2, 3, 4, 5), &h), 9);
-   EXPECT_EQ(h, 0xdeadu);
-   EXPECT_EQ(chip->count(), 0u);
+   Hdl h = 0;
    ASSERT_EQ(addHit(match(1, 2, 3), hit(1, 2, 3, 4, 5), &h), 0);
+   auto* t = pd->bfRtTable;
+   auto s = pd->bfRtTableIntf->bfRtSessionGet();
+   std::unique_ptr<bfrt::BfRtTableKey> key;
+   std::unique_ptr<bfrt::BfRtTableData> data;
+   std::unique_ptr<bfrt::BfRtTableAttributes> attr;
+   ASSERT_EQ(t->keyAllocate(&key), 0);
+   ASSERT_EQ(t->dataAllocate(&data), 0);
+   ASSERT_EQ(t->dataReset(pd->actionIdHit, data.get()), 0);
+   ASSERT_EQ(t->attributeAllocate(bfrt::TableAttributesType::ENTRY_SCOPE, &attr), 0);
+   std::string const pre = "p4_pd_tolvex_switch_twiceNatAddrOnly_";
+   struct Row {
+      std::string op;
+      std::function<Status()> call;
+   } const rows[] = {
+       {pre + "set_property", [&] { return pd->setProperty(kSess, kDev, 1, 0); }},
+       {"data.setValue", [&] { return data->setValue(pd->hitRwIdFieldId, 3); }},
+       {pre + "table_modify_with_onMiss",
+        [&] { return pd->tableModifyWithOnMiss(kSess, kDev, h); }},
+       {pre + "get_entry", [&] { return Status(std::atoi(read(h).c_str())); }},
+       {"tableEntryGet",
+        [&] {
+           return t->tableEntryGet(*s, {kDev, kAll}, 0, h, key.get(), data.get());
+        }},
+       {"attributes.entryScopeParamsSet",
+        [&] {
+           return attr->entryScopeParamsSet(bfrt::TableEntryScope::ENTRY_SCOPE_ALL_PIPELINES);
+        }},
+   };
+   for (auto const& r : rows) {
+      SCOPED_TRACE(r.op);
+      auto run = [&r](int n) {
+         Statuses v;
+         while (n--)
+            v.push_back(r.call());
+         return v;
+      };
+      chip::faultIs(r.op, 13, 2);
+      EXPECT_EQ(run(3), (Statuses{0, 13, 0}));
+      chip::faultIs(r.op, 15, 2, true);
+      EXPECT_EQ(run(3), (Statuses{0, 15, 15}));
+      chip::faultsClear();
+      EXPECT_EQ(run(1), Statuses{0});
+   }
 
-   chip::faultIs("p4_pd_tolvex_switch_twiceNatAddrOnly_table_delete", 6);
-   EXPECT_EQ(pd->tableDelete(kSess, kDev, h), 6);
-   EXPECT_EQ(read(h).status, 0);
-   chip::faultIs("p4_pd_tolvex_switch_twiceNatAddrOnly_set_property", 17);
-   EXPECT_EQ(pd->setProperty(kSess, kDev, 1, 0), 17);
+   chip::faultIs(pre + "table_add_with_twiceNatAddrOnlyHit", 9);
+   Hdl h2 = 0xdead;
+   EXPECT_EQ(addHit(match(4, 5, 6), hit(1, 2, 3, 4, 5), &h2), 9);
+   EXPECT_EQ(h2, 0xdeadu);
+   EXPECT_EQ(chip->count(), 1u);
+   ASSERT_EQ(addHit(match(4, 5, 6), hit(1, 2, 3, 4, 5), &h2), 0);
+   chip::faultIs(pre + "table_delete", 6);
+   EXPECT_EQ(pd->tableDelete(kSess, kDev, h2), 6);
+   EXPECT_EQ(read(h2), "twiceNatAddrOnlyHit 4 5 6 1 2 3 4 5");
    // Faults count per operation: other operations are not affected.
    chip::faultIs("tableEntryAdd", 2, 1, true);
-   EXPECT_EQ(pd->tableDelete(kSess, kDev, h), 0);
+   EXPECT_EQ(pd->tableDelete(kSess, kDev, h2), 0);
 }
 
-TEST_F(FaultState, JournalRecordsEveryCallOfBothFacesInOrder) {
+TEST_F(Faults, JournalRecordsEveryCallOfBothFacesInOrder) {
    attachChip();
    Hdl h = 0;
    ASSERT_EQ(addMiss(match(1, 2, 3), &h), 0);
@@ -117,8 +86,7 @@ TEST_F(FaultState, JournalRecordsEveryCallOfBothFacesInOrder) {
    ASSERT_EQ(pd->bfRtTable->dataAllocate(&data), 0);
    ASSERT_EQ(pd->bfRtTable->dataReset(pd->actionIdHit, data.get()), 0);
    ASSERT_EQ(data->setValue(pd->hitFragFieldId, 2), 0);
-   ASSERT_EQ(
-       pd->bfRtTable->tableEntryModByHandle(*s, bfrt::BfRtTarget{kDev, 0xFFFF}, 0x20, h, *data), 0);
+   ASSERT_EQ(pd->bfRtTable->tableEntryModByHandle(*s, {kDev, kAll}, 0x20, h, *data), 0);
    chip::journalEnabledIs(false);
    pd->tableDelete(kSess, kDev, h);
 

@@ -1,162 +1,140 @@
-// The PD face, through the functions that the PD interface object bound from the loaded
-// SDK library.
+// The PD interface object's binding, and the PD face through the functions it bound.
 #include <functional>
 #include <set>
 
 #include "ChipFixture.h"
+#include "Zin/Exception.h"
 
 namespace chiptest {
 namespace {
 
 using PdFace = ChipFixture;
 
-TEST_F(PdFace, HandlesAreNonZeroUniqueAndNeverReused) {
+std::string constructionError(void* dl, char const* name) {
+   try {
+      BfPdTwiceNatAddrOnlyIntf::Ptr p = new BfPdTwiceNatAddrOnlyIntf(kDev, name, dl, kSess);
+   } catch (Zin::Exception const& e) {
+      return e.what();
+   }
+   return "no error";
+}
+
+TEST_F(PdFace, BindingKeepsItsArgumentsAndNamesWhatIsMissing) {
+   chip::Profile noBfRt;
+   noBfRt.bfrt = false;
+   attachChip(noBfRt);
+   EXPECT_EQ(bfrt::BfRtDevMgr::getInstance().bfRtInfoGet(kDev), nullptr);
+   EXPECT_TRUE(pd->bfRtTable == nullptr && pd->bfRtTableIntf == nullptr);
+   EXPECT_EQ(pd->optionalFieldsIndication, 1u);
+   EXPECT_EQ(pd->pdLibName, "libtwicenat_sdk.so");
+   EXPECT_EQ(pd->dlHandle, dl);
+   EXPECT_EQ(pd->sessionId, kSess);
+   EXPECT_EQ(pd->deviceId, kDev);
+   EXPECT_EQ(reinterpret_cast<void*>(pd->tableDelete),
+             ::dlsym(dl, "p4_pd_tolvex_switch_twiceNatAddrOnly_table_delete"));
+   EXPECT_EQ(pd->fwkType()->name(), "BfPdTwiceNatAddrOnly::BfPdTwiceNatAddrOnlyIntf");
+   EXPECT_TRUE(pd->fwkType()->isA(&Zin::ptrInterfaceType()));
+   void* other = ::dlopen(TWICENAT_LIB_DIR "/libzinrt.so", RTLD_NOW);
+   ASSERT_NE(other, nullptr);
+   EXPECT_EQ(constructionError(other, "libzinrt.so"),
+             "PD library 'libzinrt.so' has no symbol "
+             "'p4_pd_tolvex_switch_twiceNatAddrOnly_set_property'");
+   ::dlclose(other);
+   EXPECT_EQ(constructionError(nullptr, "libpd.so"), "PD library 'libpd.so' is not loaded");
+   chip.reset();
+   chip = chip::Chip::createPrivate({});
+   chip::attach(kDev, *chip);
+   chip::faultIs("actionIdGet", 6, 2);
+   EXPECT_EQ(constructionError(dl, "libtwicenat_sdk.so"),
+             "BfRt table 'twiceNatAddrOnly' of device 3 has no action 'twiceNatAddrOnlyHit' "
+             "(status 6)");
+}
+
+TEST_F(PdFace, HandlesAreUniqueNeverReusedAndEntriesReadBack) {
    attachChip();
+   std::vector<Hdl> hs;
    std::set<Hdl> seen;
    for (U32 i = 0; i < 50; ++i) {
       Hdl h = 0;
-      ASSERT_EQ(addHit(match(1, 0x0a000000 + i, 7), hit(1, 2, 3, 4, 5), &h), 0);
-      EXPECT_NE(h, 0u);
-      EXPECT_TRUE(seen.insert(h).second) << h;
+      ASSERT_EQ(addHit(match(12, 0xc0a80000 + i, 0x0a0a0a0a), hit(7, 9, 17, 0, U16(100 + i)), &h),
+                0);
+      EXPECT_TRUE(h != 0 && seen.insert(h).second) << h;
+      hs.push_back(h);
    }
-   Hdl first = *seen.begin();
-   auto spec = hit(9, 9, 9, 9, 9);
-   ASSERT_EQ(pd->tableModifyWithTwiceNatAddrOnlyHit(kSess, kDev, first, &spec), 0);
-   ASSERT_EQ(pd->tableModifyWithOnMiss(kSess, kDev, first), 0);
-   EXPECT_EQ(read(first).action, "p4_pd_tolvex_switch_onMiss");
-   ASSERT_EQ(pd->tableDelete(kSess, kDev, first), 0);
+   EXPECT_EQ(read(hs[1]), "twiceNatAddrOnlyHit 12 c0a80001 a0a0a0a 7 9 17 0 101");
+   auto spec = hit(1, 2, 3, 4, 5);
+   ASSERT_EQ(pd->tableModifyWithTwiceNatAddrOnlyHit(kSess, kDev, hs[0], &spec), 0);
+   EXPECT_EQ(read(hs[0]), "twiceNatAddrOnlyHit 12 c0a80000 a0a0a0a 1 2 3 4 5");
+   ASSERT_EQ(pd->tableModifyWithOnMiss(kSess, kDev, hs[0]), 0);
+   EXPECT_EQ(read(hs[0]), "onMiss 12 c0a80000 a0a0a0a 0 0 0 0 0");
+   ASSERT_EQ(pd->tableDelete(kSess, kDev, hs[0]), 0);
    Hdl again = 0;
-   ASSERT_EQ(addMiss(match(1, 0x0a000000, 7), &again), 0);
+   ASSERT_EQ(addMiss(match(12, 0xc0a80000, 0x0a0a0a0a), &again), 0);
    EXPECT_TRUE(seen.insert(again).second) << "handle " << again << " came back";
    EXPECT_EQ(chip->count(), 50u);
 }
 
-TEST_F(PdFace, ReadBackReturnsWhatWasProgrammed) {
-   attachChip();
-   Hdl h1 = 0, h3 = 0;
-   ASSERT_EQ(addHit(match(12, 0xc0a80001, 0x0a0a0a0a), hit(7, 9, 17, 0, 100), &h1), 0);
-   ASSERT_EQ(addMiss(match(3, 4, 5), &h3), 0);
-
-   Read r = read(h1);
-   ASSERT_EQ(r.status, 0);
-   EXPECT_EQ(r.action, "p4_pd_tolvex_switch_twiceNatAddrOnlyHit");
-   EXPECT_EQ(r.m.l3InfoVrfId, 12);
-   EXPECT_EQ(r.m.outerIpv4HdrDip, 0xc0a80001u);
-   EXPECT_EQ(r.m.outerIpv4HdrSip, 0x0a0a0a0au);
-   EXPECT_EQ(r.a.action_keyId, 7);
-   EXPECT_EQ(r.a.action_rwId, 9);
-   EXPECT_EQ(r.a.action_prot, 17);
-   EXPECT_EQ(r.a.action_frag, 0);
-   EXPECT_EQ(r.a.action_nextHop, 100);
-
-   r = read(h3);
-   EXPECT_EQ(r.action, "p4_pd_tolvex_switch_onMiss");
-   EXPECT_EQ(r.a.action_keyId, 0);
-}
-
-// Each case runs on a fresh chip holding one entry (handle `h`) at key (1, 2, 3).
-struct StatusCase {
-   char const* name;
-   Status expected;
-   std::function<Status(ChipFixture&, Hdl)> call;
-};
-
-class PdStatus : public ChipFixture, public testing::WithParamInterface<StatusCase> {};
-
-TEST_P(PdStatus, Answers) {
-   attachChip();
-   Hdl h = 0;
-   ASSERT_EQ(addHit(match(1, 2, 3), hit(1, 1, 1, 1, 1), &h), 0);
-   EXPECT_EQ(GetParam().call(*this, h), GetParam().expected);
-}
-
-Status addMissAt(ChipFixture& f, MatchSpec m, U16 pipe = kAll) {
-   Hdl h = 0xdead;
-   Status st = f.addMiss(m, &h, pipe);
-   if (st != 0) {
-      EXPECT_EQ(h, 0xdeadu) << "a refused add leaves the handle alone";
-   }
-   return st;
-}
-
-HitSpec const kSpec = hit(1, 2, 3, 4, 5);
-INSTANTIATE_TEST_SUITE_P(
-    Cases, PdStatus,
-    testing::Values(
-        StatusCase{"DuplicateKey", 4,
-                   [](ChipFixture& f, Hdl) { return addMissAt(f, match(1, 2, 3)); }},
-        StatusCase{"OtherVrfIsAnotherKey", 0,
-                   [](ChipFixture& f, Hdl) { return addMissAt(f, match(2, 2, 3)); }},
-        StatusCase{"PipeInAllPipesScope", 3,
-                   [](ChipFixture& f, Hdl) { return addMissAt(f, match(5, 5, 5), 0); }},
-        StatusCase{"ModifyUnknownHandle", 6,
-                   [](ChipFixture& f, Hdl h) {
-                      return f.pd->tableModifyWithTwiceNatAddrOnlyHit(kSess, kDev, h + 1, &kSpec);
-                   }},
-        StatusCase{"DeleteUnknownHandle", 6,
-                   [](ChipFixture& f, Hdl) { return f.pd->tableDelete(kSess, kDev, 0); }},
-        StatusCase{"DeleteTwice", 6,
-                   [](ChipFixture& f, Hdl h) {
-                      EXPECT_EQ(f.pd->tableDelete(kSess, kDev, h), 0);
-                      return f.pd->tableDelete(kSess, kDev, h);
-                   }},
-        StatusCase{"ReadUnknownHandle", 6,
-                   [](ChipFixture& f, Hdl h) { return f.read(h + 1).status; }},
-        StatusCase{"ReadDeletedHandle", 6,
-                   [](ChipFixture& f, Hdl h) {
-                      EXPECT_EQ(f.pd->tableDelete(kSess, kDev, h), 0);
-                      return f.read(h).status;
-                   }},
-        StatusCase{"UnknownDevice", 3,
-                   [](ChipFixture& f, Hdl h) { return f.pd->tableDelete(kSess, kDev + 1, h); }},
-        StatusCase{"UnknownProperty", 3,
-                   [](ChipFixture& f, Hdl) { return f.pd->setProperty(kSess, kDev, 2, 0); }},
-        StatusCase{"BadScopeValue", 3,
-                   [](ChipFixture& f, Hdl) { return f.pd->setProperty(kSess, kDev, 1, 2); }},
-        StatusCase{"ScopeChangeWithEntries", 24,
-                   [](ChipFixture& f, Hdl) { return f.pd->setProperty(kSess, kDev, 1, 1); }},
-        StatusCase{"SameScopeWithEntries", 0,
-                   [](ChipFixture& f, Hdl) { return f.pd->setProperty(kSess, kDev, 1, 0); }}),
-    [](auto const& info) { return std::string(info.param.name); });
-
-TEST_F(PdFace, CapacityIsEnforcedAndFreedByDelete) {
+// One chip of capacity 3 holding an entry `h` at (1, 2, 3), through a script of calls.
+TEST_F(PdFace, RefusedCallsAnswerTheirStatusAndChangeNothing) {
    chip::Profile p;
    p.capacity = 3;
    attachChip(p);
-   Hdl h[4] = {};
-   for (U32 i = 0; i < 3; ++i)
-      ASSERT_EQ(addMiss(match(0, i, i), &h[i]), 0);
-   Hdl untouched = 0xdead;
-   EXPECT_EQ(addMiss(match(0, 9, 9), &untouched), 9);
-   EXPECT_EQ(untouched, 0xdeadu);
-   EXPECT_EQ(addMiss(match(0, 1, 1), &h[3]), 4) << "a duplicate is refused as such";
-   ASSERT_EQ(pd->tableDelete(kSess, kDev, h[1]), 0);
-   EXPECT_EQ(addMiss(match(0, 9, 9), &h[3]), 0);
+   Hdl h = 0;
+   ASSERT_EQ(addHit(match(1, 2, 3), hit(1, 1, 1, 1, 1), &h), 0);
+   auto miss = [this](U16 vrf, U32 dip, U16 pipe = kAll) {
+      Hdl out = 0xdead;
+      Status st = addMiss(match(vrf, dip, 3), &out, pipe);
+      EXPECT_EQ(st == 0, out != 0xdead) << "a refused add leaves the handle alone";
+      return st;
+   };
+   Hdl const unknown = 0xabcdef;
+   HitSpec const spec = hit(1, 2, 3, 4, 5);
+   auto readStatus = [this](Hdl x) { return Status(std::atoi(read(x).c_str())); };
+   struct Row {
+      char const* what;
+      Status want;
+      std::function<Status()> call;
+   } const rows[] = {
+       {"duplicate key", 4, [&] { return miss(1, 2); }},
+       {"other VRF is another key", 0, [&] { return miss(2, 2); }},
+       {"pipe in all-pipes scope", 3, [&] { return miss(5, 5, 0); }},
+       {"third entry", 0, [&] { return miss(0, 9); }},
+       {"beyond capacity", 9, [&] { return miss(0, 8); }},
+       {"duplicate in a full table", 4, [&] { return miss(2, 2); }},
+       {"modify unknown handle", 6,
+        [&] { return pd->tableModifyWithTwiceNatAddrOnlyHit(kSess, kDev, unknown, &spec); }},
+       {"delete handle 0", 6, [&] { return pd->tableDelete(kSess, kDev, 0); }},
+       {"unknown device", 3, [&] { return pd->tableDelete(kSess, kDev + 1, h); }},
+       {"unknown property", 3, [&] { return pd->setProperty(kSess, kDev, 2, 0); }},
+       {"bad scope value", 3, [&] { return pd->setProperty(kSess, kDev, 1, 2); }},
+       {"scope change with entries", 24, [&] { return pd->setProperty(kSess, kDev, 1, 1); }},
+       {"same scope with entries", 0, [&] { return pd->setProperty(kSess, kDev, 1, 0); }},
+       {"read unknown handle", 6, [&] { return readStatus(unknown); }},
+       {"delete", 0, [&] { return pd->tableDelete(kSess, kDev, h); }},
+       {"delete twice", 6, [&] { return pd->tableDelete(kSess, kDev, h); }},
+       {"read deleted handle", 6, [&] { return readStatus(h); }},
+       {"room after a delete", 0, [&] { return miss(0, 8); }},
+   };
+   for (auto const& r : rows)
+      EXPECT_EQ(r.call(), r.want) << r.what;
    EXPECT_EQ(chip->count(), 3u);
-   EXPECT_EQ(read(h[0]).m.outerIpv4HdrDip, 0u);
-   EXPECT_EQ(read(h[2]).m.outerIpv4HdrDip, 2u);
-   EXPECT_EQ(read(h[3]).m.outerIpv4HdrDip, 9u);
 }
 
 TEST_F(PdFace, SinglePipeScopeKeepsEntriesPerPipe) {
    attachChip();
    ASSERT_EQ(pd->setProperty(kSess, kDev, 1, 1), 0);
-   EXPECT_EQ(chip->scope(), chip::Scope::singlePipe);
-   Hdl h = 0;
+   Hdl h = 0, hp[4] = {};
    EXPECT_EQ(addMiss(match(1, 1, 1), &h, kAll), 3);
    EXPECT_EQ(addMiss(match(1, 1, 1), &h, 4), 3) << "four pipes: 0 to 3";
-   Hdl hp[4] = {};
    for (U16 p = 0; p < 4; ++p)
       ASSERT_EQ(addHit(match(1, 1, 1), hit(p, 0, 0, 0, 0), &hp[p], p), 0);
    EXPECT_EQ(addMiss(match(1, 1, 1), &h, 2), 4);
    for (U16 p = 0; p < 4; ++p) {
       auto es = chip->entries(p);
-      ASSERT_EQ(es.size(), 1u);
-      EXPECT_EQ(es[0].handle, hp[p]);
-      EXPECT_EQ(es[0].act.params[0], p);
+      EXPECT_TRUE(es.size() == 1 && es[0].handle == hp[p] && es[0].act.params[0] == p) << p;
    }
    // Handle-only operations find the entry in whichever pipe holds it.
-   EXPECT_EQ(read(hp[2]).a.action_keyId, 2);
+   EXPECT_EQ(read(hp[2]), "twiceNatAddrOnlyHit 1 1 1 2 0 0 0 0");
    ASSERT_EQ(pd->tableDelete(kSess, kDev, hp[2]), 0);
    EXPECT_EQ(chip->count(2), 0u);
    EXPECT_EQ(chip->count(), 3u);
@@ -165,48 +143,31 @@ TEST_F(PdFace, SinglePipeScopeKeepsEntriesPerPipe) {
 
 TEST_F(PdFace, DefaultEntryKeepsItsHandleAndResetsToOnMiss) {
    attachChip();
-   Hdl h1 = 0, h2 = 0, h3 = 0;
-   ASSERT_EQ(pd->setDefaultActionOnMiss(kSess, tgt(), &h1), 0);
+   Hdl h[3] = {};
    auto a = hit(4, 5, 6, 7, 8);
-   ASSERT_EQ(pd->setDefaultActionTwiceNatAddrOnlyHit(kSess, tgt(), &a, &h2), 0);
    HitEcmpSpec e{1, 2, 3, 4, 5};
-   ASSERT_EQ(pd->setDefaultActionTwiceNatAddrOnlyHitEcmp(kSess, tgt(), &e, &h3), 0);
-   EXPECT_NE(h1, 0u);
-   EXPECT_NE(h1, ~0u);
-   EXPECT_EQ(h1, h2);
-   EXPECT_EQ(h1, h3);
-   Read r = read(h1);
-   EXPECT_EQ(r.action, "p4_pd_tolvex_switch_twiceNatAddrOnlyHitEcmp");
-   EXPECT_EQ(r.a.action_nextHop, 5);
-   EXPECT_EQ(r.m.outerIpv4HdrDip, 0u);
-   EXPECT_EQ(pd->tableDelete(kSess, kDev, h1), 6) << "the default is not deleted by handle";
+   ASSERT_EQ(pd->setDefaultActionOnMiss(kSess, tgt(), &h[0]), 0);
+   ASSERT_EQ(pd->setDefaultActionTwiceNatAddrOnlyHit(kSess, tgt(), &a, &h[1]), 0);
+   ASSERT_EQ(pd->setDefaultActionTwiceNatAddrOnlyHitEcmp(kSess, tgt(), &e, &h[2]), 0);
+   EXPECT_TRUE(h[0] != 0 && h[0] != ~0u && h[0] == h[1] && h[0] == h[2])
+       << h[0] << " " << h[1] << " " << h[2];
+   EXPECT_EQ(read(h[0]), "twiceNatAddrOnlyHitEcmp 0 0 0 1 2 3 4 5");
+   EXPECT_EQ(pd->tableDelete(kSess, kDev, h[0]), 6) << "the default is not deleted by handle";
    EXPECT_EQ(pd->setProperty(kSess, kDev, 1, 1), 24) << "a set default pins the scope";
    ASSERT_EQ(pd->tableResetDefaultEntry(kSess, tgt()), 0);
-   EXPECT_EQ(read(h1).action, "p4_pd_tolvex_switch_onMiss");
+   EXPECT_EQ(read(h[0]), "onMiss 0 0 0 0 0 0 0 0");
    EXPECT_EQ(chip->count(), 0u);
 
    // Single-pipe scope: one default per pipe, each with its own handle.
    ASSERT_EQ(pd->setProperty(kSess, kDev, 1, 1), 0);
-   EXPECT_EQ(read(h1).status, 6) << "the all-pipes default is out of scope";
+   EXPECT_EQ(read(h[0]), "6") << "the all-pipes default is out of scope";
    Hdl p0 = 0, p1 = 0;
    ASSERT_EQ(pd->setDefaultActionTwiceNatAddrOnlyHit(kSess, tgt(0), &a, &p0), 0);
    ASSERT_EQ(pd->setDefaultActionOnMiss(kSess, tgt(1), &p1), 0);
    EXPECT_NE(p0, p1);
-   EXPECT_EQ(read(p0).a.action_keyId, 4);
-   EXPECT_EQ(chip->defaultAction(0).action, chip::Action::hit);
+   EXPECT_EQ(read(p0), "twiceNatAddrOnlyHit 0 0 0 4 5 6 7 8");
    EXPECT_EQ(chip->defaultAction(1).action, chip::Action::onMiss);
    EXPECT_EQ(pd->tableResetDefaultEntry(kSess, tgt()), 3);
-}
-
-TEST_F(PdFace, TableWithoutVrfFieldIgnoresTheVrf) {
-   chip::Profile p;
-   p.vrfKeyField = false;
-   attachChip(p);
-   EXPECT_EQ(pd->optionalFieldsIndication, 0u);
-   Hdl h = 0, h2 = 0;
-   ASSERT_EQ(addMiss(match(5, 1, 2), &h), 0);
-   EXPECT_EQ(addMiss(match(6, 1, 2), &h2), 4);
-   EXPECT_EQ(read(h).m.l3InfoVrfId, 0);
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
-// A chip in a file outlives the process that wrote it, and a bad file is refused.
+// A chip in a file outlives the process that wrote it; bad files, profiles and devices are
+// refused.
+#include <gmock/gmock.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "ChipFixture.h"
 #include "chip/ChipException.h"
@@ -20,23 +22,6 @@ class ChipFile : public testing::Test {
    void TearDown() override { chip::Chip::destroy(path); }
 };
 
-// Runs `body` in a child process; its result is the child's exit status.
-int inChild(std::function<int()> const& body) {
-   pid_t pid = ::fork();
-   if (pid == 0) {
-      int rc = 99;
-      try {
-         rc = body();
-      } catch (std::exception const& e) {
-         std::fprintf(stderr, "child: %s\n", e.what());
-      }
-      ::_exit(rc);
-   }
-   int status = 0;
-   ::waitpid(pid, &status, 0);
-   return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
-}
-
 TEST_F(ChipFile, SecondProcessSeesTheWholeState) {
    chip::Profile p;
    p.capacity = 1000;
@@ -44,28 +29,35 @@ TEST_F(ChipFile, SecondProcessSeesTheWholeState) {
    p.vrfKeyField = false;
    chip::Chip::create(path, p).reset();
    constexpr int kN = 300;
-   std::vector<Hdl> handles(kN);
-   ASSERT_EQ(inChild([&] {
-                auto c = chip::Chip::open(path);
-                if (c->scopeIs(1) != 0) return 1;
-                chip::ActionRec a;
-                a.action = chip::Action::hitEcmp;
-                for (int i = 0; i < kN; ++i) {
-                   a.params[4] = uint32_t(i);
-                   chip::Key k{uint16_t(i % 2), 0, uint32_t(i), 7};
-                   if (c->entryAdd(k, a, &handles[i]) != 0) return 2;
-                }
-                for (int i = 0; i < kN; i += 3)
-                   c->entryDel(handles[i]);
-                Hdl d;
-                c->defaultSet(1, a, &d);
-                return 0;
-             }),
-             0);
+   // The child adds kN entries over both pipes, deletes every third and sets a default.
+   pid_t pid = ::fork();
+   if (pid == 0) {
+      int rc = 0;
+      try {
+         auto c = chip::Chip::open(path);
+         rc = c->scopeIs(1);
+         chip::ActionRec a;
+         a.action = chip::Action::hitEcmp;
+         std::vector<Hdl> handles(kN);
+         for (int i = 0; i < kN && rc == 0; ++i) {
+            a.params[4] = uint32_t(i);
+            rc = c->entryAdd(chip::Key{uint16_t(i % 2), 0, uint32_t(i), 7}, a, &handles[i]);
+         }
+         for (int i = 0; i < kN && rc == 0; i += 3)
+            rc = c->entryDel(handles[i]);
+         Hdl d;
+         if (rc == 0) rc = c->defaultSet(1, a, &d);
+      } catch (...) {
+         rc = 99;
+      }
+      ::_exit(rc);
+   }
+   int status = 0;
+   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
    auto c = chip::Chip::open(path);
-   EXPECT_EQ(c->profile().capacity, 1000u);
-   EXPECT_EQ(c->pipes(), 2u);
-   EXPECT_FALSE(c->profile().vrfKeyField);
+   EXPECT_TRUE(c->profile().capacity == 1000 && c->pipes() == 2 && !c->profile().vrfKeyField);
    EXPECT_EQ(c->scope(), chip::Scope::singlePipe);
    EXPECT_EQ(c->count(), uint32_t(kN - kN / 3));
    EXPECT_EQ(c->defaultAction(1).action, chip::Action::hitEcmp);
@@ -73,9 +65,8 @@ TEST_F(ChipFile, SecondProcessSeesTheWholeState) {
    Hdl top = 0;
    for (U16 pipe = 0; pipe < 2; ++pipe) {
       for (auto const& e : c->entries(pipe)) {
-         EXPECT_EQ(e.key.dip % 2, pipe);
-         EXPECT_NE(e.key.dip % 3, 0u) << "deleted in the child";
-         EXPECT_EQ(e.act.params[4], e.key.dip);
+         EXPECT_TRUE(e.key.dip % 2 == pipe && e.key.dip % 3 != 0 && e.act.params[4] == e.key.dip)
+             << e.key.dip;
          chip::EntryView again;
          ASSERT_EQ(c->entryGet(e.handle, &again), 0);
          EXPECT_EQ(again.key, e.key);
@@ -86,17 +77,8 @@ TEST_F(ChipFile, SecondProcessSeesTheWholeState) {
    Hdl h = 0;
    ASSERT_EQ(c->entryAdd(chip::Key{0, 0, 1u << 20, 1}, chip::ActionRec{}, &h), 0);
    EXPECT_GT(h, top);
-   chip::Key dup{1, 0, 1, 7};
-   EXPECT_EQ(c->entryAdd(dup, chip::ActionRec{}, &h), 4);
+   EXPECT_EQ(c->entryAdd(chip::Key{1, 0, 1, 7}, chip::ActionRec{}, &h), 4);
 }
-
-struct Damage {
-   char const* name;
-   std::function<void(std::string const&)> apply;
-   char const* message;
-};
-
-class BadChipFile : public ChipFile, public testing::WithParamInterface<Damage> {};
 
 void patch(std::string const& path, long offset, std::string const& bytes) {
    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
@@ -104,57 +86,56 @@ void patch(std::string const& path, long offset, std::string const& bytes) {
    f.write(bytes.data(), std::streamsize(bytes.size()));
 }
 
-TEST_P(BadChipFile, IsRefused) {
+TEST_F(ChipFile, DamagedFilesAreRefused) {
+   struct Row {
+      char const* what;
+      std::function<void(std::string const&)> damage;
+      char const* message;
+   } const rows[] = {
+       {"missing", [](auto const& p) { chip::Chip::destroy(p); }, "cannot be opened"},
+       {"short", [](auto const& p) { std::filesystem::resize_file(p, 10); }, "too short"},
+       {"truncated", [](auto const& p) { std::filesystem::resize_file(p, 4096); },
+        "bytes where its header needs"},
+       {"bad magic", [](auto const& p) { patch(p, 0, "XXXX"); }, "bad magic"},
+       {"other version", [](auto const& p) { patch(p, 8, std::string("\x07\0\0\0", 4)); },
+        "version 7"},
+       {"bad scope",
+        [](auto const& p) {
+           patch(p, offsetof(chip::Header, scope), std::string("\x05\0\0\0", 4));
+        },
+        "corrupt table state"},
+       {"count disagrees",
+        [](auto const& p) { patch(p, offsetof(chip::Header, count), std::string(4, '\0')); },
+        "corrupt entry count"},
+       {"zeroed key index: the live entry is lost",
+        [](auto const& p) {
+           auto size = std::filesystem::file_size(p);
+           patch(p, long(size) - 2 * 128 * 4, std::string(128 * 4, '\0'));
+        },
+        "corrupt entry in slot 0"},
+   };
    chip::Profile p;
    p.capacity = 64;
-   {
-      auto c = chip::Chip::create(path, p);
+   for (auto const& r : rows) {
       Hdl h;
-      ASSERT_EQ(c->entryAdd(chip::Key{0xFFFF, 1, 2, 3}, chip::ActionRec{}, &h), 0);
-   }
-   GetParam().apply(path);
-   try {
-      chip::Chip::open(path);
-      FAIL() << "opened a damaged chip file";
-   } catch (chip::ChipException const& e) {
-      EXPECT_NE(std::string(e.what()).find(GetParam().message), std::string::npos) << e.what();
+      ASSERT_EQ(chip::Chip::create(path, p)->entryAdd(chip::Key{0xFFFF, 1, 2, 3}, {}, &h), 0);
+      r.damage(path);
+      try {
+         chip::Chip::open(path);
+         ADD_FAILURE() << "opened a damaged chip file: " << r.what;
+      } catch (chip::ChipException const& e) {
+         EXPECT_THAT(e.what(), testing::HasSubstr(r.message)) << r.what;
+      }
    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Damages, BadChipFile,
-    testing::Values(
-        Damage{"Missing", [](auto const& p) { chip::Chip::destroy(p); }, "cannot be opened"},
-        Damage{"Short", [](auto const& p) { std::filesystem::resize_file(p, 10); }, "too short"},
-        Damage{"Truncated", [](auto const& p) { std::filesystem::resize_file(p, 4096); },
-               "bytes where its header needs"},
-        Damage{"BadMagic", [](auto const& p) { patch(p, 0, "XXXX"); }, "bad magic"},
-        Damage{"OtherVersion", [](auto const& p) { patch(p, 8, std::string("\x07\0\0\0", 4)); },
-               "version 7"},
-        Damage{"BadScope",
-               [](auto const& p) {
-                  patch(p, offsetof(chip::Header, scope), std::string("\x05\0\0\0", 4));
-               },
-               "corrupt table state"},
-        Damage{"CountDisagrees",
-               [](auto const& p) { patch(p, offsetof(chip::Header, count), std::string(4, '\0')); },
-               "corrupt entry count"},
-        Damage{"LostIndexEntry",
-               [](auto const& p) {
-                  // Zero the whole key index: the live entry can no longer be found.
-                  auto size = std::filesystem::file_size(p);
-                  patch(p, long(size) - 2 * 128 * 4, std::string(128 * 4, '\0'));
-               },
-               "corrupt entry in slot 0"}),
-    [](auto const& info) { return std::string(info.param.name); });
-
 TEST(ChipProfile, BadProfilesAndDevicesAreRefused) {
-   chip::Profile p;
-   p.pipes = 0;
-   EXPECT_THROW(chip::Chip::createPrivate(p), chip::ChipException);
-   p.pipes = 4;
-   p.capacity = 0;
-   EXPECT_THROW(chip::Chip::createPrivate(p), chip::ChipException);
+   for (auto [pipes, capacity] : {std::pair<U32, U32>{0, 10}, {4, 0}}) {
+      chip::Profile p;
+      p.pipes = pipes;
+      p.capacity = capacity;
+      EXPECT_THROW(chip::Chip::createPrivate(p), chip::ChipException) << pipes << " " << capacity;
+   }
    auto c = chip::Chip::createPrivate({});
    EXPECT_THROW(chip::attach(256, *c), chip::ChipException);
    chip::attach(9, *c);
