@@ -8,16 +8,13 @@
 
 namespace {
 
+using testing::HasSubstr;
 using TwiceNatAgent::KeyTable;
 using TwiceNatAgent::KeyTableError;
 using TwiceNatAgentTest::flipByte;
 using TwiceNatAgentTest::TablePath;
 using TwiceNatAgentTest::writeAt;
 using Config = KeyTable::EntryConfig;
-
-// Header field offsets of the file format.
-constexpr std::size_t kMagicAt = 0, kVersionAt = 8, kRecordBytesAt = 16, kCapacityAt = 24,
-                      kHighestKeyAt = 32, kCountAt = 40;
 
 template <class F>
 std::string errorOf(F&& f) {
@@ -33,86 +30,72 @@ TEST(KeyTable, RecordsSurviveCloseAndReopen) {
    TablePath path;
    {
       auto t = KeyTable::create(path.str(), 8);
-      EXPECT_EQ(t->capacity(), 8u);
-      EXPECT_EQ(t->count(), 0u);
+      EXPECT_TRUE(t->capacity() == 8 && t->count() == 0);
       t->recordIs(Config(3, 7, 0x1234, 9, 42));
       t->recordIs(Config(8, 0, 5, 0, 1));
       t->highestKeyIs(8);
    }
    auto t = KeyTable::open(path.str());
-   EXPECT_EQ(t->count(), 2u);
-   EXPECT_EQ(t->highestKey(), 8u);
+   EXPECT_TRUE(t->count() == 2 && t->highestKey() == 8);
    Config c = t->record(3);
-   EXPECT_EQ(c.key, 3u);
-   EXPECT_EQ(c.opId, 7u);
-   EXPECT_EQ(c.sdkEntryHandle, 0x1234u);
-   EXPECT_EQ(c.flags, 9u);
-   EXPECT_EQ(c.generation, 42u);
-   EXPECT_EQ(t->nextTakenSlot(0), 2u);
-   EXPECT_EQ(t->nextTakenSlot(3), 7u);
-   EXPECT_EQ(t->nextFreeSlot(2), 3u);
-   EXPECT_EQ(t->takenKeyBelow(8), 3u);
+   EXPECT_EQ((std::vector<U64>{c.key, c.opId, c.sdkEntryHandle, c.flags, c.generation}),
+             (std::vector<U64>{3, 7, 0x1234, 9, 42}));
+   EXPECT_EQ((std::vector<U64>{t->nextTakenSlot(0), t->nextTakenSlot(3), t->nextFreeSlot(2),
+                               t->takenKeyBelow(8)}),
+             (std::vector<U64>{2, 7, 3, 3}));
    t->recordDel(3);
-   EXPECT_EQ(t->count(), 1u);
-   EXPECT_FALSE(t->inUse(3));
-   EXPECT_EQ(t->takenKeyBelow(8), 0u);
+   EXPECT_TRUE(t->count() == 1 && !t->inUse(3) && t->takenKeyBelow(8) == 0);
 }
 
 TEST(KeyTable, MisuseIsRefused) {
    TablePath path;
    auto t = KeyTable::create(path.str(), 4);
    struct Case {
-      char const* what;
       std::function<void()> call;
       char const* expected;
    } const cases[] = {
-       {"create over an existing file", [&] { KeyTable::create(path.str(), 4); }, "cannot create"},
-       {"capacity 0", [&] { KeyTable::create(path.str() + ".z", 0); }, "capacity 0 is outside"},
-       {"capacity too large",
-        [&] { KeyTable::create(path.str() + ".z", KeyTable::kMaxCapacity + 1); }, "is outside"},
-       {"open of a missing file", [&] { KeyTable::open(path.str() + ".none"); }, "cannot open"},
-       {"key 0", [&] { t->recordIs(Config(0, 0, 0, 0, 0)); }, "key 0 is outside 1..4"},
-       {"key past capacity", [&] { t->record(5); }, "key 5 is outside 1..4"},
-       {"record of a free key", [&] { t->record(2); }, "key 2 has no record"},
-       {"clear of a free key", [&] { t->recordDel(2); }, "key 2 has no record"},
-       {"mark past capacity", [&] { t->highestKeyIs(5); }, "exceeds capacity 4"},
+       {[&] { KeyTable::create(path.str(), 4); }, "cannot create"},
+       {[&] { KeyTable::create(path.str() + ".z", 0); }, "capacity 0 is outside"},
+       {[&] { KeyTable::create(path.str() + ".z", KeyTable::kMaxCapacity + 1); }, "is outside"},
+       {[&] { KeyTable::open(path.str() + ".none"); }, "cannot open"},
+       {[&] { t->recordIs(Config(0, 0, 0, 0, 0)); }, "key 0 is outside 1..4"},
+       {[&] { t->record(5); }, "key 5 is outside 1..4"},
+       {[&] { t->record(2); }, "key 2 has no record"},
+       {[&] { t->recordDel(2); }, "key 2 has no record"},
+       {[&] { t->highestKeyIs(5); }, "exceeds capacity 4"},
    };
-   for (auto const& c : cases) {
-      EXPECT_THAT(errorOf(c.call), testing::HasSubstr(c.expected)) << c.what;
-   }
+   for (auto const& c : cases)
+      EXPECT_THAT(errorOf(c.call), HasSubstr(c.expected));
    EXPECT_EQ(t->count(), 0u);
 }
 
 TEST(KeyTable, BadHeaderIsRefused) {
+   // Header field offsets of the file format.
+   constexpr std::size_t kVersionAt = 8, kRecordBytesAt = 16, kCapacityAt = 24, kHighestKeyAt = 32,
+                         kCountAt = 40;
+   auto cut = [](std::size_t size) {
+      return [size](std::string const& p) { ASSERT_EQ(::truncate(p.c_str(), off_t(size)), 0); };
+   };
    struct Case {
-      char const* what;
       std::function<void(std::string const&)> damage;
       char const* expected;
    } const cases[] = {
-       {"short file", [](auto const& p) { ASSERT_EQ(::truncate(p.c_str(), 40), 0); },
-        "too short for a header"},
-       {"empty file", [](auto const& p) { ASSERT_EQ(::truncate(p.c_str(), 0), 0); },
-        "too short for a header"},
-       {"magic", [](auto const& p) { flipByte(p, kMagicAt + 3); }, "bad magic"},
-       {"version", [](auto const& p) { writeAt<U32>(p, kVersionAt, 2); }, "version 2"},
-       {"record size", [](auto const& p) { writeAt<U32>(p, kRecordBytesAt, 48); },
-        "size does not match"},
-       {"capacity", [](auto const& p) { writeAt<U64>(p, kCapacityAt, 9); },
-        "header fails its check"},
-       {"file grown",
-        [&](auto const& p) { ASSERT_EQ(::truncate(p.c_str(), KeyTable::recordOffset(17)), 0); },
-        "does not hold capacity 16"},
-       {"count", [](auto const& p) { writeAt<U64>(p, kCountAt, 17); }, "record count 17"},
-       {"highest key", [](auto const& p) { writeAt<U64>(p, kHighestKeyAt, 99); },
-        "highest-key mark 99"},
+       {cut(40), "too short for a header"},
+       {cut(0), "too short for a header"},
+       {[](auto const& p) { flipByte(p, 3); }, "bad magic"},
+       {[](auto const& p) { writeAt<U32>(p, kVersionAt, 2); }, "version 2"},
+       {[](auto const& p) { writeAt<U32>(p, kRecordBytesAt, 48); }, "size does not match"},
+       {[](auto const& p) { writeAt<U64>(p, kCapacityAt, 9); }, "header fails its check"},
+       {cut(KeyTable::recordOffset(17)), "does not hold capacity 16"},
+       {[](auto const& p) { writeAt<U64>(p, kCountAt, 17); }, "record count 17"},
+       {[](auto const& p) { writeAt<U64>(p, kHighestKeyAt, 99); }, "highest-key mark 99"},
    };
    for (auto const& c : cases) {
       TablePath path;
       KeyTable::create(path.str(), 16)->recordIs(Config(1, 0, 0, 0, 0));
       c.damage(path.str());
       EXPECT_THAT(errorOf([&] { KeyTable::open(path.str()); }),
-                  testing::AllOf(testing::HasSubstr(path.str()), testing::HasSubstr(c.expected)))
-          << c.what;
+                  testing::AllOf(HasSubstr(path.str()), HasSubstr(c.expected)));
    }
 }
 
@@ -124,8 +107,7 @@ TEST(KeyTable, EveryFlippedByteOfASlotIsDetected) {
       for (std::size_t byte = 0; byte < KeyTable::recordBytes(); ++byte) {
          auto const was = t->slotState(slot);
          flipByte(path.str(), KeyTable::recordOffset(slot) + byte);
-         EXPECT_EQ(t->slotState(slot), KeyTable::SlotState::damaged)
-             << "slot " << slot << " byte " << byte;
+         EXPECT_EQ(t->slotState(slot), KeyTable::SlotState::damaged) << slot << " " << byte;
          flipByte(path.str(), KeyTable::recordOffset(slot) + byte);
          EXPECT_EQ(t->slotState(slot), was);
       }
@@ -135,7 +117,7 @@ TEST(KeyTable, EveryFlippedByteOfASlotIsDetected) {
       t->record(2);
       ADD_FAILURE() << "damaged record read back";
    } catch (Pemra::CorruptionDetectedException const& e) {
-      EXPECT_THAT(e.msg(), testing::HasSubstr("slot 1 (key 2) fails its check"));
+      EXPECT_THAT(e.msg(), HasSubstr("slot 1 (key 2) fails its check"));
    }
    EXPECT_THROW(t->recordIs(Config(2, 0, 0, 0, 0)), Pemra::CorruptionDetectedException);
 }
@@ -150,12 +132,9 @@ TEST(KeyTable, RepairDropsDamagedSlotsAndRecounts) {
    flipByte(path.str(), KeyTable::recordOffset(8));      // key 9
    flipByte(path.str(), KeyTable::recordOffset(2) + 7);  // a free slot, key 3
    EXPECT_EQ(t->repair(), (std::vector<U64>{2, 5, 8}));
-   EXPECT_EQ(t->count(), 2u);
-   EXPECT_EQ(t->highestKey(), 4u);
-   EXPECT_EQ(t->record(4).sdkEntryHandle, 40u);
-   for (U64 slot = 0; slot < 10; ++slot) {
+   EXPECT_TRUE(t->count() == 2 && t->highestKey() == 4 && t->record(4).sdkEntryHandle == 40);
+   for (U64 slot = 0; slot < 10; ++slot)
       EXPECT_NE(t->slotState(slot), KeyTable::SlotState::damaged) << slot;
-   }
    EXPECT_TRUE(t->repair().empty());
 }
 

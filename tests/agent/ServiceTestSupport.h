@@ -1,9 +1,10 @@
 #pragma once
 // Helpers shared by the agent service tests: a counted match spec and key table files.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <fstream>
 #include <string>
 
 #include "BfTwiceNatAddrOnly/platform/BfnTable.h"
@@ -27,9 +28,7 @@ class TablePath {
    TablePath() {
       auto const* info = testing::UnitTest::GetInstance()->current_test_info();
       std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-      for (char& c : name) {
-         if (c == '/') c = '_';
-      }
+      std::replace(name.begin(), name.end(), '/', '_');
       path_ = testing::TempDir() + "twicenat_keys_" + std::to_string(::getpid()) + "_" + name;
       TwiceNatAgent::KeyTable::destroy(path_);
    }
@@ -43,21 +42,17 @@ class TablePath {
 // Writes `value` over the file's bytes at `offset`, past any mapping of it.
 template <class T>
 void writeAt(std::string const& path, std::size_t offset, T value) {
-   int fd = ::open(path.c_str(), O_RDWR);
-   ASSERT_GE(fd, 0) << path;
-   ASSERT_EQ(::pwrite(fd, &value, sizeof value, static_cast<off_t>(offset)),
-             static_cast<ssize_t>(sizeof value));
-   ::close(fd);
+   std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+   ASSERT_TRUE(f.seekp(std::streamoff(offset))) << path;
+   f.write(reinterpret_cast<char const*>(&value), sizeof value);
 }
 
 inline void flipByte(std::string const& path, std::size_t offset) {
-   int fd = ::open(path.c_str(), O_RDWR);
-   ASSERT_GE(fd, 0) << path;
-   unsigned char b = 0;
-   ASSERT_EQ(::pread(fd, &b, 1, static_cast<off_t>(offset)), 1);
-   b ^= 0xFF;
-   ASSERT_EQ(::pwrite(fd, &b, 1, static_cast<off_t>(offset)), 1);
-   ::close(fd);
+   std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+   ASSERT_TRUE(f.seekg(std::streamoff(offset))) << path;
+   char b = char(f.get());
+   f.seekp(std::streamoff(offset));
+   f.put(char(~b));
 }
 
 }  // namespace TwiceNatAgentTest
