@@ -138,30 +138,15 @@ TEST(TypeRegistry, RegistersTypesAndListsAttributesBaseFirst) {
 
 TEST(TypeRegistry, ReadsAndSetsFieldsWithRangeAndTypeChecks) {
    Pemra::Ptr<Widget> w = new Widget;
-   struct {
-      char const* name;
-      Value value;
-      bool ok;
-   } const cases[] = {
-       {"weight", Value::number(255), true},       {"weight", Value::number(256), false},
-       {"port", Value::number(65535), true},       {"port", Value::number(65536), false},
-       {"port", Value::number(1ull << 63), false}, {"on", Value::boolean(true), true},
-   };
-   for (auto const& c : cases) {
-      if (c.ok) {
-         Zin::attributeIs(*w, c.name, c.value);
-         Value back = Zin::attribute(*w, c.name);
-         ASSERT_EQ(back.kind(), c.value.kind()) << c.name;
-         EXPECT_EQ(back.kind() == Value::Kind::boolean ? back.asBool() : back.asNumber(),
-                   c.value.kind() == Value::Kind::boolean ? c.value.asBool() : c.value.asNumber())
-             << c.name;
-      } else {
-         EXPECT_THROW(Zin::attributeIs(*w, c.name, c.value), Zin::RangeException) << c.name;
-      }
-   }
-   EXPECT_EQ(w->weight(), 255);
-   EXPECT_EQ(w->port(), 65535);
+   Zin::attributeIs(*w, "weight", Value::number(255));
+   Zin::attributeIs(*w, "port", Value::number(65535));
+   Zin::attributeIs(*w, "on", Value::boolean(true));
+   EXPECT_TRUE(w->weight() == 255 && w->port() == 65535 && w->on());
+   EXPECT_EQ(Zin::attribute(*w, "weight").asNumber(), 255u);
    EXPECT_TRUE(Zin::attribute(*w, "on").asBool());
+   EXPECT_EQ(Zin::attribute(*w, "label").asString(), "gadget");
+   for (auto [name, v] : {std::pair{"weight", 256ull}, {"port", 65536ull}, {"port", 1ull << 63}})
+      EXPECT_THROW(Zin::attributeIs(*w, name, Value::number(v)), Zin::RangeException) << v;
    EXPECT_THROW(Zin::attributeIs(*w, "port", Value::string("80")), Zin::ValueTypeException);
    EXPECT_THROW(Zin::attributeIs(*w, "on", Value::number(1)), Zin::ValueTypeException);
    try {
@@ -170,13 +155,10 @@ TEST(TypeRegistry, ReadsAndSetsFieldsWithRangeAndTypeChecks) {
    } catch (Zin::AttributeReadOnlyException const& e) {
       EXPECT_STREQ(e.what(), "attribute 'label' of class RtTest::Widget is read-only");
    }
-   EXPECT_EQ(Zin::attribute(*w, "label").asString(), "gadget");
-   for (char const* unknown : {"nope", "Weight", ""}) {
+   for (char const* unknown : {"nope", "Weight", "", "reset"}) {
       EXPECT_THROW(Zin::attribute(*w, unknown), Zin::AttributeNotFoundException) << unknown;
       EXPECT_THROW(Zin::attributeIs(*w, unknown, Value()), Zin::AttributeNotFoundException);
    }
-   EXPECT_THROW(Zin::attributeIs(*w, "reset", Value()), Zin::AttributeNotFoundException);
-   EXPECT_THROW(Zin::attribute(*w, "reset"), Zin::AttributeNotFoundException);
 }
 
 TEST(TypeRegistry, InstantiatesBindsAndClearsPointerAttributes) {
@@ -196,40 +178,30 @@ TEST(TypeRegistry, InstantiatesBindsAndClearsPointerAttributes) {
    EXPECT_THROW(Zin::valueAs<Gadget::Ptr>(peer), Zin::ValueTypeException);  // wrong class
 
    EXPECT_TRUE(Zin::attributeDel(*g, "part").asObject() == made.asObject());  // what it held
-   EXPECT_FALSE(g->part());
-   EXPECT_FALSE(Zin::attributeDel(*g, "part").asObject());
+   EXPECT_FALSE(g->part() || Zin::attributeDel(*g, "part").asObject());
    Zin::attributeDel(*g, "peer");
    EXPECT_THROW(Zin::attributeInstantiate(*g, "weight"), Zin::AttributeReadOnlyException);
    EXPECT_THROW(Zin::attributeDel(*g, "label"), Zin::AttributeReadOnlyException);
 }
 
-TEST(TypeRegistry, CallsOperationsByName) {
+TEST(TypeRegistry, CallsOperationsAndReachesCollectionsByName) {
    Gadget::Ptr g = new Gadget;
    g->portIs(300);
-   EXPECT_EQ(Zin::operationCall(*g, "scaled", {Value::number(3), Value::boolean(false)}).asNumber(),
-             900u);
-   EXPECT_EQ(Zin::operationCall(*g, "scaled", {Value::number(1), Value::boolean(true)}).asNumber(),
-             ~300u);
+   auto scaled = [&](std::vector<Value> args) { return Zin::operationCall(*g, "scaled", args); };
+   EXPECT_EQ(scaled({Value::number(3), Value::boolean(false)}).asNumber(), 900u);
+   EXPECT_EQ(scaled({Value::number(1), Value::boolean(true)}).asNumber(), ~300u);
    EXPECT_TRUE(Zin::operationCall(*g, "reset", {}).isNone());
    EXPECT_EQ(g->port(), 0);
-   struct {
-      std::vector<Value> args;
-      char const* why;
-   } const bad[] = {{{}, "no arguments"},
-                    {{Value::number(3)}, "one argument"},
-                    {{Value::number(3), Value::boolean(true), Value::number(1)}, "three"},
-                    {{Value::boolean(true), Value::number(3)}, "swapped types"}};
-   for (auto const& b : bad) {
-      EXPECT_THROW(Zin::operationCall(*g, "scaled", b.args), Zin::ValueTypeException) << b.why;
-   }
-   EXPECT_THROW(Zin::operationCall(*g, "scaled", {Value::number(70000), Value::boolean(true)}),
-                Zin::RangeException);
+   for (auto const& bad :
+        std::vector<std::vector<Value>>{{},
+                                        {Value::number(3)},
+                                        {Value::number(3), Value::boolean(true), Value::number(1)},
+                                        {Value::boolean(true), Value::number(3)}})
+      EXPECT_THROW(scaled(bad), Zin::ValueTypeException) << bad.size();
+   EXPECT_THROW(scaled({Value::number(70000), Value::boolean(true)}), Zin::RangeException);
    EXPECT_THROW(Zin::operationCall(*g, "port", {}), Zin::AttributeNotFoundException);
    EXPECT_THROW(Zin::operationCall(*g, "nope", {}), Zin::AttributeNotFoundException);
-}
 
-TEST(TypeRegistry, CollectionsByName) {
-   Gadget::Ptr g = new Gadget;
    Zin::collectionEntryIs(*g, "slots", Value::number(2), Value::string("b"));
    Zin::collectionEntryIs(*g, "slots", Value::number(1), Value::string("a"));
    Zin::collectionEntryIs(*g, "slots", Value::number(2), Value::string("B"));
@@ -239,8 +211,7 @@ TEST(TypeRegistry, CollectionsByName) {
    EXPECT_TRUE(Zin::collectionEntryHas(*g, "slots", Value::number(1)));
    auto pairs = Zin::collectionEntries(*g, "slots");
    ASSERT_EQ(pairs.size(), 2u);
-   EXPECT_EQ(pairs[0].first.asNumber(), 1u);
-   EXPECT_EQ(pairs[1].second.asString(), "B");
+   EXPECT_TRUE(pairs[0].first.asNumber() == 1 && pairs[1].second.asString() == "B");
    Zin::collectionEntryDel(*g, "slots", Value::number(1));
    EXPECT_FALSE(Zin::collectionEntryHas(*g, "slots", Value::number(1)));
    EXPECT_EQ(Zin::collectionSize(*g, "slots"), 1u);
@@ -249,7 +220,7 @@ TEST(TypeRegistry, CollectionsByName) {
                 Zin::AttributeNotFoundException);
 }
 
-TEST(Value, ConvertsOnlyBetweenMatchingKinds) {
+TEST(Value, ConvertsOnlyBetweenMatchingKindsAndHashesOnlyHashableTypes) {
    EXPECT_EQ(Zin::valueAs<U64>(Value::number(~0ull)), ~0ull);
    EXPECT_EQ(Zin::valueAs<U32>(Value::enumeration(nullptr, 2)), 2u);
    EXPECT_THROW(Zin::valueAs<bool>(Value::number(1)), Zin::ValueTypeException);
@@ -258,9 +229,7 @@ TEST(Value, ConvertsOnlyBetweenMatchingKinds) {
    EXPECT_FALSE(Zin::valueAs<Part::Ptr>(Value::object(nullptr)));
    int x = 0;
    EXPECT_EQ(Zin::valueAs<void*>(Zin::valueOf(static_cast<void*>(&x))), &x);
-}
 
-TEST(Value, HashesOnlyHashableValueTypes) {
    static Zin::TypeDescriptor plain("RtTest::Plain", Zin::TypeDescriptor::Kind::value);
    static Zin::TypeDescriptor keyed("RtTest::Keyed", Zin::TypeDescriptor::Kind::value);
    keyed.hash = [](Value const& v) { return std::any_cast<U32>(v.asOpaque()) * 31ull; };
@@ -274,20 +243,15 @@ TEST(Value, HashesOnlyHashableValueTypes) {
    EXPECT_THROW(Zin::valueHash(Value::number(2)), Zin::UnhashableTypeException);
 }
 
-Zin::EnumTable const kColors{"RtTest::Color", {{0, "red"}, {1, "redder"}, {5, "blue"}}};
-
-TEST(Enum, ConvertsNamesAndNumbers) {
-   for (auto const& row : kColors.rows) {
-      EXPECT_EQ(Zin::enumName(kColors, row.value), row.name);
-      EXPECT_EQ(Zin::enumValue(kColors, row.name), row.value);
+TEST(Enum, ConvertsNamesAndNumbersAndReadsTheLongestNameFromARange) {
+   Zin::EnumTable const colors{"RtTest::Color", {{0, "red"}, {1, "redder"}, {5, "blue"}}};
+   for (auto const& row : colors.rows) {
+      EXPECT_EQ(Zin::enumName(colors, row.value), row.name);
+      EXPECT_EQ(Zin::enumValue(colors, row.name), row.value);
    }
-   EXPECT_THROW(Zin::enumName(kColors, 2), Zin::RangeException);
-   EXPECT_THROW(Zin::enumValue(kColors, "Red"), Zin::RangeException);
-   EXPECT_THROW(Zin::enumValue(kColors, "redd"), Zin::RangeException);
-   EXPECT_THROW(Zin::enumValue(kColors, ""), Zin::RangeException);
-}
-
-TEST(Enum, ReadsTheLongestNameFromARange) {
+   EXPECT_THROW(Zin::enumName(colors, 2), Zin::RangeException);
+   for (char const* bad : {"Red", "redd", ""})
+      EXPECT_THROW(Zin::enumValue(colors, bad), Zin::RangeException) << bad;
    struct {
       char const* text;
       U32 value;
@@ -296,12 +260,12 @@ TEST(Enum, ReadsTheLongestNameFromARange) {
        {"redder)", 1, ")"}, {"reddish", 0, "dish"}, {"red", 0, ""}, {"blue,red", 5, ",red"}};
    for (auto const& c : cases) {
       Zin::CharRange in(c.text);
-      EXPECT_EQ(Zin::enumValueFromRange(kColors, in), c.value) << c.text;
+      EXPECT_EQ(Zin::enumValueFromRange(colors, in), c.value) << c.text;
       EXPECT_EQ(in.rest(), c.rest) << c.text;
    }
    for (char const* bad : {"", "green", "re", " red"}) {
       Zin::CharRange in(bad);
-      EXPECT_THROW(Zin::enumValueFromRange(kColors, in), Zin::RangeException) << bad;
+      EXPECT_THROW(Zin::enumValueFromRange(colors, in), Zin::RangeException) << bad;
       EXPECT_EQ(in.position(), 0u) << bad;
    }
 }
