@@ -1,0 +1,323 @@
+// Text forms: the runtime's generic text of counted objects, and the table entry's own form.
+// Round trips, and every failure at the place it arises.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <sstream>
+#include <typeinfo>
+
+#include "BfTwiceNatAddrOnly/entry/TwiceNatAddrOnlyTableEntryText.h"
+
+namespace {
+
+using namespace BfTwiceNatAddrOnly;
+
+// Failure rows: the exact class of the error, a piece of its message, and where a parse error
+// must be reported (-1 for errors without a position).
+using Kind = bool (*)(Zin::Exception const&);
+template <class E>
+bool is(Zin::Exception const& e) {
+   return typeid(e) == typeid(E);
+}
+Kind const missing = is<Zin::MissingStringException>, convert = is<Zin::ValueTypeException>,
+           range = is<Zin::AttributeRangeException>, mismatch = is<Zin::AttributeMismatchException>,
+           notFound = is<Zin::AttributeNotFoundException>, parse = is<Zin::ParseException>,
+           unconsumed = is<Zin::UnconsumedDataException>;
+
+struct FailCase {
+   char const* name;
+   std::string text;
+   Kind kind;
+   std::string fragment;
+   long position = -1;
+};
+
+void expectFailure(FailCase const& c, auto const& parse) {
+   SCOPED_TRACE(c.name);
+   try {
+      parse(c.text);
+      ADD_FAILURE() << "parsed: " << c.text;
+   } catch (Zin::Exception const& e) {
+      EXPECT_TRUE(c.kind(e)) << "wrong kind of error: " << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.fragment), std::string::npos) << e.what();
+      auto const* p = dynamic_cast<Zin::ParseException const*>(&e);
+      EXPECT_TRUE(c.position < 0 || (p && long(p->position()) == c.position)) << e.what();
+   }
+}
+
+// A probe class with every kind of field.
+class Probe : public Zin::PtrInterface {
+ public:
+   using Ptr = Pemra::Ptr<Probe>;
+   U8 small() const { return small_; }
+   void smallIs(U8 v) { small_ = v; }
+   Zin::String label() const { return label_; }
+   void labelIs(Zin::String v) { label_ = std::move(v); }
+   bool flag() const { return flag_; }
+   void flagIs(bool v) { flag_ = v; }
+   Ptr inner() const { return inner_; }
+   void innerIs(Ptr v) { inner_ = std::move(v); }
+   U16 serial() const { return 7; }
+   static Zin::TypeDescriptor const& type();
+   Zin::TypeDescriptor const* fwkType() const override { return &type(); }
+   ZIN_ALLOCATED(Probe)
+
+ private:
+   U8 small_ = 0;
+   Zin::String label_;
+   bool flag_ = false;
+   Ptr inner_;
+};
+
+Zin::TypeDescriptor const& Probe::type() {
+   static auto const& t = Zin::ClassBuilder<Probe>("TextTest::Probe", &Zin::ptrInterfaceType())
+                              .creatable()
+                              .field("small", &Probe::small, &Probe::smallIs)
+                              .field("label", &Probe::label, &Probe::labelIs)
+                              .field("flag", &Probe::flag, &Probe::flagIs)
+                              .field("inner", &Probe::inner, &Probe::innerIs)
+                              .readOnly("serial", &Probe::serial)
+                              .done();
+   [[maybe_unused]] static bool const registered =
+       (Zin::TypeRegistry::instance().moduleIs("TextTest", {&t}), true);
+   return t;
+}
+
+std::string probeText(std::string const& fields) {
+   return "Object('TextTest::Probe', ** {" + fields + "})";
+}
+std::string nestedProbes(int depth) {
+   return depth ? probeText("'inner': " + nestedProbes(depth - 1)) : "None";
+}
+std::string const kDefaultProbe =
+    probeText("'small': 0, 'label': '', 'flag': False, 'inner': None, 'serial': 7");
+
+TEST(ObjectText, PrintsAndReadsBackEveryKindOfField) {
+   EXPECT_EQ(Zin::objectToStrep(nullptr), "None");
+   EXPECT_EQ(Zin::valueToStrep(Zin::Value::object(nullptr)), "None");
+   Zin::CharRange none("None, more");
+   EXPECT_FALSE(Zin::sequenceToObject(none));
+   EXPECT_EQ(none.rest(), ", more");
+
+   Probe::Ptr outer = new Probe;
+   outer->smallIs(255);
+   outer->labelIs(std::string("it's a \\ path\n\t\r\x01\xff"));
+   outer->flagIs(true);
+   outer->innerIs(new Probe);
+   Zin::String const text = Zin::objectToStrep(outer.ptr());
+   EXPECT_EQ(text, probeText("'small': 255, 'label': 'it\\'s a \\\\ path\\n\\t\\r\\x01\\xff', "
+                             "'flag': True, 'inner': " +
+                             kDefaultProbe + ", 'serial': 7"));
+   Zin::CharRange in(text);
+   auto parsed = Zin::sequenceToObject<Probe>(in, Probe::type());
+   EXPECT_TRUE(in.empty());
+   ASSERT_TRUE(parsed);
+   EXPECT_NE(parsed->inner(), outer->inner());
+   EXPECT_EQ(Zin::objectToStrep(parsed.ptr()), text);
+
+   // Fields the text leaves out keep their defaults.
+   std::string const some = probeText("'flag': True");
+   Zin::CharRange someIn(some);
+   EXPECT_EQ(Zin::objectToStrep(Zin::sequenceToObject(someIn)),
+             probeText("'small': 0, 'label': '', 'flag': True, 'inner': None, 'serial': 7"));
+
+   outer->innerIs(outer);
+   EXPECT_THROW(Zin::objectToStrep(outer.ptr()), Zin::ValueTypeException);
+   outer->innerIs(nullptr);  // breaks the cycle so that the probe is freed
+}
+
+TEST(ObjectText, RejectsBadTextAtThePlaceItGoesWrong) {
+   Probe::type();
+   std::vector<FailCase> const failures = {
+       {"bad escape", probeText("'label': 'a\\qb'"), parse, "bad escape", 41},
+       {"short hex escape", probeText("'label': '\\x4'"), parse, "bad escape", 40},
+       {"unterminated string", probeText("'label': 'abc"), parse, "unterminated", 39},
+       {"number too wide for its field", probeText("'small': 256"), range,
+        "attribute 'small': value 256 does not fit in 8 bits at position 39"},
+       {"range error in a nested object", probeText("'inner': " + probeText("'small': 300")), range,
+        "attribute 'inner.small'"},
+       {"read-only field that disagrees", probeText("'serial': 8"), mismatch, "it is 7, not 8", 40},
+       {"number for a flag", probeText("'flag': 1"), convert,
+        "attribute 'flag' of class TextTest::Probe at position 38: cannot convert a number to a "
+        "flag"},
+       {"wrong class nested",
+        probeText("'inner': Object('BfTwiceNatAddrOnly::OnMissActionSpec', ** {})"), convert,
+        "attribute 'inner'"},
+       {"keys out of order", probeText("'flag': True, 'small': 1"), parse,
+        "'small' repeated or out of order", 44},
+       {"no value", probeText("'small': "), parse, "expected a value", 39},
+       {"separator without blank", probeText("'small': 1,'flag': True"), missing, "\"})\"", 40},
+       {"class that cannot be built", "Object('Zin::PtrInterface', ** {})", parse,
+        "cannot be built"},
+       {"value type named as a class",
+        "Object('BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry', ** {})", parse, "no class", 8},
+       {"nesting too deep", nestedProbes(65), parse, "nested deeper"},
+   };
+   for (auto const& c : failures) {
+      expectFailure(c, [](std::string const& t) {
+         Zin::CharRange in(t);
+         Zin::sequenceToObject(in);
+      });
+   }
+   std::string const deepest = nestedProbes(64);  // as deep as the limit still reads
+   Zin::CharRange in(deepest);
+   EXPECT_TRUE(Zin::sequenceToObject(in));
+}
+
+constexpr char kOpen[] = "Value('BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry', ** {";
+constexpr char kMatch[] =
+    "Object('BfTwiceNatAddrOnly::TwiceNatAddrOnlyMatchSpec', ** {'outerIpv4HdrDip': 1, "
+    "'outerIpv4HdrSip': 2, 'isSet': 0, 'l3InfoVrfIdIsSet': False})";
+constexpr char kAction[] =
+    "Object('BfTwiceNatAddrOnly::TwiceNatAddrOnlyHitActionSpec', ** {'actionType': "
+    "twiceNatAddrOnlyHitActionSpec, 'frag': 1, 'keyId': 2, 'prot': 3, 'rwId': 4, 'nextHop': 5})";
+
+std::string entryText(std::string const& match, std::string const& action) {
+   return std::string(kOpen) + "'match': " + match + ", 'action': " + action + "})";
+}
+std::string objectText(char const* cls, std::string const& fields) {
+   return "Object('BfTwiceNatAddrOnly::" + std::string(cls) + "', ** {" + fields + "})";
+}
+std::string const kGood = entryText(kMatch, kAction);
+long const kOpenLen = sizeof(kOpen) - 1, kGoodLen = long(kGood.size());
+
+// frag, prot, keyId, rwId, then nextHop or ecmpGroup.
+TwiceNatAddrOnlyBaseActionSpec::PtrConst actionOf(char cls, std::array<U16, 5> p) {
+   TwiceNatAddrOnlyBaseActionSpec::Ptr a;
+   if (cls == 'b') a = twiceNatAddrOnlyBaseActionSpecFactory();
+   if (cls == 'm') a = onMissActionSpecFactory();
+   if (cls == 'h') a = twiceNatAddrOnlyHitActionSpecFactory();
+   if (cls == 'e') a = twiceNatAddrOnlyHitEcmpActionSpecFactory();
+   if (!a) return nullptr;
+   a->fragIs(U8(p[0]));
+   a->protIs(U8(p[1]));
+   a->keyIdIs(p[2]);
+   a->rwIdIs(p[3]);
+   if (auto* h = dynamic_cast<TwiceNatAddrOnlyHitActionSpec*>(a.ptr())) h->nextHopIs(p[4]);
+   if (auto* e = dynamic_cast<TwiceNatAddrOnlyHitEcmpActionSpec*>(a.ptr())) e->ecmpGroupIs(p[4]);
+   return a;
+}
+
+constexpr long long kNone = -1, kMax32 = 0xffffffff;
+constexpr U16 kMax16 = 0xffff;
+
+struct RoundTrip {
+   char const* name;
+   long long dip, sip, vrf;  // no match when dip is kNone; VRF never given when kNone
+   char action;              // 'b'ase, on'm'iss, 'h'it, 'e'cmp, or '-' for none
+   std::array<U16, 5> params;
+};
+
+TEST(EntryText, EveryShapeOfEntryPrintsAndParsesBack) {
+   RoundTrip const rows[] = {
+       {"zeros, VRF never given, onMiss", 0, 0, kNone, 'm', {}},
+       {"VRF given as 0, plain base spec", 0, 0, 0, 'b', {}},
+       {"maxima, hit", kMax32, kMax32, kMax16, 'h', {255, 255, kMax16, kMax16, kMax16}},
+       {"maxima, ecmp", kMax32, kMax32, kMax16, 'e', {255, 255, kMax16, kMax16, kMax16}},
+       {"null match", kNone, 0, 0, 'h', {1, 2, 3, 4, 5}},
+       {"null action", 1, 2, kNone, '-', {}},
+       {"both null", kNone, 0, 0, '-', {}},
+   };
+   std::vector<std::string> texts;
+   for (RoundTrip const& c : rows) {
+      SCOPED_TRACE(c.name);
+      TwiceNatAddrOnlyMatchSpec::Ptr match;
+      if (c.dip != kNone) match = twiceNatAddrOnlyMatchSpecFactory();
+      if (match) match->outerIpv4HdrDipIs(U32(c.dip));
+      if (match) match->outerIpv4HdrSipIs(U32(c.sip));
+      if (match && c.vrf != kNone) match->l3InfoVrfIdIs(U16(c.vrf));
+      TwiceNatAddrOnlyTableEntry entry(match);
+      entry.actionIs(actionOf(c.action, c.params));
+      Pemra::String const text = valueToStrep(entry);
+      texts.push_back(text);
+      std::ostringstream os;
+      os << entry;
+      EXPECT_EQ(os.str(), text);
+
+      // Same text, so the same classes and values, but new objects.
+      auto parsed = Zin::strepToValue<TwiceNatAddrOnlyTableEntry>(text);
+      EXPECT_EQ(valueToStrep(parsed), text);
+      EXPECT_EQ(isEq(parsed, entry), entry.empty());
+      EXPECT_TRUE(!match || parsed.match() != entry.match());
+      EXPECT_TRUE(!entry.action() || parsed.action() != entry.action());
+
+      // Inside other text, the range constructor and the generic reader stop after the entry.
+      Pemra::String const followed = text + "})";
+      Zin::CharRange in(followed), viaType(followed);
+      EXPECT_EQ(valueToStrep(TwiceNatAddrOnlyTableEntry(in)), text);
+      EXPECT_EQ(Zin::valueToStrep(Zin::sequenceToValue(viaType)), text);
+      EXPECT_EQ(std::string(in.rest()) + std::string(viaType.rest()), "})})");
+      EXPECT_EQ(Zin::valueToStrep(Zin::strepToValue(twiceNatAddrOnlyTableEntryType(), text)), text);
+   }
+   // A VRF never given is left out; one given as 0 is printed, and isSet follows it. The hand-
+   // written texts below pin the rest of the format.
+   EXPECT_NE(texts[0].find("'outerIpv4HdrSip': 0, 'isSet': 0, 'l3InfoVrfIdIsSet': False}"),
+             std::string::npos);
+   EXPECT_NE(texts[1].find("'l3InfoVrfId': 0, 'isSet': 1, 'l3InfoVrfIdIsSet': True}"),
+             std::string::npos);
+   EXPECT_EQ(texts[6], std::string(kOpen) + "'match': None, 'action': None})");
+}
+
+TEST(EntryText, RejectsBadTextAtThePlaceItGoesWrong) {
+   // The generic whole-string parse finds the entry's type by name and fails the same way.
+   auto const* type =
+       Zin::TypeRegistry::instance().type("BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry");
+   ASSERT_EQ(type, &twiceNatAddrOnlyTableEntryType());
+   std::string const open = kOpen;
+   std::vector<FailCase> const failures = {
+       {"lower-case type word", "value" + kGood.substr(5), missing, "expected \"" + open + "\"", 0},
+       {"no blank after the colon", open + "'match':None, 'action': None})", missing,
+        "\"'match': \"", kOpenLen},
+       {"keys in the wrong order", open + "'action': None, 'match': None})", missing,
+        "\"'match': \"", kOpenLen},
+       {"no blank before action", open + "'match': None,'action': None})", missing,
+        "\", 'action': \"", kOpenLen + 13},
+       {"action key misspelt", open + "'match': " + kMatch + ", 'actions': None})", missing,
+        "\", 'action': \"", kOpenLen + 9 + long(sizeof(kMatch)) - 1},
+       {"truncated", kGood.substr(0, kGoodLen - 1), missing, "\"})\"", kGoodLen - 2},
+       {"action class in the match place", entryText(kAction, "None"), convert,
+        "cannot convert BfTwiceNatAddrOnly::TwiceNatAddrOnlyHitActionSpec to "
+        "BfTwiceNatAddrOnly::TwiceNatAddrOnlyMatchSpec"},
+       {"match class in the action place", entryText(kMatch, kMatch), convert,
+        "MatchSpec to BfTwiceNatAddrOnly::TwiceNatAddrOnlyBaseActionSpec"},
+       {"VRF wider than 16 bits",
+        entryText(objectText("TwiceNatAddrOnlyMatchSpec", "'l3InfoVrfId': 65536"), kAction), range,
+        "attribute 'match.l3InfoVrfId': value 65536 does not fit in 16 bits"},
+       {"frag wider than 8 bits", entryText(kMatch, objectText("OnMissActionSpec", "'frag': 256")),
+        range, "'action.frag'"},
+       {"number wider than 64 bits",
+        entryText(kMatch,
+                  objectText("TwiceNatAddrOnlyHitActionSpec", "'nextHop': 18446744073709551616")),
+        range, "'action.nextHop': number at position"},
+       {"unknown action kind",
+        entryText(kMatch, objectText("OnMissActionSpec", "'actionType': dropActionSpec")), range,
+        "'action.actionType'"},
+       {"isSet that the VRF does not back",
+        entryText(objectText("TwiceNatAddrOnlyMatchSpec", "'isSet': 1"), "None"), mismatch,
+        "'isSet'"},
+       {"attribute the class lacks",
+        entryText(kMatch, objectText("OnMissActionSpec", "'nextHop': 1")), notFound,
+        "has no attribute 'nextHop'"},
+       {"unknown class", entryText(objectText("Nothing", ""), "None"), parse,
+        "no class named 'BfTwiceNatAddrOnly::Nothing'", kOpenLen + 9 + 8},
+       {"text left over", kGood + "x", unconsumed, "unconsumed", kGoodLen},
+   };
+   for (auto const& c : failures) {
+      expectFailure(c,
+                    [](std::string const& t) { Zin::strepToValue<TwiceNatAddrOnlyTableEntry>(t); });
+      expectFailure(c, [&](std::string const& t) { Zin::strepToValue(*type, t); });
+   }
+}
+
+TEST(EntryText, EntryIsUnhashableAndItsMatchIsNotSettable) {
+   auto m = twiceNatAddrOnlyMatchSpecFactory();
+   Zin::Value v = Zin::valueOf(TwiceNatAddrOnlyTableEntry(m));
+   expectFailure({"hash", "", is<Zin::UnhashableTypeException>,
+                  "unhashable type: 'BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry'"},
+                 [&](std::string const&) { Zin::valueHash(v); });
+   EXPECT_THROW(Zin::valueAttributeIs(v, "match", Zin::valueOf(twiceNatAddrOnlyMatchSpecFactory())),
+                Zin::AttributeReadOnlyException);
+   EXPECT_EQ(Zin::valueAs<TwiceNatAddrOnlyTableEntry>(v).match(), m);
+}
+
+}  // namespace
