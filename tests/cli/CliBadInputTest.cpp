@@ -1,162 +1,105 @@
-// What a person may type wrong: each case exits with its status and message, and leaves the
-// chip and the key table as they were.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
+// What a person may type wrong, and what the SDK may refuse: each case exits with its status and
+// message, and leaves the chip and the key table as they were.
 #include "cli/CliRunner.h"
 
 namespace TwiceNatCliTest {
 namespace {
 
-using ::testing::HasSubstr;
-
 struct BadCase {
-   std::vector<std::string> args;
-   int status;
-   char const* message;
+   std::string line;
+   std::string message;
+   int status = 2;
 };
+
+// What the chip and the key table hold, or the errors when there is no chip.
+std::string snapshot(CliState const& st) {
+   CliResult const shown = st.run("show"), text = st.run("show --text"), chip = st.run("chip show");
+   return shown.out + shown.err + text.out + chip.out;
+}
+
+void expectRefused(CliState const& st, std::vector<BadCase> const& cases) {
+   std::string const before = snapshot(st);
+   for (BadCase const& c : cases) {
+      SCOPED_TRACE(c.line);
+      CliResult r = st.run(c.line);
+      EXPECT_EQ(r.status, c.status) << r.err;
+      EXPECT_THAT(r.err, HasSubstr(c.message));
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(snapshot(st), before);
+   }
+}
+
+std::string const kSet = "set --dst 10.0.0.1 --src 10.0.0.2 --vrf 1 ";
 
 // A chip with room for two entries, both used, and a default.
-class CliBadInputTest : public ::testing::Test {
- protected:
-   void SetUp() override {
-      ASSERT_EQ(st.run({"chip", "create", "--capacity", "2"}).status, 0);
-      ASSERT_EQ(st.run({"set", "--dst", "10.0.0.1", "--src", "10.0.0.2", "--vrf", "1", "--action",
-                        "hit", "--next-hop", "4"})
-                    .status,
-                0);
-      ASSERT_EQ(st.run({"set", "--dst", "10.0.0.3", "--src", "10.0.0.4", "--vrf", "1", "--action",
-                        "onMiss"})
-                    .status,
-                0);
-      ASSERT_EQ(st.run({"default", "set", "--action", "ecmp", "--ecmp-group", "2"}).status, 0);
-   }
-
-   // Runs every case and checks that nothing on the chip or in the key table changed.
-   void expectRefused(std::vector<BadCase> const& cases) {
-      std::string const text = st.text(), records = st.keyRecords(), table = st.run({"show"}).out;
-      for (BadCase const& c : cases) {
-         std::string what = ::testing::PrintToString(c.args);
-         CliResult r = st.run(c.args);
-         EXPECT_EQ(r.status, c.status) << what << "\n" << r.err;
-         EXPECT_THAT(r.err, HasSubstr(c.message)) << what;
-         EXPECT_EQ(r.out, "") << what;
-         EXPECT_EQ(st.text(), text) << what;
-         EXPECT_EQ(st.keyRecords(), records) << what;
-      }
-      EXPECT_EQ(st.run({"show"}).out, table);
-   }
-
+TEST(CliBadInputTest, RefusedCommandsChangeNothing) {
    CliState st;
-};
-
-std::vector<std::string> setArgs(std::vector<std::string> rest) {
-   return std::vector<std::string>{"set", "--dst", "10.0.0.1", "--src", "10.0.0.2", "--vrf", "1"} +
-          rest;
-}
-
-TEST_F(CliBadInputTest, EntryOptionsAreCheckedBeforeAnythingIsProgrammed) {
-   expectRefused({
-       {{"set", "--dst", "10.0.0", "--src", "1.1.1.1", "--action", "onMiss"},
-        2,
-        "--dst: '10.0.0' is not an IPv4 address A.B.C.D"},
-       {{"set", "--dst", "10.0.0.300", "--src", "1.1.1.1", "--action", "onMiss"},
-        2,
-        "--dst: '10.0.0.300' has a part above 255"},
-       {{"set", "--dst", "10.0.0.1", "--src", "1..1.1", "--action", "onMiss"},
-        2,
-        "--src: '1..1.1' is not an IPv4 address"},
-       {{"set", "--dst", "10.0.0.1", "--action", "onMiss"}, 2, "missing --src A.B.C.D"},
-       {setArgs({"--action", "jump"}), 2, "unknown action 'jump': use onMiss, hit or ecmp"},
-       {setArgs({}), 2, "missing --action onMiss|hit|ecmp"},
-       {setArgs({"--action", "hit"}), 2, "action hit needs --next-hop N"},
-       {setArgs({"--action", "ecmp", "--next-hop", "1"}), 2,
-        "--next-hop does not go with action ecmp"},
-       {setArgs({"--action", "onMiss", "--key-id", "1"}), 2,
-        "action onMiss takes no parameters, but --key-id was given"},
-       {setArgs({"--action", "hit", "--next-hop", "65536"}), 2,
-        "--next-hop: 65536 is out of range (0 to 65535)"},
-       {setArgs({"--action", "hit", "--prot", "256", "--next-hop", "1"}), 2,
-        "--prot: 256 is out of range (0 to 255)"},
-       {setArgs({"--action", "hit", "--frag", "-1", "--next-hop", "1"}), 2,
-        "--frag: '-1' is not a number"},
-       {setArgs({"--action", "hit", "--key-id", "99999999999999999999", "--next-hop", "1"}), 2,
-        "--key-id: 99999999999999999999 is out of range"},
-       {{"set", "--dst", "10.0.0.1", "--src", "10.0.0.2", "--vrf", "65536", "--action", "onMiss"},
-        2,
-        "--vrf: 65536 is out of range (0 to 65535)"},
-       {setArgs({"--action", "hit", "--next-hop"}), 2, "--next-hop needs a value"},
-       {setArgs({"--action", "hit", "--next-hop", "1", "--colour", "red"}), 2,
-        "unknown option --colour for 'set'"},
-       {setArgs({"--action", "hit", "--action", "onMiss"}), 2, "--action given twice"},
-       {{"set", "extra", "--dst", "1.1.1.1"}, 2, "'set' takes no arguments, got 1 argument(s)"},
-   });
-}
-
-TEST_F(CliBadInputTest, CommandsThatCannotApplyAreRefused) {
-   expectRefused({
-       {{"del", "--dst", "10.0.0.9", "--src", "10.0.0.2", "--vrf", "1"},
-        2,
-        "no entry dst 10.0.0.9 src 10.0.0.2 vrf 1 in the table"},
-       {{"del", "--dst", "10.0.0.1", "--src", "10.0.0.2", "--vrf", "2"},
-        2,
-        "no entry dst 10.0.0.1 src 10.0.0.2 vrf 2 in the table"},
-       {{"frobnicate"}, 2, "unknown command 'frobnicate'"},
-       {{"chip", "explode"}, 2, "unknown command 'chip explode'"},
-       {{"chip", "create"}, 2, "a chip already exists in"},
-       {{"load"}, 2, "'load' takes FILE, got 0 argument(s)"},
-       {{"load", "/nonexistent/entries"}, 2, "cannot read /nonexistent/entries"},
-       {{"show", "--action", "drop"}, 2, "unknown action 'drop'"},
-       {{"default", "set", "--action", "hit"}, 2, "action hit needs --next-hop N"},
-   });
-}
-
-TEST_F(CliBadInputTest, AnSdkFailureExitsOneAndAppliesNothing) {
-   // The chip is full: the add fails in the SDK, and the key allocated for it is freed again.
-   expectRefused({
-       {{"set", "--dst", "10.0.0.5", "--src", "10.0.0.6", "--vrf", "1", "--action", "onMiss"},
-        1,
-        "twicenat: SDK failure: twiceNatAddrOnly_tableEntryAdd() failed: Not enough space "
-        "(BfTableFull, status 9)"},
-   });
+   st.ok("chip create --capacity 2");
+   st.ok(kSet + "--action hit --next-hop 4");
+   st.ok("set --dst 10.0.0.3 --src 10.0.0.4 --vrf 1 --action onMiss");
+   st.ok("default set --action ecmp --ecmp-group 2");
+   expectRefused(
+       st,
+       {{"set --dst 10.0.0 --src 1.1.1.1 --action onMiss",
+         "--dst: '10.0.0' is not an IPv4 address A.B.C.D"},
+        {"set --dst 10.0.0.300 --src 1.1.1.1 --action onMiss",
+         "--dst: '10.0.0.300' has a part above 255"},
+        {"set --dst 10.0.0.1 --src 1..1.1 --action onMiss",
+         "--src: '1..1.1' is not an IPv4 address"},
+        {"set --dst 10.0.0.1 --action onMiss", "missing --src A.B.C.D"},
+        {kSet + "--action jump", "unknown action 'jump': use onMiss, hit or ecmp"},
+        {kSet, "missing --action onMiss|hit|ecmp"},
+        {kSet + "--action hit", "action hit needs --next-hop N"},
+        {kSet + "--action ecmp --next-hop 1", "--next-hop does not go with action ecmp"},
+        {kSet + "--action onMiss --key-id 1",
+         "action onMiss takes no parameters, but --key-id was given"},
+        {kSet + "--action hit --next-hop 65536", "--next-hop: 65536 is out of range (0 to 65535)"},
+        {kSet + "--action hit --prot 256 --next-hop 1", "--prot: 256 is out of range (0 to 255)"},
+        {kSet + "--action hit --frag -1 --next-hop 1", "--frag: '-1' is not a number"},
+        {kSet + "--action hit --key-id 99999999999999999999 --next-hop 1",
+         "--key-id: 99999999999999999999 is out of range"},
+        {"set --dst 10.0.0.1 --src 10.0.0.2 --vrf 65536 --action onMiss",
+         "--vrf: 65536 is out of range (0 to 65535)"},
+        {kSet + "--action hit --next-hop", "--next-hop needs a value"},
+        {kSet + "--action hit --next-hop 1 --colour red", "unknown option --colour for 'set'"},
+        {kSet + "--action hit --action onMiss", "--action given twice"},
+        {"set extra --dst 1.1.1.1", "'set' takes no arguments, got 1 argument(s)"},
+        {"del --dst 10.0.0.9 --src 10.0.0.2 --vrf 1",
+         "no entry dst 10.0.0.9 src 10.0.0.2 vrf 1 in the table"},
+        {"del --dst 10.0.0.1 --src 10.0.0.2 --vrf 2",
+         "no entry dst 10.0.0.1 src 10.0.0.2 vrf 2 in the table"},
+        {"frobnicate", "unknown command 'frobnicate'"},
+        {"chip explode", "unknown command 'chip explode'"},
+        {"chip create", "a chip already exists in"},
+        {"load", "'load' takes FILE, got 0 argument(s)"},
+        {"load /nonexistent/entries", "cannot read /nonexistent/entries"},
+        {"show --action drop", "unknown action 'drop'"},
+        {"default set --action hit", "action hit needs --next-hop N"},
+        // The chip is full: the add fails in the SDK, and the key allocated for it is freed.
+        {"set --dst 10.0.0.5 --src 10.0.0.6 --vrf 1 --action onMiss",
+         "twicenat: SDK failure: twiceNatAddrOnly_tableEntryAdd() failed: Not enough space "
+         "(BfTableFull, status 9)",
+         1}});
    // Changing an entry that is there still works on the full chip.
-   CliResult r = st.run(setArgs({"--action", "ecmp", "--ecmp-group", "1"}));
-   EXPECT_EQ(r.status, 0) << r.err;
+   st.ok(kSet + "--action ecmp --ecmp-group 1");
 }
 
-TEST(CliStateTest, ChipLifecycleRefusals) {
+TEST(CliBadInputTest, ChipLifecycleRefusals) {
    CliState st;
-   struct Case {
-      std::vector<std::string> args;
-      int status;
-      char const* message;
-   } const cases[] = {
-       {{"set", "--dst", "1.1.1.1", "--src", "2.2.2.2", "--action", "onMiss"}, 2, "no chip in "},
-       {{"show"}, 2, "create one first with 'twicenat chip create'"},
-       {{"chip", "show"}, 2, "no chip in "},
-       {{"chip", "destroy"}, 2, "no chip in "},
-       {{"chip", "create", "--pipes", "0"}, 2, "bad chip profile: "},
-       {{"chip", "create", "--pipes", "17"}, 2, "--pipes: 17 is out of range (0 to 16)"},
-       {{"chip", "create", "--capacity", "0"}, 2, "bad chip profile: "},
-   };
-   for (Case const& c : cases) {
-      CliResult r = st.run(c.args);
-      EXPECT_EQ(r.status, c.status) << c.args[0];
-      EXPECT_THAT(r.err, HasSubstr(c.message)) << ::testing::PrintToString(c.args);
-   }
-   ASSERT_EQ(st.run({"chip", "create", "--no-vrf", "--no-bfrt"}).status, 0);
-   CliResult r =
-       st.run({"set", "--dst", "1.1.1.1", "--src", "2.2.2.2", "--vrf", "0", "--action", "onMiss"});
-   EXPECT_EQ(r.status, 2);
-   EXPECT_THAT(r.err,
-               HasSubstr("this chip's table has no VRF key field: a VRF (0) cannot be given"));
-   r = st.run({"show", "--vrf", "1"});
-   EXPECT_EQ(r.status, 2);
-   EXPECT_THAT(r.err, HasSubstr("has no VRF key field"));
+   expectRefused(st, {{"set --dst 1.1.1.1 --src 2.2.2.2 --action onMiss", "no chip in "},
+                      {"show", "create one first with 'twicenat chip create'"},
+                      {"chip show", "no chip in "},
+                      {"chip destroy", "no chip in "},
+                      {"chip create --pipes 0", "bad chip profile: "},
+                      {"chip create --pipes 17", "--pipes: 17 is out of range (0 to 16)"},
+                      {"chip create --capacity 0", "bad chip profile: "}});
+   st.ok("chip create --no-vrf --no-bfrt");
+   expectRefused(st, {{"set --dst 1.1.1.1 --src 2.2.2.2 --vrf 0 --action onMiss",
+                       "this chip's table has no VRF key field: a VRF (0) cannot be given"},
+                      {"show --vrf 1", "has no VRF key field"}});
    EXPECT_EQ(st.text(), "");
-   r = st.run({"chip", "destroy"});
-   EXPECT_EQ(r.status, 0);
-   EXPECT_THAT(st.run({"show"}).err, HasSubstr("no chip in "));
+   st.ok("chip destroy");
+   EXPECT_THAT(st.run("show").err, HasSubstr("no chip in "));
 }
 
 }  // namespace

@@ -1,193 +1,186 @@
 // Programming, showing and removing entries across agent restarts (each command is a new
-// process), on a chip of either back end.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
+// process), on a chip of either back end; the demo's story; key records of entries the chip lost.
 #include "cli/CliRunner.h"
 
 namespace TwiceNatCliTest {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::Not;
-
 struct Profile {
    char const* name;
-   std::vector<std::string> createArgs;
+   char const* create;
    bool vrf;
    char const* backEnd;
 };
 
-void PrintTo(Profile const& p, std::ostream* os) {
-   *os << p.name;
-}
-
 class CliEntryTest : public ::testing::TestWithParam<Profile> {
  protected:
    void SetUp() override {
-      std::vector<std::string> args = {"chip", "create", "--capacity", "64"};
-      args.insert(args.end(), GetParam().createArgs.begin(), GetParam().createArgs.end());
-      CliResult r = st.run(args);
-      ASSERT_EQ(r.status, 0) << r.err;
-      ASSERT_THAT(r.out, HasSubstr(std::string("through the ") + GetParam().backEnd));
+      EXPECT_THAT(st.ok(std::string("chip create --capacity 64 ") + GetParam().create),
+                  HasSubstr(std::string("through the ") + GetParam().backEnd));
    }
    // The key options, with a VRF when the table has the field.
-   std::vector<std::string> key(std::string dst, std::string src, std::string vrf = "1") {
-      std::vector<std::string> k = {"--dst", dst, "--src", src};
-      if (GetParam().vrf) k.insert(k.end(), {"--vrf", vrf});
-      return k;
+   std::string key(std::string const& dst, std::string const& src, std::string vrf = "1") {
+      return "--dst " + dst + " --src " + src + (GetParam().vrf ? " --vrf " + vrf : "");
    }
-   CliResult set(std::vector<std::string> keyArgs, std::vector<std::string> action) {
-      std::vector<std::string> args = {"set"};
-      args.insert(args.end(), keyArgs.begin(), keyArgs.end());
-      args.insert(args.end(), action.begin(), action.end());
-      return st.run(args);
+   std::string set(std::string const& key, std::string const& action) {
+      return st.ok("set " + key + " --action " + action);
    }
-   static int lines(std::string const& s) { return int(std::count(s.begin(), s.end(), '\n')); }
 
    CliState st;
 };
 
 TEST_P(CliEntryTest, ProgramShowRestartAndDelete) {
-   CliResult r =
-       set(key("10.0.0.1", "192.168.1.1"), {"--action", "hit", "--key-id", "7", "--rw-id", "9",
-                                            "--prot", "17", "--frag", "1", "--next-hop", "100"});
-   ASSERT_EQ(r.status, 0) << r.err;
-   EXPECT_THAT(r.out, HasSubstr("added dst 10.0.0.1 src 192.168.1.1"));
-   EXPECT_THAT(r.out, HasSubstr("(handle 0x10001)"));
-   ASSERT_EQ(set(key("10.0.0.2", "192.168.1.1"), {"--action", "ecmp", "--ecmp-group", "3"}).status,
-             0);
-   ASSERT_EQ(set(key("10.0.0.3", "192.168.1.1", "2"), {"--action", "onMiss"}).status, 0);
-   ASSERT_EQ(st.run({"default", "set", "--action", "hit", "--next-hop", "5"}).status, 0);
+   EXPECT_THAT(set(key("10.0.0.1", "192.168.1.1"),
+                   "hit --key-id 7 --rw-id 9 --prot 17 --frag 1 --next-hop 100"),
+               ContainsRegex("^added dst 10.0.0.1 src 192.168.1.1.*: hit .*\\(handle 0x10001\\)"));
+   set(key("10.0.0.2", "192.168.1.1"), "ecmp --ecmp-group 3");
+   set(key("10.0.0.3", "192.168.1.1", "2"), "onMiss");
+   st.ok("default set --action hit --next-hop 5");
 
    // A new process finds every entry through the resync and reads it back from the chip.
-   r = st.run({"show"});
-   ASSERT_EQ(r.status, 0) << r.err;
-   EXPECT_THAT(r.out, HasSubstr("10.0.0.1        192.168.1.1     hit    keyId=7 rwId=9 prot=17 "
-                                "frag=1 nextHop=100"));
-   EXPECT_THAT(r.out, HasSubstr("0x10002"));
-   EXPECT_THAT(r.out, HasSubstr("ecmp   keyId=0 rwId=0 prot=0 frag=0 ecmpGroup=3"));
-   EXPECT_THAT(r.out, HasSubstr("10.0.0.3        192.168.1.1     onMiss"));
-   EXPECT_THAT(r.out, HasSubstr("default    -     -               -               hit    "
-                                "keyId=0 rwId=0 prot=0 frag=0 nextHop=5        resynced"));
-   EXPECT_THAT(r.out, HasSubstr("3 entries of 3"));
-   EXPECT_EQ(lines(st.text()), 3);
+   std::string const shown = st.ok("show");
+   for (char const* row :
+        {"10.0.0.1        192.168.1.1     hit    keyId=7 rwId=9 prot=17 frag=1 nextHop=100",
+         "0x10002",
+         "10.0.0.2        192.168.1.1     ecmp   keyId=0 rwId=0 prot=0 frag=0 ecmpGroup=3",
+         "10.0.0.3        192.168.1.1     onMiss",
+         "default    -     -               -               hit    keyId=0 rwId=0 prot=0 frag=0 "
+         "nextHop=5        resynced",
+         "\n3 entries of 3\n"}) {
+      EXPECT_THAT(shown, HasSubstr(row));
+   }
+   EXPECT_EQ(lineCount(st.text()), 3);
    EXPECT_EQ(st.keyRecords(), "4");
 
    // Changing a resynced entry modifies it in place: same handle, no new key.
-   r = set(key("10.0.0.1", "192.168.1.1"), {"--action", "onMiss"});
-   ASSERT_EQ(r.status, 0) << r.err;
-   EXPECT_THAT(r.out, HasSubstr("changed dst 10.0.0.1 src 192.168.1.1"));
-   EXPECT_THAT(r.out, HasSubstr("(handle 0x10001)"));
+   EXPECT_THAT(set(key("10.0.0.1", "192.168.1.1"), "onMiss"),
+               ContainsRegex("^changed dst 10.0.0.1 src 192.168.1.1.*\\(handle 0x10001\\)"));
    EXPECT_EQ(st.keyRecords(), "4");
-   r = st.run({"show", "--dst", "10.0.0.1"});
-   EXPECT_THAT(r.out, HasSubstr("0x10001    "));
-   EXPECT_THAT(r.out, HasSubstr("onMiss"));
-   EXPECT_THAT(r.out, HasSubstr("1 matching entry of 3"));
+   EXPECT_THAT(st.ok("show --dst 10.0.0.1"),
+               ContainsRegex("\n0x10001 .* onMiss .*\n1 matching entry of 3\n"));
 
    // Deleting frees the entry's key; resetting the default frees the default's.
-   r = st.run(std::vector<std::string>{"del"} + key("10.0.0.2", "192.168.1.1"));
-   ASSERT_EQ(r.status, 0) << r.err;
-   EXPECT_THAT(r.out, HasSubstr("deleted dst 10.0.0.2"));
+   EXPECT_THAT(st.ok("del " + key("10.0.0.2", "192.168.1.1")), HasSubstr("deleted dst 10.0.0.2"));
    EXPECT_EQ(st.keyRecords(), "3");
    EXPECT_THAT(st.text(), Not(HasSubstr("167772162")));
-   r = st.run({"default", "reset"});
-   EXPECT_THAT(r.out, HasSubstr("reset to onMiss"));
+   EXPECT_THAT(st.ok("default reset"), HasSubstr("reset to onMiss"));
    EXPECT_EQ(st.keyRecords(), "2");
-   r = st.run({"chip", "show"});
-   EXPECT_THAT(r.out, HasSubstr("used         2 of 64 entries"));
-   EXPECT_THAT(r.out, HasSubstr("2 entries, default onMiss"));
-   r = st.run({"default", "reset"});
-   EXPECT_EQ(r.status, 0);
-   EXPECT_THAT(r.out, HasSubstr("nothing to reset"));
+   EXPECT_THAT(st.ok("chip show"),
+               ContainsRegex("used +2 of 64 entries\n.*2 entries, default onMiss"));
+   EXPECT_THAT(st.ok("default reset"), HasSubstr("nothing to reset"));
 }
 
 TEST_P(CliEntryTest, ShowFiltersByKeyAndAction) {
-   ASSERT_EQ(set(key("10.0.0.1", "1.1.1.1"), {"--action", "onMiss"}).status, 0);
-   ASSERT_EQ(set(key("10.0.0.2", "1.1.1.1", "2"), {"--action", "hit", "--next-hop", "1"}).status,
-             0);
-   ASSERT_EQ(set(key("10.0.0.2", "2.2.2.2"), {"--action", "ecmp", "--ecmp-group", "1"}).status, 0);
-   struct Case {
-      std::vector<std::string> filter;
-      int matching;
-   } const cases[] = {
-       {{"--dst", "10.0.0.2"}, 2},
-       {{"--src", "1.1.1.1"}, 2},
-       {{"--dst", "10.0.0.2", "--src", "2.2.2.2"}, 1},
-       {{"--action", "ecmp"}, 1},
-       {{"--action", "hit"}, 1},
-       {{"--dst", "9.9.9.9"}, 0},
-   };
-   for (Case const& c : cases) {
-      std::vector<std::string> args = std::vector<std::string>{"show"} + c.filter;
-      CliResult r = st.run(args);
-      ASSERT_EQ(r.status, 0) << r.err;
-      EXPECT_THAT(r.out, HasSubstr(std::to_string(c.matching) + " matching entr")) << c.filter[1];
-      args.push_back("--text");
-      EXPECT_EQ(lines(st.run(args).out), c.matching) << c.filter[1];
-   }
-   if (GetParam().vrf) {
-      EXPECT_THAT(st.run({"show", "--vrf", "2"}).out, HasSubstr("1 matching entry of 3"));
+   set(key("10.0.0.1", "1.1.1.1"), "onMiss");
+   set(key("10.0.0.2", "1.1.1.1", "2"), "hit --next-hop 1");
+   set(key("10.0.0.2", "2.2.2.2"), "ecmp --ecmp-group 1");
+   std::vector<std::pair<std::string, int>> cases = {
+       {"--dst 10.0.0.2", 2}, {"--src 1.1.1.1", 2}, {"--dst 10.0.0.2 --src 2.2.2.2", 1},
+       {"--action ecmp", 1},  {"--action hit", 1},  {"--dst 9.9.9.9", 0}};
+   if (GetParam().vrf) cases.push_back({"--vrf 2", 1});
+   for (auto const& [filter, matching] : cases) {
+      SCOPED_TRACE(filter);
+      EXPECT_THAT(st.ok("show " + filter),
+                  HasSubstr("\n" + std::to_string(matching) + " matching entr"));
+      EXPECT_EQ(lineCount(st.ok("show --text " + filter)), matching);
    }
 }
 
 TEST_P(CliEntryTest, TextFormLoadsBackIntoAnotherChip) {
-   ASSERT_EQ(set(key("10.0.0.1", "1.1.1.1"), {"--action", "onMiss"}).status, 0);
-   ASSERT_EQ(set(key("10.0.0.2", "1.1.1.1", "300"),
-                 {"--action", "hit", "--key-id", "65535", "--prot", "255", "--next-hop", "1"})
-                 .status,
-             0);
-   ASSERT_EQ(set(key("10.0.0.3", "1.1.1.1"), {"--action", "ecmp", "--ecmp-group", "65535"}).status,
-             0);
-   std::string text = st.text();
+   set(key("10.0.0.1", "1.1.1.1"), "onMiss");
+   set(key("10.0.0.2", "1.1.1.1", "300"), "hit --key-id 65535 --prot 255 --next-hop 1");
+   set(key("10.0.0.3", "1.1.1.1"), "ecmp --ecmp-group 65535");
+   std::string const text = st.text();
    CliState other;
-   std::vector<std::string> args = {"chip", "create", "--capacity", "64"};
-   args.insert(args.end(), GetParam().createArgs.begin(), GetParam().createArgs.end());
-   ASSERT_EQ(other.run(args).status, 0);
-   CliResult r = other.run({"load", other.tmp().file("entries", text)});
-   ASSERT_EQ(r.status, 0) << r.err;
-   EXPECT_THAT(r.out, HasSubstr("3 entries programmed (3 added, 0 changed)"));
+   other.ok(std::string("chip create --capacity 64 ") + GetParam().create);
+   std::string const file = other.file("entries", text);
+   EXPECT_THAT(other.ok("load", {file}), HasSubstr("3 entries programmed (3 added, 0 changed)"));
    EXPECT_EQ(other.text(), text);
    // Loading it again changes each entry in place.
-   r = other.run({"load", other.tmp().path() + "/entries"});
-   EXPECT_THAT(r.out, HasSubstr("3 entries programmed (0 added, 3 changed)"));
+   EXPECT_THAT(other.ok("load", {file}), HasSubstr("3 entries programmed (0 added, 3 changed)"));
    EXPECT_EQ(other.text(), text);
    EXPECT_EQ(other.keyRecords(), "3");
 }
 
 TEST_P(CliEntryTest, TraceWritesTheLibrarysRecords) {
-   ASSERT_EQ(set(key("10.0.0.1", "1.1.1.1"), {"--action", "onMiss"}).status, 0);
-   CliResult quiet = st.run({"show"});
+   set(key("10.0.0.1", "1.1.1.1"), "onMiss");
+   CliResult const quiet = st.run("show"), traced = st.run("--trace show");
    EXPECT_THAT(quiet.err, Not(HasSubstr("entryByHandle")));
-   CliResult traced = st.run({"--trace", "show"});
-   ASSERT_EQ(traced.status, 0) << traced.err;
-   EXPECT_THAT(traced.err, HasSubstr("BfTwiceNatAddrOnly"));
-   EXPECT_THAT(traced.err, HasSubstr("entryByHandle"));
+   EXPECT_EQ(traced.status, 0);
+   EXPECT_THAT(traced.err, AllOf(HasSubstr("BfTwiceNatAddrOnly"), HasSubstr("entryByHandle")));
    EXPECT_EQ(traced.out, quiet.out);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    BackEnds, CliEntryTest,
-    ::testing::Values(Profile{"BfRt", {}, true, "BfRt"},
-                      Profile{"PdWithoutVrf", {"--no-bfrt", "--no-vrf"}, false, "PD"},
-                      Profile{"PdWithVrf", {"--no-bfrt", "--pipes", "2"}, true, "PD"}),
-    [](auto const& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(BackEnds, CliEntryTest,
+                         ::testing::Values(Profile{"BfRt", "", true, "BfRt"},
+                                           Profile{"PdWithoutVrf", "--no-bfrt --no-vrf", false,
+                                                   "PD"},
+                                           Profile{"PdWithVrf", "--no-bfrt --pipes 2", true, "PD"}),
+                         [](auto const& info) { return std::string(info.param.name); });
 
 TEST(CliHelp, EveryCommandDescribesItself) {
-   std::vector<std::vector<std::string>> const commands = {
-       {"chip", "create"}, {"chip", "destroy"},  {"chip", "show"}, {"set"},  {"del"},
-       {"default", "set"}, {"default", "reset"}, {"show"},         {"load"}, {"demo"}};
-   for (auto args : commands) {
-      std::string name = args.size() == 1 ? args[0] : args[0] + " " + args[1];
-      args.push_back("--help");
-      CliResult r = runCli(args);
-      EXPECT_EQ(r.status, 0) << name;
-      EXPECT_THAT(r.out, HasSubstr("usage: twicenat [--state DIR] [--trace] " + name)) << name;
-      EXPECT_THAT(runCli({"--help"}).out, HasSubstr("  " + name + " ")) << name;
+   CliState st;
+   std::string const overview = st.ok("--help");
+   for (std::string name : {"chip create", "chip destroy", "chip show", "set", "del", "default set",
+                            "default reset", "show", "load", "demo"}) {
+      EXPECT_THAT(st.ok(name + " --help"),
+                  HasSubstr("usage: twicenat [--state DIR] [--trace] " + name));
+      EXPECT_THAT(overview, HasSubstr("  " + name + " ")) << name;
    }
-   CliResult none = runCli({});
+   CliResult none = st.run("");
    EXPECT_EQ(none.status, 2);
    EXPECT_THAT(none.err, HasSubstr("usage: twicenat"));
+}
+
+int occurrences(std::string const& text, std::string const& what) {
+   int n = 0;
+   for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+      ++n;
+   return n;
+}
+
+TEST(CliStoryTest, DemoTellsTheWholeStoryOnBothBackEnds) {
+   CliResult r = CliState().run("demo");
+   EXPECT_EQ(r.status, 0);
+   EXPECT_EQ(r.err, "");
+   // Per back end: the resync finds what was programmed, the injected failure surfaces as the
+   // table exception and changes nothing, and the clean-up leaves nothing behind.
+   for (char const* once :
+        {"table through the BfRt back end", "table through the PD back end",
+         "exception: twiceNatAddrOnly_tableEntryAdd() failed: Not enough space (BfTableFull, "
+         "status 9)",
+         "exception: p4_pd_tolvex_switch_twiceNatAddrOnly_table_add_with_twiceNatAddrOnlyHit() "
+         "failed: Not enough space (BfTableFull, status 9)"}) {
+      EXPECT_EQ(occurrences(r.out, once), 1) << once;
+   }
+   for (char const* twice :
+        {"the resync found 3 entries and the default; text form identical to before the restart",
+         "after the failure: 3 entries on the chip, 4 key records (before: 3 entries on the chip, "
+         "4 key records), entries unchanged",
+         "0 entries on the chip, 0 key records"}) {
+      EXPECT_EQ(occurrences(r.out, twice), 2) << twice;
+   }
+   EXPECT_THAT(r.out, AllOf(Not(HasSubstr("DIFFERENT")), Not(HasSubstr("CHANGED"))));
+}
+
+TEST(CliStoryTest, KeyRecordsOfLostEntriesAreReportedAndTheEntryCanBeAddedAgain) {
+   CliState st, empty;
+   st.ok("chip create --capacity 16 --no-bfrt");
+   empty.ok("chip create --capacity 16 --no-bfrt");
+   std::string const key = "--dst 1.1.1.1 --src 2.2.2.2 --vrf 3";
+   st.ok("set " + key + " --action onMiss");
+   // The chip comes back empty while the key table still holds the entry's record.
+   std::filesystem::copy_file(empty.dir() + "/chip", st.dir() + "/chip",
+                              std::filesystem::copy_options::overwrite_existing);
+   EXPECT_THAT(st.ok("show"), ContainsRegex("0 entries of 0.*warning: 1 key record\\(s\\) name "
+                                            "entries the chip no longer holds"));
+   CliResult r = st.run("del " + key);
+   EXPECT_EQ(r.status, 2);
+   EXPECT_THAT(r.err, HasSubstr("no entry dst 1.1.1.1 src 2.2.2.2 vrf 3 in the table"));
+   EXPECT_THAT(st.ok("set " + key + " --action hit --next-hop 2"),
+               HasSubstr("added dst 1.1.1.1 src 2.2.2.2 vrf 3"));
+   EXPECT_EQ(st.keyRecords(), "2");
+   EXPECT_THAT(st.ok("show"), HasSubstr("1 entry of 1"));
 }
 
 }  // namespace

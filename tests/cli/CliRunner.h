@@ -1,59 +1,94 @@
 #pragma once
-// Runs the built twicenat as a separate process, each test in its own state folder.
+// Runs the built twicenat as a separate process against a state folder of its own.
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 namespace TwiceNatCliTest {
+
+using Args = std::vector<std::string>;
+using ::testing::AllOf;
+using ::testing::ContainsRegex;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 struct CliResult {
    int status = -1;  // exit status; -1 when the process did not exit normally
-   std::string out;
-   std::string err;
+   std::string out, err;
 };
 
-// A fresh temporary folder, removed with its contents.
-class TempDir {
- public:
-   TempDir();
-   ~TempDir();
-   TempDir(TempDir const&) = delete;
-   TempDir& operator=(TempDir const&) = delete;
-   std::string const& path() const { return path_; }
-   // Writes `text` to a file in the folder and returns its path.
-   std::string file(std::string const& name, std::string const& text) const;
+inline int lineCount(std::string const& s) {
+   return int(std::count(s.begin(), s.end(), '\n'));
+}
 
- private:
-   std::string path_;
-};
-
-// twicenat with `args`, stdin from /dev/null.
-CliResult runCli(std::vector<std::string> const& args);
-
-// A state folder and the commands run against it.
+// A fresh temporary folder, removed with its contents, that holds the state folder.
 class CliState {
  public:
-   CliState() = default;
-   std::string const& dir() const { return state_; }
-   CliResult run(std::vector<std::string> args) const;
-   // `show --text` output; fails the test when the command fails.
-   std::string text() const;
+   CliState() {
+      char const* tmp = std::getenv("TMPDIR");
+      path_ = std::string(tmp && *tmp ? tmp : "/tmp") + "/twicenat-cli-XXXXXX";
+      if (!::mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed for " + path_);
+   }
+   ~CliState() {
+      std::error_code ec;
+      std::filesystem::remove_all(path_, ec);
+   }
+   CliState(CliState const&) = delete;
+   CliState& operator=(CliState const&) = delete;
+   std::string dir() const { return path_ + "/state"; }
+   // Writes `text` to a file in the folder and returns its path.
+   std::string file(std::string const& name, std::string const& text) const {
+      std::ofstream(path_ + "/" + name) << text;
+      return path_ + "/" + name;
+   }
+
+   // twicenat --state DIR, the blank-separated words of `line`, then `more`; stdin /dev/null.
+   CliResult run(std::string const& line, Args const& more = {}) const {
+      std::istringstream words(line);
+      Args args{TWICENAT_BIN_DIR "/twicenat", "--state", dir()};
+      args.insert(args.end(), std::istream_iterator<std::string>(words), {});
+      args.insert(args.end(), more.begin(), more.end());
+      std::string cmd = "</dev/null >" + quoted(path_ + "/out") + " 2>" + quoted(path_ + "/err");
+      for (std::string const& a : args)
+         cmd += " " + quoted(a);
+      int const ws = std::system(cmd.c_str());
+      return {WIFEXITED(ws) ? WEXITSTATUS(ws) : -1, slurp(path_ + "/out"), slurp(path_ + "/err")};
+   }
+   // Standard output of a command that must succeed.
+   std::string ok(std::string const& line, Args const& more = {}) const {
+      CliResult r = run(line, more);
+      EXPECT_EQ(r.status, 0) << line << ": " << r.err;
+      return r.out;
+   }
+   std::string text() const { return ok("show --text"); }
    // The key table's record count as 'chip show' reports it.
-   std::string keyRecords() const;
-   TempDir const& tmp() const { return tmp_; }
+   std::string keyRecords() const {
+      std::smatch m;
+      std::string const shown = ok("chip show");
+      return std::regex_search(shown, m, std::regex(R"(key table +\S+: (\d+) of)")) ? m[1].str()
+                                                                                    : "?";
+   }
 
  private:
-   TempDir tmp_;
-   std::string state_ = tmp_.path() + "/state";
+   static std::string quoted(std::string const& s) {
+      return "'" + std::regex_replace(s, std::regex("'"), "'\\''") + "'";
+   }
+   static std::string slurp(std::string const& path) {
+      std::ifstream in(path);
+      return {std::istreambuf_iterator<char>(in), {}};
+   }
+
+   std::string path_;
 };
-
-}  // namespace TwiceNatCliTest
-
-namespace TwiceNatCliTest {
-
-inline std::vector<std::string> operator+(std::vector<std::string> a,
-                                          std::vector<std::string> const& b) {
-   a.insert(a.end(), b.begin(), b.end());
-   return a;
-}
 
 }  // namespace TwiceNatCliTest
