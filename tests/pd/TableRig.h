@@ -1,0 +1,274 @@
+#pragma once
+// A table made by the agent's creation function over a simulated chip attached as a device, with
+// the agent's key and status managers behind recording wrappers whose calls are placed among the
+// SDK calls of the chip's journal. Shared by the tests of both back ends.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "BfTwiceNatAddrOnly/table/Diagnostics.h"
+#include "BfTwiceNatAddrOnly/table/TableExceptions.h"
+#include "BfTwiceNatAddrOnly/table/TwiceNatAddrOnlyTableFactory.h"
+#include "agent/KeyManager.h"
+#include "agent/StatusManager.h"
+#include "chip/Chip.h"
+#include "chip/Devices.h"
+#include "chip/Journal.h"
+
+namespace tabletest {
+
+using namespace BfTwiceNatAddrOnly;
+using BfPdTwiceNatAddrOnly::Hdl;
+using Match = TwiceNatAddrOnlyMatchSpec::Ptr;
+using MatchC = TwiceNatAddrOnlyMatchSpec::PtrConst;
+using Action = TwiceNatAddrOnlyBaseActionSpec::Ptr;
+using MatchBase = BfnTable::MatchSpecBase::PtrConst;
+using V = std::vector<std::string>;
+
+constexpr U8 kDev = 5;
+constexpr U32 kSess = 41;
+constexpr U16 kAll = 0xFFFF;
+inline char const* const kSdkPath = TWICENAT_LIB_DIR "/libtwicenat_sdk.so";
+inline chip::Profile const kPdChip{.bfrt = false};
+
+// The SDK library, loaded once the way the agent loads it.
+inline void* sdkHandle() {
+   static void* const dl = ::dlopen(kSdkPath, RTLD_NOW);
+   return dl;
+}
+
+inline std::string scratchPath(char const* what) {
+   static unsigned serial = 0;
+   return testing::TempDir() + "tbl_" + what + "_" + std::to_string(::getpid()) + "_" +
+          std::to_string(++serial);
+}
+
+// Service calls with the journal length at each; matches appear by the names tests give them.
+struct ServiceLog {
+   std::vector<std::pair<std::size_t, std::string>> events;
+   std::map<void const*, std::string> names;
+   void add(std::string op, BfnTable::MatchSpecBase const* m = nullptr, bool named = true) {
+      auto it = names.find(m);
+      if (named) op += " " + (!m ? "null" : it == names.end() ? "new" : it->second);
+      events.emplace_back(chip::journal().size(), std::move(op));
+   }
+};
+
+class RecordingKeyManager : public MbbDroskKey::DroskKeyManager {
+ public:
+   RecordingKeyManager(TwiceNatAgent::KeyManager::Ptr real, ServiceLog& log)
+       : real_(std::move(real)), log_(log) {}
+   Drosk::MbbDroskTableConfig* mbbDroskTableConfig() const override {
+      return real_->mbbDroskTableConfig();
+   }
+   EntryKey alloc(MatchBase const& m, bool flag) override {
+      EntryKey k = real_->alloc(m, flag);
+      log_.add((flag ? "alloc(true) " : "alloc ") + std::to_string(k), m.ptr());
+      return k;
+   }
+   void free(EntryKey k) override {
+      log_.add("free " + std::to_string(k), {}, false), real_->free(k);
+   }
+   void populate(EntryKey const& k, MatchBase const& m) override {
+      log_.add("populate " + std::to_string(k), m.ptr()), real_->populate(k, m);
+   }
+   EntryKey highestKey() const override { return real_->highestKey(); }
+   void highestKeyIs(EntryKey k) override {
+      log_.add("highestKeyIs " + std::to_string(k), {}, false), real_->highestKeyIs(k);
+   }
+   ZIN_ALLOCATED(RecordingKeyManager)
+
+ protected:
+   ~RecordingKeyManager() override = default;
+
+ private:
+   TwiceNatAgent::KeyManager::Ptr real_;
+   ServiceLog& log_;
+};
+
+class RecordingStatusManager : public BfnTableStatusManager::StatusManager {
+ public:
+   RecordingStatusManager(TwiceNatAgent::StatusManager::Ptr real, ServiceLog& log)
+       : real_(std::move(real)), log_(log) {}
+   void initStatus(MatchBase const& m) override {
+      log_.add("initStatus", m.ptr()), real_->initStatus(m);
+   }
+   void resyncStatus() override { log_.add("resyncStatus", {}, false), real_->resyncStatus(); }
+   ZIN_ALLOCATED(RecordingStatusManager)
+
+ protected:
+   ~RecordingStatusManager() override = default;
+
+ private:
+   TwiceNatAgent::StatusManager::Ptr real_;
+   ServiceLog& log_;
+};
+
+struct Options {
+   chip::Profile profile = {};
+   U16 pipe = kAll;
+   bool services = true;
+   std::string chipPath = {};  // a chip file to open instead of a new private chip
+   std::string keyPath = {};   // a key table file to open instead of a new scratch one
+   bool createTable = true;
+};
+
+class Rig {
+   // Declared first so that it runs last, also when the creation throws.
+   struct Cleanup {
+      std::string keyPath;
+      ~Cleanup() {
+         chip::faultsClear();
+         chip::journalEnabledIs(false);
+         chip::journalClear();
+         if (!keyPath.empty()) TwiceNatAgent::KeyTable::destroy(keyPath);
+      }
+   } cleanup_;
+
+ public:
+   explicit Rig(Options o = {})
+       : cleanup_{o.keyPath.empty() ? scratchPath("keys") : ""}, opts(std::move(o)) {
+      if (opts.keyPath.empty()) opts.keyPath = cleanup_.keyPath;
+      chip = opts.chipPath.empty() ? chip::Chip::createPrivate(opts.profile)
+                                   : chip::Chip::open(opts.chipPath);
+      chip::attach(kDev, *chip);
+      keys = TwiceNatAgent::KeyManager::keyManagerIs(
+          TwiceNatAgent::KeyTable::openOrCreate(opts.keyPath, 64));
+      statuses = TwiceNatAgent::StatusManager::statusManagerIs();
+      if (opts.services) {
+         km = new RecordingKeyManager(keys, log);
+         sm = new RecordingStatusManager(statuses, log);
+      }
+      chip::journalClear();
+      chip::journalEnabledIs(true);
+      if (opts.createTable) create();
+   }
+
+   void create() {
+      table = twiceNatAddrOnlyTableFactory(km, sm, sdkHandle(), kSess, kDev, opts.pipe, kSdkPath);
+      name(table->defaultMatchSpec(), "dflt");
+   }
+   void name(MatchC const& m, std::string n) { log.names[m.ptr()] = std::move(n); }
+   TwiceNatAddrOnlyTableHandles& handles() const { return *table->helper()->sdkHandles(); }
+   MatchC dflt() const { return table->defaultMatchSpec(); }
+   void program(MatchC const& m, Action const& a) const {
+      TwiceNatAddrOnlyTableEntry e(m);
+      e.actionIs(a);
+      table->entryIs(e);
+   }
+   void mark() {
+      chip::journalClear();
+      log.events.clear();
+   }
+   // The service calls alone, in order.
+   V ops() const {
+      V out;
+      for (auto const& e : log.events)
+         out.push_back(e.second);
+      return out;
+   }
+   // SDK calls and service calls since the last mark, in order.
+   V timeline() const {
+      V out;
+      auto ev = log.events.begin();
+      auto const& calls = chip::journal();
+      for (std::size_t i = 0; i <= calls.size(); ++i) {
+         for (; ev != log.events.end() && ev->first == i; ++ev)
+            out.push_back(ev->second);
+         if (i < calls.size()) out.push_back(calls[i].toString());
+      }
+      return out;
+   }
+   V timelineOf(std::function<void()> const& op) {
+      mark();
+      op();
+      return timeline();
+   }
+
+   Options opts;
+   std::unique_ptr<chip::Chip> chip;
+   TwiceNatAgent::KeyManager::Ptr keys;
+   TwiceNatAgent::StatusManager::Ptr statuses;
+   ServiceLog log;
+   Pemra::Ptr<RecordingKeyManager> km;
+   Pemra::Ptr<RecordingStatusManager> sm;
+   TwiceNatAddrOnlyTable::Ptr table;
+};
+
+// A chip file and a key table file, for tables of later processes or objects to open.
+struct Files {
+   explicit Files(chip::Profile const& profile, U64 capacity = 64)
+       : chip(scratchPath("chip")), keys(scratchPath("keys")) {
+      chip::Chip::create(chip, profile);
+      TwiceNatAgent::KeyTable::create(keys, capacity);
+   }
+   ~Files() {
+      chip::Chip::destroy(chip);
+      TwiceNatAgent::KeyTable::destroy(keys);
+   }
+   Options over(bool createTable = true) const {
+      return {.chipPath = chip, .keyPath = keys, .createTable = createTable};
+   }
+   std::string chip, keys;
+};
+
+// The PD function of `suffix`, and the suffixes of the three actions.
+inline std::string pd(std::string const& suffix) {
+   return "p4_pd_tolvex_switch_twiceNatAddrOnly_" + suffix;
+}
+inline char const* const kSuffix[] = {"onMiss", "twiceNatAddrOnlyHit", "twiceNatAddrOnlyHitEcmp"};
+
+// "name(a, b) = status", as the journal writes a call.
+inline std::string call(std::string name, std::vector<U64> args, I32 status = 0) {
+   return chip::JournalCall{std::move(name), std::move(args), status}.toString();
+}
+
+inline Match matchOf(U32 dip, U32 sip, int vrf = -1) {
+   Match m = twiceNatAddrOnlyMatchSpecFactory();
+   m->outerIpv4HdrDipIs(dip);
+   m->outerIpv4HdrSipIs(sip);
+   if (vrf >= 0) m->l3InfoVrfIdIs(U16(vrf));
+   return m;
+}
+
+// keyId, rwId, prot, frag, then next hop or ECMP group.
+inline Action actionOf(TwiceNatAddrOnlyActionSpecType type, U16 k = 0, U16 r = 0, U8 p = 0,
+                       U8 f = 0, U16 last = 0) {
+   if (type == onMissActionSpec) return onMissActionSpecFactory();  // it carries no parameters
+   Action a;
+   if (type == twiceNatAddrOnlyHitActionSpec) {
+      auto hit = twiceNatAddrOnlyHitActionSpecFactory();
+      hit->nextHopIs(last);
+      a = hit;
+   } else {
+      auto ecmp = twiceNatAddrOnlyHitEcmpActionSpecFactory();
+      ecmp->ecmpGroupIs(last);
+      a = ecmp;
+   }
+   a->keyIdIs(k), a->rwIdIs(r), a->protIs(p), a->fragIs(f);
+   return a;
+}
+inline TwiceNatAddrOnlyActionSpecType actionType(unsigned t) {
+   return static_cast<TwiceNatAddrOnlyActionSpecType>(t % 3);
+}
+
+// The parameters an action passes to the SDK, none for the miss action.
+inline std::vector<U64> actionArgs(TwiceNatAddrOnlyBaseActionSpec const& a) {
+   U64 last;
+   if (auto const* hit = dynamic_cast<TwiceNatAddrOnlyHitActionSpec const*>(&a))
+      last = hit->nextHop();
+   else if (auto const* ecmp = dynamic_cast<TwiceNatAddrOnlyHitEcmpActionSpec const*>(&a))
+      last = ecmp->ecmpGroup();
+   else
+      return {};
+   return {a.keyId(), a.rwId(), a.prot(), a.frag(), last};
+}
+
+}  // namespace tabletest
