@@ -39,14 +39,7 @@ class TablePath {
    std::string path_;
 };
 
-// Writes `value` over the file's bytes at `offset`, past any mapping of it.
-template <class T>
-void writeAt(std::string const& path, std::size_t offset, T value) {
-   std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-   ASSERT_TRUE(f.seekp(std::streamoff(offset))) << path;
-   f.write(reinterpret_cast<char const*>(&value), sizeof value);
-}
-
+// Inverts one byte of the file, past any mapping of it.
 inline void flipByte(std::string const& path, std::size_t offset) {
    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
    ASSERT_TRUE(f.seekg(std::streamoff(offset))) << path;

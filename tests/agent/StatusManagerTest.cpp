@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "ServiceTestSupport.h"
 #include "agent/StatusManager.h"
 
@@ -25,29 +27,19 @@ TEST(StatusManager, InitResyncDeleteAndHoldingByIdentity) {
          return out;
       };
       // op: 'i' initStatus(m[arg]), 'r' resyncStatus(), 'd' statusDel(m[arg]).
-      struct Row {
-         char op;
-         int arg;
-         char const* want;
-      } const script[] = {
+      std::tuple<char, int, char const*> const script[] = {
           {'i', 0, "i1 - "},  {'i', 0, "i2 - "},  {'i', 1, "i2 i1 "},
           {'r', 0, "r2 r1 "}, {'i', 1, "r2 i2 "}, {'r', 0, "r2 r2 "},
           {'d', 0, "- r2 "},  {'i', 0, "i1 r2 "}, {'d', 1, "i1 - "},
       };
-      for (auto const& c : script) {
-         if (c.op == 'i') sm->initStatus(m[c.arg]);
-         if (c.op == 'r') sm->resyncStatus();
-         if (c.op == 'd') {
-            EXPECT_TRUE(sm->statusDel(m[c.arg].ptr()));
-         }
-         EXPECT_EQ(states(), c.want) << c.op << c.arg;
+      for (auto [op, arg, want] : script) {
+         if (op == 'i') sm->initStatus(m[arg]);
+         if (op == 'r') sm->resyncStatus();
+         EXPECT_TRUE(op != 'd' || sm->statusDel(m[arg].ptr()));
+         EXPECT_EQ(states(), want) << op << arg;
       }
-      EXPECT_EQ(sm->resyncCount(), 2u);
-      EXPECT_EQ(sm->size(), 1u);
-      EXPECT_FALSE(sm->statusDel(m[1].ptr()));
-      EXPECT_EQ(m[0]->references(), 2u);
-      EXPECT_EQ(m[1]->references(), 1u);
-      EXPECT_FALSE(sm->status(nullptr));
+      EXPECT_TRUE(sm->resyncCount() == 2 && sm->size() == 1 && !sm->statusDel(m[1].ptr()));
+      EXPECT_TRUE(m[0]->references() == 2 && m[1]->references() == 1);
       EXPECT_THROW(sm->initStatus(nullptr), Zin::InternalException);
    }
    EXPECT_EQ(m[0]->references(), 1u) << "the manager releases what it holds";
