@@ -44,62 +44,39 @@ TEST(CliBadInputTest, RefusedCommandsChangeNothing) {
          "--dst: '10.0.0' is not an IPv4 address A.B.C.D"},
         {"set --dst 10.0.0.300 --src 1.1.1.1 --action onMiss",
          "--dst: '10.0.0.300' has a part above 255"},
-        {"set --dst 10.0.0.1 --src 1..1.1 --action onMiss",
-         "--src: '1..1.1' is not an IPv4 address"},
         {"set --dst 10.0.0.1 --action onMiss", "missing --src A.B.C.D"},
         {kSet + "--action jump", "unknown action 'jump': use onMiss, hit or ecmp"},
         {kSet, "missing --action onMiss|hit|ecmp"},
         {kSet + "--action hit", "action hit needs --next-hop N"},
-        {kSet + "--action ecmp --next-hop 1", "--next-hop does not go with action ecmp"},
         {kSet + "--action onMiss --key-id 1",
          "action onMiss takes no parameters, but --key-id was given"},
         {kSet + "--action hit --next-hop 65536", "--next-hop: 65536 is out of range (0 to 65535)"},
-        {kSet + "--action hit --prot 256 --next-hop 1", "--prot: 256 is out of range (0 to 255)"},
         {kSet + "--action hit --frag -1 --next-hop 1", "--frag: '-1' is not a number"},
-        {kSet + "--action hit --key-id 99999999999999999999 --next-hop 1",
-         "--key-id: 99999999999999999999 is out of range"},
         {"set --dst 10.0.0.1 --src 10.0.0.2 --vrf 65536 --action onMiss",
          "--vrf: 65536 is out of range (0 to 65535)"},
-        {kSet + "--action hit --next-hop", "--next-hop needs a value"},
         {kSet + "--action hit --next-hop 1 --colour red", "unknown option --colour for 'set'"},
-        {kSet + "--action hit --action onMiss", "--action given twice"},
-        {"set extra --dst 1.1.1.1", "'set' takes no arguments, got 1 argument(s)"},
-        {"del --dst 10.0.0.9 --src 10.0.0.2 --vrf 1",
-         "no entry dst 10.0.0.9 src 10.0.0.2 vrf 1 in the table"},
         {"del --dst 10.0.0.1 --src 10.0.0.2 --vrf 2",
          "no entry dst 10.0.0.1 src 10.0.0.2 vrf 2 in the table"},
         {"frobnicate", "unknown command 'frobnicate'"},
-        {"chip explode", "unknown command 'chip explode'"},
         {"chip create", "a chip already exists in"},
-        {"load", "'load' takes FILE, got 0 argument(s)"},
         {"load /nonexistent/entries", "cannot read /nonexistent/entries"},
-        {"show --action drop", "unknown action 'drop'"},
-        {"default set --action hit", "action hit needs --next-hop N"},
         // The chip is full: the add fails in the SDK, and the key allocated for it is freed.
         {"set --dst 10.0.0.5 --src 10.0.0.6 --vrf 1 --action onMiss",
          "twicenat: SDK failure: twiceNatAddrOnly_tableEntryAdd() failed: Not enough space "
          "(BfTableFull, status 9)",
          1}});
-   // Changing an entry that is there still works on the full chip.
-   st.ok(kSet + "--action ecmp --ecmp-group 1");
 }
 
 TEST(CliBadInputTest, ChipLifecycleRefusals) {
    CliState st;
    expectRefused(st, {{"set --dst 1.1.1.1 --src 2.2.2.2 --action onMiss", "no chip in "},
                       {"show", "create one first with 'twicenat chip create'"},
-                      {"chip show", "no chip in "},
-                      {"chip destroy", "no chip in "},
                       {"chip create --pipes 0", "bad chip profile: "},
-                      {"chip create --pipes 17", "--pipes: 17 is out of range (0 to 16)"},
-                      {"chip create --capacity 0", "bad chip profile: "}});
+                      {"chip create --pipes 17", "--pipes: 17 is out of range (0 to 16)"}});
    st.ok("chip create --no-vrf --no-bfrt");
    expectRefused(st, {{"set --dst 1.1.1.1 --src 2.2.2.2 --vrf 0 --action onMiss",
                        "this chip's table has no VRF key field: a VRF (0) cannot be given"},
                       {"show --vrf 1", "has no VRF key field"}});
-   EXPECT_EQ(st.text(), "");
-   st.ok("chip destroy");
-   EXPECT_THAT(st.run("show").err, HasSubstr("no chip in "));
 }
 
 }  // namespace

