@@ -1,6 +1,4 @@
 // The BfRt face, through the tables and ids that the PD interface object found by name.
-#include <set>
-
 #include "ChipFixture.h"
 
 namespace chiptest {
@@ -20,7 +18,8 @@ class BfRtFace : public ChipFixture {
       ASSERT_EQ(t->keyAllocate(&key), 0);
       ASSERT_EQ(t->dataAllocate(&data), 0);
    }
-   bfrt::bf_status_t addHit(BfRtTarget target, U64 dip, std::vector<U64> const& vals, U32* h) {
+   // Adds (vrf 44,) `dip`, 5.6.7.8 with action hit and `vals` as its parameters.
+   bfrt::bf_status_t addHit(BfRtTarget target, U64 dip, Values const& vals, U32* h) {
       EXPECT_EQ(t->keyReset(key.get()), 0);
       if (pd->hasVrfKeyField) {
          EXPECT_EQ(key->setValue(pd->vrfKeyFieldId, 44), 0);
@@ -28,19 +27,11 @@ class BfRtFace : public ChipFixture {
       EXPECT_EQ(key->setValue(pd->dipKeyFieldId, dip), 0);
       EXPECT_EQ(key->setValue(pd->sipKeyFieldId, 0x05060708), 0);
       EXPECT_EQ(t->dataReset(pd->actionIdHit, data.get()), 0);
+      U32 const fields[] = {pd->hitKeyIdFieldId, pd->hitRwIdFieldId, pd->hitProtFieldId,
+                            pd->hitFragFieldId, pd->hitNextHopFieldId};
       for (size_t i = 0; i < vals.size(); ++i)
-         EXPECT_EQ(data->setValue(hitFields()[i], vals[i]), 0);
+         EXPECT_EQ(data->setValue(fields[i], vals[i]), 0);
       return t->tableEntryAdd(*session, target, *key, *data, h);
-   }
-   std::vector<U32> hitFields() const {
-      return {pd->hitKeyIdFieldId, pd->hitRwIdFieldId, pd->hitProtFieldId, pd->hitFragFieldId,
-              pd->hitNextHopFieldId};
-   }
-   template <class O>
-   static U64 valueOf(O const& o, U32 field) {
-      U64 v = ~0ull;
-      EXPECT_EQ(o->getValue(field, &v), 0) << field;
-      return v;
    }
    // Entry `h` read through BfRt: {action id, [vrf,] dip, sip, values of `fields`}, or {status}.
    Values get(U32 h, std::vector<U32> const& fields, BfRtTarget target = {kDev, kAll}) {
@@ -49,11 +40,15 @@ class BfRtFace : public ChipFixture {
       U32 action = 0;
       EXPECT_EQ(data->actionIdGet(&action), 0);
       Values out{action};
-      if (pd->hasVrfKeyField) out.push_back(valueOf(key, pd->vrfKeyFieldId));
-      out.push_back(valueOf(key, pd->dipKeyFieldId));
-      out.push_back(valueOf(key, pd->sipKeyFieldId));
+      auto value = [&out](auto const& o, U32 field) {
+         out.push_back(~0ull);
+         EXPECT_EQ(o->getValue(field, &out.back()), 0) << field;
+      };
+      if (pd->hasVrfKeyField) value(key, pd->vrfKeyFieldId);
+      value(key, pd->dipKeyFieldId);
+      value(key, pd->sipKeyFieldId);
       for (U32 f : fields)
-         out.push_back(valueOf(data, f));
+         value(data, f);
       return out;
    }
 
@@ -64,33 +59,13 @@ class BfRtFace : public ChipFixture {
    BfRtTarget all{kDev, kAll};
 };
 
-TEST_F(BfRtFace, IdsAreFoundByNameDistinctAndNotTrivial) {
+TEST_F(BfRtFace, EntriesCrossBetweenTheFaces) {
    attachBfRt();
-   EXPECT_TRUE(pd->hasVrfKeyField);
-   EXPECT_EQ(pd->optionalFieldsIndication, 1u);
-   EXPECT_EQ(pd->bfRtSecondTable, nullptr);
-   EXPECT_EQ(pd->bfRtThirdTable, nullptr);
-   std::vector<U32> ids = {
-       pd->vrfKeyFieldId,          pd->dipKeyFieldId,      pd->sipKeyFieldId,
-       pd->actionIdOnMiss,         pd->actionIdHit,        pd->actionIdHitEcmp,
-       pd->hitKeyIdFieldId,        pd->hitRwIdFieldId,     pd->hitProtFieldId,
-       pd->hitFragFieldId,         pd->hitNextHopFieldId,  pd->hitEcmpKeyIdFieldId,
-       pd->hitEcmpRwIdFieldId,     pd->hitEcmpProtFieldId, pd->hitEcmpFragFieldId,
-       pd->hitEcmpEcmpGroupFieldId};
-   EXPECT_EQ(std::set<U32>(ids.begin(), ids.end()).size(), ids.size());
-   EXPECT_GT(*std::min_element(ids.begin(), ids.end()), 2u);
    BfRtTable::TableType kind{};
    ASSERT_EQ(t->tableTypeGet(&kind), 0);
    EXPECT_EQ(kind, BfRtTable::TableType::MATCH_DIRECT);
-   U32 id = 0;
-   EXPECT_EQ(t->dataFieldIdGet("nextHop", pd->actionIdHitEcmp, &id), 6);
-   EXPECT_EQ(t->keyFieldIdGet("nope", &id), 6);
-   EXPECT_EQ(pd->bfRtTableIntf->bfRtSessionGet(), session) << "one session";
-   EXPECT_EQ(pd->bfRtTableIntf->fwkType()->name(), "BfRt::AgentBfRtTableIntf");
-}
-
-TEST_F(BfRtFace, EntriesCrossBetweenTheFaces) {
-   attachBfRt();
+   EXPECT_TRUE(pd->hasVrfKeyField);
+   EXPECT_EQ(pd->optionalFieldsIndication, 1u);
    U32 hb = 0;
    ASSERT_EQ(addHit(all, 0x01020304, {7, 9, 17, 1, 100}, &hb), 0);
    EXPECT_EQ(read(hb), "twiceNatAddrOnlyHit 44 1020304 5060708 7 9 17 1 100");
@@ -102,40 +77,13 @@ TEST_F(BfRtFace, EntriesCrossBetweenTheFaces) {
    EXPECT_EQ(get(hp, {pd->hitEcmpKeyIdFieldId, pd->hitEcmpRwIdFieldId, pd->hitEcmpProtFieldId,
                       pd->hitEcmpFragFieldId, pd->hitEcmpEcmpGroupFieldId}),
              (Values{pd->actionIdHitEcmp, 8, 0xa, 0xb, 11, 12, 13, 14, 0xbeef}));
-   U64 v = 0;
-   EXPECT_EQ(data->getValue(pd->hitNextHopFieldId, &v), 3) << "not a field of the ECMP action";
 
-   // Modify by handle, then delete by handle, seen through PD.
    ASSERT_EQ(t->dataReset(pd->actionIdOnMiss, data.get()), 0);
    ASSERT_EQ(t->tableEntryModByHandle(*session, all, 0x20, hp, *data), 0);
    EXPECT_EQ(read(hp), "onMiss 8 a b 0 0 0 0 0");
    ASSERT_EQ(t->tableEntryDelByHandle(*session, all, hp), 0);
-   EXPECT_EQ(read(hp), "6");
-   EXPECT_EQ(t->tableEntryDelByHandle(*session, all, hp), 6);
-   EXPECT_EQ(t->tableEntryModByHandle(*session, all, 0x20, hp, *data), 6);
    EXPECT_EQ(get(hp, {}), Values{6});
    EXPECT_EQ(addHit(all, 0x01020304, {}, &hb), 4);
-}
-
-TEST_F(BfRtFace, ValuesWiderThanTheirFieldAreRefusedButStoredOnesReadRaw) {
-   attachBfRt();
-   ASSERT_EQ(t->dataReset(pd->actionIdHit, data.get()), 0);
-   EXPECT_EQ(data->setValue(pd->hitProtFieldId, 0x100), 3);
-   EXPECT_EQ(data->setValue(pd->hitProtFieldId, 0xff), 0);
-   EXPECT_EQ(data->setValue(pd->hitEcmpProtFieldId, 1), 3) << "field of another action";
-   EXPECT_EQ(key->setValue(pd->vrfKeyFieldId, 0x10000), 3);
-   EXPECT_EQ(key->setValue(pd->dipKeyFieldId, 0x100000000ull), 3);
-   ASSERT_EQ(t->dataReset(data.get()), 0);
-   EXPECT_EQ(data->setValue(pd->hitProtFieldId, 1), 3) << "unbound data has no fields";
-   U32 h = 0;
-   EXPECT_EQ(t->tableEntryAdd(*session, all, *key, *data, &h), 3);
-   EXPECT_EQ(t->dataReset(0x1234, data.get()), 3);
-
-   ASSERT_EQ(addHit(all, 1, {1, 2, 3, 4, 5}, &h), 0);
-   ASSERT_EQ(chip->rawParamIs(h, 2, 0x1FF), 0);
-   EXPECT_EQ(get(h, {pd->hitProtFieldId}), (Values{pd->actionIdHit, 44, 1, 0x05060708, 0x1FF}));
-   EXPECT_EQ(read(h), "twiceNatAddrOnlyHit 44 1 5060708 1 2 255 4 5");
-   EXPECT_EQ(chip->rawParamIs(h + 1, 2, 0), 6);
 }
 
 TEST_F(BfRtFace, EntryScopeAttributeAndDefaultEntry) {
@@ -143,10 +91,7 @@ TEST_F(BfRtFace, EntryScopeAttributeAndDefaultEntry) {
    BfRtTarget const pipe1{kDev, 1};
    std::unique_ptr<bfrt::BfRtTableAttributes> attr;
    ASSERT_EQ(t->attributeAllocate(bfrt::TableAttributesType::ENTRY_SCOPE, &attr), 0);
-   EXPECT_EQ(t->tableAttributesSet(*session, pipe1, *attr), 3) << "scope unset";
-   EXPECT_EQ(attr->entryScopeParamsSet(bfrt::TableEntryScope(2)), 3);
    ASSERT_EQ(attr->entryScopeParamsSet(bfrt::TableEntryScope::ENTRY_SCOPE_SINGLE_PIPELINE), 0);
-   EXPECT_EQ(t->tableAttributesSet(*session, BfRtTarget{kDev + 1, 1}, *attr), 3);
    ASSERT_EQ(t->tableAttributesSet(*session, pipe1, *attr), 0);
    EXPECT_EQ(t->devTargetSet(all), 3);
    EXPECT_EQ(t->devTargetSet(pipe1), 0);
@@ -154,9 +99,7 @@ TEST_F(BfRtFace, EntryScopeAttributeAndDefaultEntry) {
    U32 h = 0;
    EXPECT_EQ(addHit(all, 1, {}, &h), 3);
    ASSERT_EQ(addHit(pipe1, 1, {}, &h), 0);
-   // A target of another pipe does not find the entry.
-   EXPECT_EQ(get(h, {}, BfRtTarget{kDev, 0}), Values{6});
-   EXPECT_EQ(t->tableEntryDelByHandle(*session, BfRtTarget{kDev, 2}, h), 6);
+   EXPECT_EQ(get(h, {}, BfRtTarget{kDev, 0}), Values{6}) << "another pipe does not hold it";
 
    U32 d1 = 0, d2 = 0;
    ASSERT_EQ(t->dataReset(pd->actionIdOnMiss, data.get()), 0);
@@ -184,8 +127,6 @@ TEST_F(BfRtFace, ProfilesShapeBothFaces) {
    EXPECT_EQ(read(h), "onMiss 0 1 2 0 0 0 0 0");
    ASSERT_EQ(addHit(all, 7, {}, &h), 0);
    EXPECT_EQ(get(h, {}), (Values{pd->actionIdHit, 7, 0x05060708}));
-   U64 v = 0;
-   EXPECT_EQ(key->getValue(chip::schema::kMatchKey[0].id, &v), 3) << "no VRF field";
 
    auto* second = pd->bfRtSecondTable;
    ASSERT_NE(second, nullptr);
@@ -193,11 +134,7 @@ TEST_F(BfRtFace, ProfilesShapeBothFaces) {
    ASSERT_EQ(second->tableTypeGet(&kind), 0);
    EXPECT_EQ(kind, BfRtTable::TableType::ACTION_PROFILE);
    std::unique_ptr<bfrt::BfRtTableKey> pkey;
-   std::unique_ptr<bfrt::BfRtTableData> pdata;
    ASSERT_EQ(second->keyAllocate(&pkey), 0);
-   ASSERT_EQ(second->dataAllocate(&pdata), 0);
-   EXPECT_EQ(second->devTargetSet(all), 0);
-   EXPECT_EQ(second->tableEntryAdd(*session, all, *pkey, *pdata, &h), 17);
    EXPECT_EQ(t->tableEntryAdd(*session, all, *pkey, *data, &h), 3) << "key of another table";
 }
 

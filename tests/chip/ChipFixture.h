@@ -1,6 +1,6 @@
 #pragma once
-// A private chip attached as a device, the SDK library loaded the way the agent loads it, and
-// the PD interface object bound from it.
+// A private chip attached as a device, the SDK library loaded as the agent loads it, and the PD
+// interface object bound from it.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -54,8 +54,8 @@ class ChipFixture : public testing::Test {
    Status addMiss(MatchSpec m, Hdl* h, U16 pipe = kAll) {
       return pd->tableAddWithOnMiss(kSess, tgt(pipe), &m, h);
    }
-   // An entry as the PD read gives it: "action vrf dip sip keyId rwId prot frag last" (action
-   // without the common name prefix, addresses in hex), or the status alone when it fails.
+   // The PD read of `h` as "action vrf dip sip keyId rwId prot frag last" (hex addresses), or
+   // its status when it fails.
    std::string read(Hdl h) {
       MatchSpec m{};
       HitSpec a{};

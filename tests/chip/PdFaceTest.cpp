@@ -19,62 +19,43 @@ std::string constructionError(void* dl, char const* name) {
    return "no error";
 }
 
-TEST_F(PdFace, BindingKeepsItsArgumentsAndNamesWhatIsMissing) {
+TEST_F(PdFace, BindingFindsEachFunctionAndNamesWhatIsMissing) {
    chip::Profile noBfRt;
    noBfRt.bfrt = false;
    attachChip(noBfRt);
-   EXPECT_EQ(bfrt::BfRtDevMgr::getInstance().bfRtInfoGet(kDev), nullptr);
    EXPECT_TRUE(pd->bfRtTable == nullptr && pd->bfRtTableIntf == nullptr);
-   EXPECT_EQ(pd->optionalFieldsIndication, 1u);
-   EXPECT_EQ(pd->pdLibName, "libtwicenat_sdk.so");
-   EXPECT_EQ(pd->dlHandle, dl);
-   EXPECT_EQ(pd->sessionId, kSess);
-   EXPECT_EQ(pd->deviceId, kDev);
    EXPECT_EQ(reinterpret_cast<void*>(pd->tableDelete),
              ::dlsym(dl, "p4_pd_tolvex_switch_twiceNatAddrOnly_table_delete"));
-   EXPECT_EQ(pd->fwkType()->name(), "BfPdTwiceNatAddrOnly::BfPdTwiceNatAddrOnlyIntf");
-   EXPECT_TRUE(pd->fwkType()->isA(&Zin::ptrInterfaceType()));
    void* other = ::dlopen(TWICENAT_LIB_DIR "/libzinrt.so", RTLD_NOW);
    ASSERT_NE(other, nullptr);
    EXPECT_EQ(constructionError(other, "libzinrt.so"),
              "PD library 'libzinrt.so' has no symbol "
              "'p4_pd_tolvex_switch_twiceNatAddrOnly_set_property'");
    ::dlclose(other);
-   EXPECT_EQ(constructionError(nullptr, "libpd.so"), "PD library 'libpd.so' is not loaded");
-   chip.reset();
-   chip = chip::Chip::createPrivate({});
-   chip::attach(kDev, *chip);
-   chip::faultIs("actionIdGet", 6, 2);
-   EXPECT_EQ(constructionError(dl, "libtwicenat_sdk.so"),
-             "BfRt table 'twiceNatAddrOnly' of device 3 has no action 'twiceNatAddrOnlyHit' "
-             "(status 6)");
 }
 
 TEST_F(PdFace, HandlesAreUniqueNeverReusedAndEntriesReadBack) {
    attachChip();
-   std::vector<Hdl> hs;
    std::set<Hdl> seen;
-   for (U32 i = 0; i < 50; ++i) {
+   Hdl first = 0;
+   for (U32 i = 0; i < 20; ++i) {
       Hdl h = 0;
-      ASSERT_EQ(addHit(match(12, 0xc0a80000 + i, 0x0a0a0a0a), hit(7, 9, 17, 0, U16(100 + i)), &h),
+      ASSERT_EQ(addHit(match(12, 0xc0a80000 + i, 0xa0a0a0a), hit(7, 9, 17, 0, U16(100 + i)), &h),
                 0);
       EXPECT_TRUE(h != 0 && seen.insert(h).second) << h;
-      hs.push_back(h);
+      if (i == 0) first = h;
    }
-   EXPECT_EQ(read(hs[1]), "twiceNatAddrOnlyHit 12 c0a80001 a0a0a0a 7 9 17 0 101");
+   EXPECT_EQ(read(first), "twiceNatAddrOnlyHit 12 c0a80000 a0a0a0a 7 9 17 0 100");
    auto spec = hit(1, 2, 3, 4, 5);
-   ASSERT_EQ(pd->tableModifyWithTwiceNatAddrOnlyHit(kSess, kDev, hs[0], &spec), 0);
-   EXPECT_EQ(read(hs[0]), "twiceNatAddrOnlyHit 12 c0a80000 a0a0a0a 1 2 3 4 5");
-   ASSERT_EQ(pd->tableModifyWithOnMiss(kSess, kDev, hs[0]), 0);
-   EXPECT_EQ(read(hs[0]), "onMiss 12 c0a80000 a0a0a0a 0 0 0 0 0");
-   ASSERT_EQ(pd->tableDelete(kSess, kDev, hs[0]), 0);
+   ASSERT_EQ(pd->tableModifyWithTwiceNatAddrOnlyHit(kSess, kDev, first, &spec), 0);
+   EXPECT_EQ(read(first), "twiceNatAddrOnlyHit 12 c0a80000 a0a0a0a 1 2 3 4 5");
+   ASSERT_EQ(pd->tableDelete(kSess, kDev, first), 0);
    Hdl again = 0;
-   ASSERT_EQ(addMiss(match(12, 0xc0a80000, 0x0a0a0a0a), &again), 0);
+   ASSERT_EQ(addMiss(match(12, 0xc0a80000, 0xa0a0a0a), &again), 0);
    EXPECT_TRUE(seen.insert(again).second) << "handle " << again << " came back";
-   EXPECT_EQ(chip->count(), 50u);
 }
 
-// One chip of capacity 3 holding an entry `h` at (1, 2, 3), through a script of calls.
+// A chip of capacity 3 holding entry `h` at (1, 2, 3), through a script of calls.
 TEST_F(PdFace, RefusedCallsAnswerTheirStatusAndChangeNothing) {
    chip::Profile p;
    p.capacity = 3;
@@ -87,9 +68,6 @@ TEST_F(PdFace, RefusedCallsAnswerTheirStatusAndChangeNothing) {
       EXPECT_EQ(st == 0, out != 0xdead) << "a refused add leaves the handle alone";
       return st;
    };
-   Hdl const unknown = 0xabcdef;
-   HitSpec const spec = hit(1, 2, 3, 4, 5);
-   auto readStatus = [this](Hdl x) { return Status(std::atoi(read(x).c_str())); };
    struct Row {
       char const* what;
       Status want;
@@ -100,19 +78,12 @@ TEST_F(PdFace, RefusedCallsAnswerTheirStatusAndChangeNothing) {
        {"pipe in all-pipes scope", 3, [&] { return miss(5, 5, 0); }},
        {"third entry", 0, [&] { return miss(0, 9); }},
        {"beyond capacity", 9, [&] { return miss(0, 8); }},
-       {"duplicate in a full table", 4, [&] { return miss(2, 2); }},
-       {"modify unknown handle", 6,
-        [&] { return pd->tableModifyWithTwiceNatAddrOnlyHit(kSess, kDev, unknown, &spec); }},
-       {"delete handle 0", 6, [&] { return pd->tableDelete(kSess, kDev, 0); }},
+       {"modify unknown handle", 6, [&] { return pd->tableModifyWithOnMiss(kSess, kDev, 0xabc); }},
        {"unknown device", 3, [&] { return pd->tableDelete(kSess, kDev + 1, h); }},
-       {"unknown property", 3, [&] { return pd->setProperty(kSess, kDev, 2, 0); }},
-       {"bad scope value", 3, [&] { return pd->setProperty(kSess, kDev, 1, 2); }},
        {"scope change with entries", 24, [&] { return pd->setProperty(kSess, kDev, 1, 1); }},
-       {"same scope with entries", 0, [&] { return pd->setProperty(kSess, kDev, 1, 0); }},
-       {"read unknown handle", 6, [&] { return readStatus(unknown); }},
        {"delete", 0, [&] { return pd->tableDelete(kSess, kDev, h); }},
        {"delete twice", 6, [&] { return pd->tableDelete(kSess, kDev, h); }},
-       {"read deleted handle", 6, [&] { return readStatus(h); }},
+       {"read deleted handle", 6, [&] { return Status(std::stoi(read(h))); }},
        {"room after a delete", 0, [&] { return miss(0, 8); }},
    };
    for (auto const& r : rows)
@@ -129,16 +100,11 @@ TEST_F(PdFace, SinglePipeScopeKeepsEntriesPerPipe) {
    for (U16 p = 0; p < 4; ++p)
       ASSERT_EQ(addHit(match(1, 1, 1), hit(p, 0, 0, 0, 0), &hp[p], p), 0);
    EXPECT_EQ(addMiss(match(1, 1, 1), &h, 2), 4);
-   for (U16 p = 0; p < 4; ++p) {
-      auto es = chip->entries(p);
-      EXPECT_TRUE(es.size() == 1 && es[0].handle == hp[p] && es[0].act.params[0] == p) << p;
-   }
    // Handle-only operations find the entry in whichever pipe holds it.
    EXPECT_EQ(read(hp[2]), "twiceNatAddrOnlyHit 1 1 1 2 0 0 0 0");
    ASSERT_EQ(pd->tableDelete(kSess, kDev, hp[2]), 0);
-   EXPECT_EQ(chip->count(2), 0u);
-   EXPECT_EQ(chip->count(), 3u);
-   EXPECT_EQ(pd->setProperty(kSess, kDev, 1, 0), 24);
+   EXPECT_EQ(std::vector<U32>({chip->count(0), chip->count(1), chip->count(2), chip->count(3)}),
+             std::vector<U32>({1, 1, 0, 1}));
 }
 
 TEST_F(PdFace, DefaultEntryKeepsItsHandleAndResetsToOnMiss) {
@@ -149,25 +115,12 @@ TEST_F(PdFace, DefaultEntryKeepsItsHandleAndResetsToOnMiss) {
    ASSERT_EQ(pd->setDefaultActionOnMiss(kSess, tgt(), &h[0]), 0);
    ASSERT_EQ(pd->setDefaultActionTwiceNatAddrOnlyHit(kSess, tgt(), &a, &h[1]), 0);
    ASSERT_EQ(pd->setDefaultActionTwiceNatAddrOnlyHitEcmp(kSess, tgt(), &e, &h[2]), 0);
-   EXPECT_TRUE(h[0] != 0 && h[0] != ~0u && h[0] == h[1] && h[0] == h[2])
-       << h[0] << " " << h[1] << " " << h[2];
+   EXPECT_TRUE(h[0] != 0 && h[0] == h[1] && h[0] == h[2]) << h[0] << " " << h[1] << " " << h[2];
    EXPECT_EQ(read(h[0]), "twiceNatAddrOnlyHitEcmp 0 0 0 1 2 3 4 5");
    EXPECT_EQ(pd->tableDelete(kSess, kDev, h[0]), 6) << "the default is not deleted by handle";
-   EXPECT_EQ(pd->setProperty(kSess, kDev, 1, 1), 24) << "a set default pins the scope";
    ASSERT_EQ(pd->tableResetDefaultEntry(kSess, tgt()), 0);
    EXPECT_EQ(read(h[0]), "onMiss 0 0 0 0 0 0 0 0");
    EXPECT_EQ(chip->count(), 0u);
-
-   // Single-pipe scope: one default per pipe, each with its own handle.
-   ASSERT_EQ(pd->setProperty(kSess, kDev, 1, 1), 0);
-   EXPECT_EQ(read(h[0]), "6") << "the all-pipes default is out of scope";
-   Hdl p0 = 0, p1 = 0;
-   ASSERT_EQ(pd->setDefaultActionTwiceNatAddrOnlyHit(kSess, tgt(0), &a, &p0), 0);
-   ASSERT_EQ(pd->setDefaultActionOnMiss(kSess, tgt(1), &p1), 0);
-   EXPECT_NE(p0, p1);
-   EXPECT_EQ(read(p0), "twiceNatAddrOnlyHit 0 0 0 4 5 6 7 8");
-   EXPECT_EQ(chip->defaultAction(1).action, chip::Action::onMiss);
-   EXPECT_EQ(pd->tableResetDefaultEntry(kSess, tgt()), 3);
 }
 
 }  // namespace
