@@ -18,7 +18,7 @@ constexpr char const* kOptionalFieldNames[] = {"l3InfoVrfId"};
 
 [[noreturn]] void refuseOptionalFields(U64 supported, U64 isSet, U64 mismatched, U32 line) {
    std::ostringstream text;
-   text << " supportedOptionalFields: " << supported << " isSet: " << isSet << " fields:";
+   text << " supportedOptionalFields: " << supported << " isSet: " << isSet << " fields: ";
    for (unsigned bit = 0; bit < 64; ++bit) {
       if (!(mismatched & (U64(1) << bit))) continue;
       text << ' ';

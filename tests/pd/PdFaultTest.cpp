@@ -40,7 +40,7 @@ TEST(PdFaults, FailedCreationLeavesNothingBehind) {
 }
 
 TEST(PdDeathTest, PreconditionsStopTheProcess) {
-   expectDeaths(kPdChip, "Pd", "fields: l3InfoVrfId", {});
+   expectDeaths(kPdChip, "Pd", "fields:  l3InfoVrfId", {});
 }
 
 }  // namespace
