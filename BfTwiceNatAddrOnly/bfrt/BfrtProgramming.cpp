@@ -22,14 +22,18 @@ struct ActionData {
    U32 actionId;
 };
 
-ActionData actionData(TwiceNatAddrOnlyActionSpecType type, PdLib const& pdLib) {
+// The kind names the class the spec is read as; a spec of another class is refused like an
+// unknown kind, before anything is allocated or programmed.
+ActionData actionData(TwiceNatAddrOnlyBaseActionSpec const& action, PdLib const& pdLib) {
    BfrtModuleObjects& m = bfrtAccess::module();
-   switch (type) {
+   switch (action.actionType()) {
       case onMissActionSpec:
          return {&m.onMissData, &m.onMissDataPrepared, pdLib.actionIdOnMiss};
       case twiceNatAddrOnlyHitActionSpec:
+         if (!dynamic_cast<TwiceNatAddrOnlyHitActionSpec const*>(&action)) break;
          return {&m.hitData, &m.hitDataPrepared, pdLib.actionIdHit};
       case twiceNatAddrOnlyHitEcmpActionSpec:
+         if (!dynamic_cast<TwiceNatAddrOnlyHitEcmpActionSpec const*>(&action)) break;
          return {&m.hitEcmpData, &m.hitEcmpDataPrepared, pdLib.actionIdHitEcmp};
    }
    BF_CHECK(false, "0", kFn);
@@ -47,7 +51,7 @@ bfrt::BfRtTableData const& prepareAndFill(bfrt::TolvexBfRtTable const& table, Ac
       *ad.prepared = true;
    }
    bfrt::BfRtTableData& data = **ad.data;
-   // The kind names the class; the agent never hands in a spec whose kind contradicts it.
+   // actionData has checked that the kind names the spec's class.
    switch (action.actionType()) {
       case twiceNatAddrOnlyHitActionSpec: {
          auto const& hit = static_cast<TwiceNatAddrOnlyHitActionSpec const&>(action);
@@ -138,7 +142,7 @@ void TwiceNatAddrOnlyTableBfrt::entryIs(TwiceNatAddrOnlyTableEntry const& entry)
    KeyClaim claim(droskKeyManager().ptr());
    if (defaultMatchSpec() && defaultMatchSpec().ptr() == match.ptr()) {
       BF_TRACE(kFn, "Setting default action");
-      ActionData const ad = actionData(action.actionType(), pd);
+      ActionData const ad = actionData(action, pd);
       BfnTable::BfnSdkEntryHandle const default_hdl = handles.entry(match);
       if (default_hdl == 0) claim.alloc(match);
       bfrt::BfRtTableData const& data = prepareOrRelease(table, ad, action, pd, claim);
@@ -156,7 +160,7 @@ void TwiceNatAddrOnlyTableBfrt::entryIs(TwiceNatAddrOnlyTableEntry const& entry)
       }
    } else if (handles.entryHas(match)) {
       BF_TRACE(kFn, "Modifying existing entry");
-      ActionData const ad = actionData(action.actionType(), pd);
+      ActionData const ad = actionData(action, pd);
       bfrt::BfRtTableData const& data = prepareAndFill(table, ad, action, pd);
       BfnTable::BfnSdkEntryHandle const entry_hdl = handles.entry(match);
       bfrt::bf_status_t const st =
@@ -170,7 +174,7 @@ void TwiceNatAddrOnlyTableBfrt::entryIs(TwiceNatAddrOnlyTableEntry const& entry)
          bfrtAccess::check(key.setValue(pd.vrfKeyFieldId, match->l3InfoVrfId()));
       bfrtAccess::check(key.setValue(pd.dipKeyFieldId, match->outerIpv4HdrDip()));
       bfrtAccess::check(key.setValue(pd.sipKeyFieldId, match->outerIpv4HdrSip()));
-      ActionData const ad = actionData(action.actionType(), pd);
+      ActionData const ad = actionData(action, pd);
       claim.alloc(match);
       bfrt::BfRtTableData const& data = prepareOrRelease(table, ad, action, pd, claim);
       BfnTable::BfnSdkEntryHandle entry_hdl = 0;

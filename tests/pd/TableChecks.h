@@ -180,6 +180,13 @@ inline void expectDeaths(chip::Profile const& profile, std::string const& be,
            r.program(matchOf(1, 2), a);
         },
         assertion(is, "0")},
+       {"action of another class than its kind",
+        [](Rig& r) {
+           Action a = actionOf(onMissActionSpec);
+           a->actionTypeIs(twiceNatAddrOnlyHitEcmpActionSpec);
+           r.program(matchOf(1, 2), a);
+        },
+        assertion(is, "0")},
        {"delete of an equal-valued match not held",
         [=](Rig& r) {
            r.program(matchOf(1, 2), miss());
