@@ -22,7 +22,7 @@ struct ActionData {
    U32 actionId;
 };
 
-// The kind names the class the spec is read as; a spec of another class is refused like an
+// The kind names the class the action is read as; an action of another class is refused like an
 // unknown kind, before anything is allocated or programmed.
 ActionData actionData(TwiceNatAddrOnlyBaseActionSpec const& action, PdLib const& pdLib) {
    BfrtModuleObjects& m = bfrtAccess::module();
@@ -51,7 +51,7 @@ bfrt::BfRtTableData const& prepareAndFill(bfrt::TolvexBfRtTable const& table, Ac
       *ad.prepared = true;
    }
    bfrt::BfRtTableData& data = **ad.data;
-   // actionData has checked that the kind names the spec's class.
+   // actionData has checked that the kind names the action's class.
    switch (action.actionType()) {
       case twiceNatAddrOnlyHitActionSpec: {
          auto const& hit = static_cast<TwiceNatAddrOnlyHitActionSpec const&>(action);
