@@ -64,6 +64,10 @@ ChipBfRtTable::Status ChipBfRtTable::resolve(Target const& target, uint16_t* pip
    return chip_->targetPipe(target.pipe_id, pipe);
 }
 
+ChipBfRtTable::Status ChipBfRtTable::entryPipe(Target const& target, uint16_t* pipe) const {
+   return isMatch() ? resolve(target, pipe) : status::kNotSupported;
+}
+
 ChipKey const* ChipBfRtTable::ownKey(bfrt::BfRtTableKey const* key) const {
    auto* k = dynamic_cast<ChipKey const*>(key);
    return k && k->table() == this ? k : nullptr;
@@ -230,9 +234,8 @@ ChipBfRtTable::Status ChipBfRtTable::tableEntryAdd(Session const& session, Targe
                   {sessOf(session), dev_, target.pipe_id, a.key[0], a.key[1], a.key[2], a.action,
                    a.p[0], a.p[1], a.p[2], a.p[3], a.p[4]},
                   [&] {
-                     if (!isMatch()) return status::kNotSupported;
                      uint16_t pipe;
-                     Status st = resolve(target, &pipe);
+                     Status st = entryPipe(target, &pipe);
                      if (st != status::kOk) return st;
                      ActionRec act;
                      if (!k || !d || !entryHandle || !actionOf(*d, &act)) {
@@ -257,9 +260,8 @@ ChipBfRtTable::Status ChipBfRtTable::tableEntryModByHandle(Session const& sessio
                   {sessOf(session), dev_, target.pipe_id, flags, entryHandle, a.action, a.p[0],
                    a.p[1], a.p[2], a.p[3], a.p[4]},
                   [&] {
-                     if (!isMatch()) return status::kNotSupported;
                      uint16_t pipe;
-                     Status st = resolve(target, &pipe);
+                     Status st = entryPipe(target, &pipe);
                      if (st != status::kOk) return st;
                      ActionRec act;
                      if (!d || !actionOf(*d, &act)) return status::kInvalidArg;
@@ -277,9 +279,8 @@ ChipBfRtTable::Status ChipBfRtTable::tableDefaultEntrySet(Session const& session
                   {sessOf(session), dev_, target.pipe_id, flags, a.action, a.p[0], a.p[1], a.p[2],
                    a.p[3], a.p[4]},
                   [&] {
-                     if (!isMatch()) return status::kNotSupported;
                      uint16_t pipe;
-                     Status st = resolve(target, &pipe);
+                     Status st = entryPipe(target, &pipe);
                      if (st != status::kOk) return st;
                      ActionRec act;
                      if (!d || !entryHandle || !actionOf(*d, &act)) return status::kInvalidArg;
@@ -290,9 +291,8 @@ ChipBfRtTable::Status ChipBfRtTable::tableDefaultEntrySet(Session const& session
 ChipBfRtTable::Status ChipBfRtTable::tableDefaultEntryReset(Session const& session,
                                                             Target const& target) const {
    return sdkCall("tableDefaultEntryReset", {sessOf(session), dev_, target.pipe_id}, [&] {
-      if (!isMatch()) return status::kNotSupported;
       uint16_t pipe;
-      Status st = resolve(target, &pipe);
+      Status st = entryPipe(target, &pipe);
       return st != status::kOk ? st : chip_->defaultReset(pipe);
    });
 }
@@ -302,9 +302,8 @@ ChipBfRtTable::Status ChipBfRtTable::tableEntryDelByHandle(Session const& sessio
                                                            uint32_t const& entryHandle) const {
    return sdkCall("tableEntryDelByHandle", {sessOf(session), dev_, target.pipe_id, entryHandle},
                   [&] {
-                     if (!isMatch()) return status::kNotSupported;
                      uint16_t pipe;
-                     Status st = resolve(target, &pipe);
+                     Status st = entryPipe(target, &pipe);
                      return st != status::kOk ? st : chip_->entryDel(entryHandle, pipe);
                   });
 }
@@ -316,9 +315,8 @@ ChipBfRtTable::Status ChipBfRtTable::tableEntryGet(Session const& session, Targe
                                                    bfrt::BfRtTableData* data) const {
    return sdkCall("tableEntryGet", {sessOf(session), dev_, target.pipe_id, flags, entryHandle},
                   [&] {
-                     if (!isMatch()) return status::kNotSupported;
                      uint16_t pipe;
-                     Status st = resolve(target, &pipe);
+                     Status st = entryPipe(target, &pipe);
                      if (st != status::kOk) return st;
                      auto* k = const_cast<ChipKey*>(ownKey(key));
                      auto* d = const_cast<ChipData*>(ownData(data));

@@ -64,6 +64,8 @@ class ChipBfRtTable : public bfrt::TolvexBfRtTable {
    bool isMatch() const { return kind_ == Kind::MATCH_DIRECT; }
    // The entry pipe of `target`, after checking the device and the scope.
    Status resolve(Target const& target, uint16_t* pipe) const;
+   // The same for an entry operation, which only a match table takes.
+   Status entryPipe(Target const& target, uint16_t* pipe) const;
    ChipKey const* ownKey(bfrt::BfRtTableKey const* key) const;
    ChipData const* ownData(bfrt::BfRtTableData const* data) const;
    // The action of bound data of this table, or null.
