@@ -20,8 +20,8 @@ namespace chip {
 namespace detail {
 
 struct CrashCounter {
-   uint64_t at = 0;     // 0: never
-   uint64_t seen = 0;   // stores so far
+   uint64_t at = 0;    // 0: never
+   uint64_t seen = 0;  // stores so far
    CrashCounter() {
       if (char const* v = std::getenv("TWICENAT_CRASH_AT")) at = std::strtoull(v, nullptr, 10);
    }
