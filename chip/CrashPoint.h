@@ -42,6 +42,14 @@ inline void crashPoint() {
    }
 }
 
+// For a forked test child, whose counter the parent may already have made: crash before the
+// n-th store from now on (0: never).
+inline void crashAtIs(uint64_t n) {
+   detail::CrashCounter& c = detail::crashCounter();
+   c.at = n;
+   c.seen = 0;
+}
+
 // Stores counted so far in this process (counted only while TWICENAT_CRASH_AT is set).
 inline uint64_t crashPointsSeen() {
    return detail::crashCounter().seen;

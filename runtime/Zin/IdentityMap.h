@@ -85,6 +85,15 @@ class IdentityMap {
       return true;
    }
 
+   // Makes room for `n` keys at once, so a map whose size is known ahead (the records of a key
+   // table) is built without growing step by step.
+   void reserve(std::size_t n) {
+      std::size_t want = 16;
+      while (want * 3 < (n + 1) * 4)
+         want <<= 1;
+      if (want > capacity_) rehash(want);
+   }
+
    void clear() {
       for (std::size_t i = 0; i < capacity_; ++i)
          slots_[i] = Slot();
@@ -164,8 +173,10 @@ class IdentityMap {
    }
 
    void grow() {
-      std::size_t newCap =
-          capacity_ == 0 ? 16 : (size_ * 4 >= capacity_ ? capacity_ * 2 : capacity_);
+      rehash(capacity_ == 0 ? 16 : (size_ * 4 >= capacity_ ? capacity_ * 2 : capacity_));
+   }
+
+   void rehash(std::size_t newCap) {
       auto old = std::move(slots_);
       std::size_t oldCap = capacity_;
       slots_ = std::make_unique<Slot[]>(newCap);

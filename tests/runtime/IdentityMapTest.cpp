@@ -97,3 +97,17 @@ TEST(IdentityMap, MatchesAStandardMapOverRandomChanges) {
 }
 
 }  // namespace
+
+TEST(IdentityMap, ReserveHoldsThatManyKeysWithoutGrowing) {
+   for (std::size_t n : {0u, 1u, 12u, 13u, 1000u}) {
+      Map map;
+      map.reserve(n);
+      std::size_t reserved = map.capacity();
+      auto keys = makeKeys(int(n));
+      for (std::size_t i = 0; i < n; ++i)
+         map.insertOrAssign(keys[i], U32(i));
+      EXPECT_EQ(map.capacity(), reserved) << n;
+      for (std::size_t i = 0; i < n; ++i)
+         ASSERT_EQ(*map.find(keys[i].ptr()), U32(i));
+   }
+}
