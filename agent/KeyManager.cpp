@@ -11,11 +11,15 @@ KeyManager::Ptr KeyManager::keyManagerIs(std::unique_ptr<KeyTable> table) {
    return Ptr(new KeyManager(std::move(table)));
 }
 
-KeyManager::KeyManager(std::unique_ptr<KeyTable> table) : table_(std::move(table)) {
+// Sized once for the records a restart brings back, so the resync never grows a container.
+KeyManager::KeyManager(std::unique_ptr<KeyTable> table)
+    : table_(std::move(table)), mark_(table_->highestKey()) {
    map_ = std::make_unique<KeyTableMap>(*table_, [this](EntryKey key) {
       forget(key);
       lowestFree_ = std::min(lowestFree_, key - 1);
    });
+   matchOfSlot_.resize(table_->highestKey());
+   keyOfMatch_.reserve(table_->count());
 }
 
 void KeyManager::checkFreeFor(BfnTable::MatchSpecBase const* match, EntryKey key,
@@ -28,12 +32,23 @@ void KeyManager::checkFreeFor(BfnTable::MatchSpecBase const* match, EntryKey key
    }
 }
 
+bool KeyManager::reserved(EntryKey key) const {
+   return std::find(reserved_.begin(), reserved_.end(), key) != reserved_.end();
+}
+
+U64 KeyManager::freeSlotFrom(U64 slot) const {
+   U64 const cap = table_->capacity();
+   for (slot = table_->nextFreeSlot(slot); slot < cap && reserved(slot + 1);)
+      slot = table_->nextFreeSlot(slot + 1);
+   return slot;
+}
+
 KeyManager::EntryKey KeyManager::alloc(MatchPtr const& match, bool flag) {
    checkFreeFor(match.ptr(), 0, "alloc");
-   U64 cap = table_->capacity();
-   U64 slot = flag ? table_->nextFreeSlot(table_->highestKey()) : cap;
+   U64 const cap = table_->capacity();
+   U64 slot = flag ? freeSlotFrom(mark_) : cap;
    if (slot >= cap) {
-      slot = table_->nextFreeSlot(lowestFree_);
+      slot = freeSlotFrom(lowestFree_);
       lowestFree_ = slot;
    }
    if (slot >= cap) {
@@ -41,23 +56,54 @@ KeyManager::EntryKey KeyManager::alloc(MatchPtr const& match, bool flag) {
                           " keys are in use");
    }
    if (slot == lowestFree_) ++lowestFree_;
-   EntryKey key = slot + 1;
-   table_->recordIs(EntryConfig(key, 0, 0, 0, table_->generationIs()));
-   if (key > table_->highestKey()) table_->highestKeyIs(key);
+   EntryKey const key = slot + 1;
+   reserved_.push_back(key);
+   mark_ = std::max(mark_, key);
    if (match) associate(key, match);
    return key;
 }
 
-void KeyManager::free(EntryKey key) {
-   table_->recordDel(key);
+void KeyManager::released(EntryKey key) {
    forget(key);
    lowestFree_ = std::min(lowestFree_, key - 1);
-   if (key == table_->highestKey()) table_->highestKeyIs(table_->takenKeyBelow(key));
+   if (key != mark_) return;
+   EntryKey below = table_->takenKeyBelow(key);
+   for (EntryKey r : reserved_)
+      if (r < key) below = std::max(below, r);
+   mark_ = below;
+}
+
+void KeyManager::free(EntryKey key) {
+   auto it = std::find(reserved_.begin(), reserved_.end(), key);
+   if (it != reserved_.end()) {
+      reserved_.erase(it);
+   } else {
+      table_->recordDel(key);
+   }
+   released(key);
+}
+
+void KeyManager::highestKeyIs(EntryKey key) {
+   if (key > table_->capacity()) {
+      throw KeyTableError("key table " + table_->path() + ": highest-key mark " +
+                          std::to_string(key) + " exceeds capacity " +
+                          std::to_string(table_->capacity()));
+   }
+   mark_ = key;
 }
 
 void KeyManager::populate(EntryKey const& key, MatchPtr const& match) {
-   table_->record(key);  // refuses a key without a record, or with a damaged one
-   checkFreeFor(match.ptr(), key, "populate");
+   // The resync hands over the record the walk has just checked; any other key is checked
+   // here, which refuses a key without a record or with a damaged one.
+   if (key == 0 || key != map_->lastKey()) table_->record(key);
+   if (match) {
+      EntryKey const* held = keyOfMatch_.find(match.ptr());
+      if (held) {
+         if (*held == key) return;
+         throw KeyTableError("key table " + table_->path() +
+                             ": populate: match already holds key " + std::to_string(*held));
+      }
+   }
    forget(key);
    if (match) associate(key, match);
 }
@@ -72,9 +118,17 @@ KeyManager::MatchPtr KeyManager::matchOf(EntryKey key) const {
    return matchOfSlot_[key - 1];
 }
 
-void KeyManager::recordHandleIs(EntryKey key, BfnTable::BfnSdkEntryHandle handle) {
+void KeyManager::recordHandleIs(EntryKey key, BfnTable::BfnSdkEntryHandle handle, U16 flags) {
+   auto it = std::find(reserved_.begin(), reserved_.end(), key);
+   if (it != reserved_.end()) {
+      table_->recordIs(EntryConfig(key, 0, handle, flags, table_->generationIs()));
+      reserved_.erase(it);
+      return;
+   }
    EntryConfig config = table_->record(key);
+   if (config.sdkEntryHandle == handle && config.flags == flags) return;
    config.sdkEntryHandle = handle;
+   config.flags = flags;
    table_->recordIs(config);
 }
 
@@ -84,8 +138,20 @@ KeyManager::EntryKey KeyManager::release(BfnTable::MatchSpecBase const* match) {
    return key;
 }
 
+std::vector<KeyManager::EntryKey> KeyManager::unmatchedRecordsDel() {
+   std::vector<EntryKey> dropped;
+   U64 const cap = table_->capacity();
+   for (U64 slot = table_->nextTakenSlot(0); slot < cap; slot = table_->nextTakenSlot(slot + 1)) {
+      EntryKey const key = slot + 1;
+      if (!matchOf(key) && table_->inUse(key)) dropped.push_back(key);
+   }
+   for (EntryKey key : dropped)
+      free(key);
+   return dropped;
+}
+
 void KeyManager::associate(EntryKey key, MatchPtr const& match) {
-   if (matchOfSlot_.size() < key) matchOfSlot_.resize(key);
+   if (matchOfSlot_.size() < key) matchOfSlot_.resize(std::max<U64>(key, matchOfSlot_.size() * 2));
    matchOfSlot_[key - 1] = match;
    keyOfMatch_.insertOrAssign(match, key);
 }

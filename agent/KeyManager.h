@@ -2,6 +2,10 @@
 // The agent's key manager over a shared-memory key table. Keys and their records live in the
 // table (shared with other processes and surviving restarts); which match-spec object a key
 // belongs to is known only to this process.
+//
+// A key goes through two steps: alloc reserves it in this process only (nothing is stored, so
+// a kill before the chip has the entry leaves nothing behind), and recordHandleIs writes its
+// record once, with the SDK entry handle, after the chip took the entry.
 #include <memory>
 #include <vector>
 
@@ -23,35 +27,45 @@ class KeyManager : public MbbDroskKey::DroskKeyManager {
    static Ptr keyManagerIs(std::unique_ptr<KeyTable> table);
 
    Drosk::MbbDroskTableConfig* mbbDroskTableConfig() const override { return map_.get(); }
-   // Writes a record (handle 0) for a key not in use and associates it with `match` (which may
-   // be null: the key is then only reserved). With `flag` false the key is the lowest free
-   // one; with `flag` true it is the lowest free key above the highest-key mark, so that a
-   // recently freed key is not reused at once, falling back to the lowest free key when none is
-   // left above the mark. Throws KeyTableError when the table is full or `match` already
-   // holds a key.
+   // Reserves a key that has neither a record nor a reservation and associates it with `match`
+   // (which may be null). With `flag` false the key is the lowest free one; with `flag` true
+   // it is the lowest free key above the highest-key mark, so that a recently freed key is not
+   // reused at once, falling back to the lowest free key when none is left above the mark.
+   // Throws KeyTableError when the table is full or `match` already holds a key.
    EntryKey alloc(MatchPtr const& match, bool flag) override;
-   // Clears the record of `key` and forgets its match; KeyTableError when it has no record.
+   // Drops the reservation or clears the record of `key` and forgets its match; KeyTableError
+   // when it has neither.
    void free(EntryKey key) override;
-   // Associates the existing record of `key` with `match`; a null match leaves the key reserved
+   // Associates the existing record of `key` with `match`; a null match leaves the record
    // with no match. KeyTableError when `key` has no record or `match` holds another key.
    void populate(EntryKey const& key, MatchPtr const& match) override;
-   // The mark lives in the table header; alloc raises it and freeing the top key lowers it.
-   EntryKey highestKey() const override { return table_->highestKey(); }
-   void highestKeyIs(EntryKey key) override { table_->highestKeyIs(key); }
+   // The largest key reserved or recorded, as alloc and free keep it; the resync sets it.
+   EntryKey highestKey() const override { return mark_; }
+   void highestKeyIs(EntryKey key) override;
 
    // The agent's side, which the library never calls.
    // The key associated with `match`; 0 when none.
    EntryKey keyOf(BfnTable::MatchSpecBase const* match) const;
    // The match associated with `key`; null when none.
    MatchPtr matchOf(EntryKey key) const;
-   // Stores the SDK entry handle in the record of `key` after a successful programming.
-   void recordHandleIs(EntryKey key, BfnTable::BfnSdkEntryHandle handle);
+   // Writes the record of `key` with the SDK entry handle after a successful programming:
+   // the first record of a reserved key, or a changed handle or flags (KeyRecordFlag) of a
+   // recorded one; nothing when they are unchanged. KeyTableError when `key` has neither.
+   void recordHandleIs(EntryKey key, BfnTable::BfnSdkEntryHandle handle, U16 flags = 0);
    EntryConfig record(EntryKey key) const { return table_->record(key); }
    // Frees the key associated with `match` after a successful removal; returns it (0 when the
    // match had none).
    EntryKey release(BfnTable::MatchSpecBase const* match);
+   // Clears every record that no match is associated with, and returns their keys. After the
+   // table's resync these are the records whose entries the chip no longer holds (a delete
+   // cut short between the chip and the table), which would otherwise hold their keys for
+   // ever.
+   std::vector<EntryKey> unmatchedRecordsDel();
+   bool reserved(EntryKey key) const;
    // Records in the table.
    U64 size() const { return table_->count(); }
+   // Keys reserved and not yet recorded.
+   U64 reservations() const { return reserved_.size(); }
    U64 capacity() const { return table_->capacity(); }
    // Associations with match specs held in this process.
    U64 matches() const { return keyOfMatch_.size(); }
@@ -68,12 +82,19 @@ class KeyManager : public MbbDroskKey::DroskKeyManager {
    void associate(EntryKey key, MatchPtr const& match);
    void forget(EntryKey key);
    void checkFreeFor(BfnTable::MatchSpecBase const* match, EntryKey key, char const* what) const;
+   // The first slot at or after `slot` with neither a record nor a reservation.
+   U64 freeSlotFrom(U64 slot) const;
+   void released(EntryKey key);
 
    std::unique_ptr<KeyTable> table_;
    std::unique_ptr<KeyTableMap> map_;
-   // Indexed by slot (key - 1); grows to the largest associated key.
+   // Indexed by slot (key - 1); sized at start to the table's highest key.
    std::vector<MatchPtr> matchOfSlot_;
    Zin::IdentityMap<BfnTable::MatchSpecBase, EntryKey> keyOfMatch_;
+   // Keys handed out by alloc whose records are not written yet: one per programming in
+   // flight, so a short list.
+   std::vector<EntryKey> reserved_;
+   EntryKey mark_ = 0;
    // Every slot below it is taken, so the search for the lowest free key starts here.
    U64 lowestFree_ = 0;
 };

@@ -11,12 +11,14 @@ KeyTableMap::KeyTableMap(KeyTable& table, DropListener onDrop)
 
 // Keys sit at slot + 1, so scanning slots forward yields records in ascending key order.
 bool KeyTableMap::recordFrom(U64 slot, EntryConfig& out, Drosk::IterHint& hint) {
+   lastKey_ = 0;
    slot = table_.nextTakenSlot(slot);
    if (slot >= table_.capacity()) {
       hint = Drosk::IterHint{};
       return false;
    }
    out = table_.record(slot + 1);  // a damaged slot throws the corruption exception here
+   lastKey_ = out.key;
    hint.slot = slot;
    hint.valid = true;
    return true;
@@ -29,6 +31,7 @@ bool KeyTableMap::entryFirst(EntryConfig& out, Drosk::IterHint& hint) {
 bool KeyTableMap::entryNext(EntryKey key, EntryConfig& out, Drosk::IterHint& hint) {
    // The slot after the one of `key` is slot `key`.
    if (key >= table_.capacity()) {
+      lastKey_ = 0;
       hint = Drosk::IterHint{};
       return false;
    }
@@ -36,6 +39,7 @@ bool KeyTableMap::entryNext(EntryKey key, EntryConfig& out, Drosk::IterHint& hin
 }
 
 void KeyTableMap::doCorruptionDetected(Pemra::String const& message) {
+   lastKey_ = 0;
    std::vector<U64> slots = table_.repair();
    ++repairs_;
    lastCorruption_ = message;

@@ -1,6 +1,7 @@
 #pragma once
 // The key table as the library walks it: records in ascending key order, a damaged record
-// stopping the walk with a corruption exception, and the repair that follows.
+// stopping the walk with a corruption exception, and the repair that follows. Open already
+// clears the damage it finds, so a walk meets only damage done since.
 #include <functional>
 #include <vector>
 
@@ -28,6 +29,8 @@ class KeyTableMap final : public Drosk::DroskMapBase, public Drosk::MbbDroskTabl
    // Every key dropped by a repair so far, in the order dropped.
    std::vector<EntryKey> const& droppedKeys() const { return droppedKeys_; }
    U64 repairs() const { return repairs_; }
+   // The key of the record the walk handed out last, checked as it was; 0 after a repair.
+   EntryKey lastKey() const { return lastKey_; }
    Pemra::String const& lastCorruption() const { return lastCorruption_; }
 
  private:
@@ -37,6 +40,7 @@ class KeyTableMap final : public Drosk::DroskMapBase, public Drosk::MbbDroskTabl
    DropListener onDrop_;
    std::vector<EntryKey> droppedKeys_;
    U64 repairs_ = 0;
+   EntryKey lastKey_ = 0;
    Pemra::String lastCorruption_;
 };
 

@@ -31,7 +31,6 @@ TEST(KeyTable, RecordsSurviveCloseAndReopen) {
       auto t = KeyTable::create(path.str(), 8);
       t->recordIs(Config(3, 7, 0x1234, 9, 42));
       t->recordIs(Config(8, 0, 5, 0, 1));
-      t->highestKeyIs(8);
    }
    auto t = KeyTable::open(path.str());
    EXPECT_TRUE(t->count() == 2 && t->highestKey() == 8);
@@ -53,7 +52,7 @@ TEST(KeyTable, MisuseIsRefused) {
        {[&] { KeyTable::open(path.str() + ".none"); }, "cannot open"},
        {[&] { t->recordIs(Config(0, 0, 0, 0, 0)); }, "key 0 is outside 1..4"},
        {[&] { t->record(2); }, "key 2 has no record"},
-       {[&] { t->highestKeyIs(5); }, "exceeds capacity 4"},
+       {[&] { t->recordDel(3); }, "key 3 has no record"},
    };
    for (auto const& c : cases)
       EXPECT_THAT(errorOf(c.call), HasSubstr(c.expected));
@@ -67,7 +66,10 @@ TEST(KeyTable, EveryFlippedByteOfASlotAndABadHeaderAreDetected) {
       for (std::size_t byte = 0; byte < KeyTable::recordBytes(); ++byte) {
          auto const was = t->slotState(slot);
          flipByte(path.str(), KeyTable::recordOffset(slot) + byte);
-         EXPECT_EQ(t->slotState(slot), KeyTable::SlotState::damaged) << slot << " " << byte;
+         // The undo word of a used record is outside its check; open clears it.
+         bool const undoWord = was == KeyTable::SlotState::used && byte >= 24 && byte < 28;
+         EXPECT_EQ(t->slotState(slot), undoWord ? was : KeyTable::SlotState::damaged)
+             << slot << " " << byte;
          flipByte(path.str(), KeyTable::recordOffset(slot) + byte);
          EXPECT_EQ(t->slotState(slot), was);
       }
