@@ -41,6 +41,18 @@ TwiceNatAddrOnlyMatchSpec::PtrConst TwiceNatAddrOnlyTable::defaultMatchSpecIs() 
    return defaultMatchSpec_;
 }
 
+bool TwiceNatAddrOnlyTable::resyncedMatchIs(MbbDroskKey::DroskKeyManager::EntryKey key,
+                                            TwiceNatAddrOnlyMatchSpec::PtrConst const& from,
+                                            TwiceNatAddrOnlyMatchSpec::PtrConst const& to) {
+   TwiceNatAddrOnlyTableHandles::Ptr const& handles = helper_->sdkHandles();
+   if (!from || !to || !handles->entryHas(from)) return false;
+   BfnTable::BfnSdkEntryHandle const handle = handles->entry(from);
+   handles->entryDel(from);
+   handles->entryIs(to, handle);
+   if (droskKeyManager_) droskKeyManager_->populate(key, to);
+   return true;
+}
+
 TwiceNatAddrOnlyTableEntry TwiceNatAddrOnlyTable::entry(
     TwiceNatAddrOnlyMatchSpec::PtrConst const& match) const {
    static constexpr char kFn[] =

@@ -36,6 +36,14 @@ class TwiceNatAddrOnlyTable : public Zin::Entity {
       return std::move(defaultMatchSpec_);
    }
 
+   // Moves an entry found by the resync from the match read back for it onto the match object
+   // the agent names it by (the default match, or one without a field this table lacks), in
+   // the handle map and under its record's `key` in the key manager. False when `from` holds
+   // no entry here.
+   bool resyncedMatchIs(MbbDroskKey::DroskKeyManager::EntryKey key,
+                        TwiceNatAddrOnlyMatchSpec::PtrConst const& from,
+                        TwiceNatAddrOnlyMatchSpec::PtrConst const& to);
+
    // The entry of `match` as the chip holds it, or the empty entry when the library has not
    // programmed `match`; the SDK is asked only in the first case.
    TwiceNatAddrOnlyTableEntry entry(TwiceNatAddrOnlyMatchSpec::PtrConst const& match) const;
