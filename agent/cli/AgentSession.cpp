@@ -13,6 +13,8 @@ using BfTwiceNatAddrOnly::TwiceNatAddrOnlyMatchSpec;
 
 namespace {
 constexpr U32 kSessionId = 1;
+// Walks after the first; damage appearing during a start's own walks means a failing disk.
+constexpr U64 kRewalks = 2;
 }  // namespace
 
 AgentSession::Attachment::Attachment(U8 d, chip::Chip& chip) : device(d) {
@@ -23,13 +25,30 @@ AgentSession::Attachment::~Attachment() {
    chip::detach(device);
 }
 
-AgentSession::AgentSession(chip::Chip& chip, std::string const& keyTablePath, SdkLibrary const& sdk)
-    : chip_(chip), attachment_(kDevice, chip) {
-   keys_ = TwiceNatAgent::KeyManager::keyManagerIs(TwiceNatAgent::KeyTable::open(keyTablePath));
+AgentSession::AgentSession(chip::Chip& chip, std::string const& keyTablePath, SdkLibrary const& sdk,
+                           bool readOnly)
+    : chip_(chip), attachment_(kDevice, chip), readOnly_(readOnly) {
+   using TwiceNatAgent::KeyTable;
+   std::unique_ptr<KeyTable> table =
+       KeyTable::open(keyTablePath, readOnly ? TwiceNatAgent::KeyTableAccess::readOnly
+                                             : TwiceNatAgent::KeyTableAccess::readWrite);
+   notes_ = table->openNotes();
+   keys_ = TwiceNatAgent::KeyManager::keyManagerIs(std::move(table));
    statuses_ = TwiceNatAgent::StatusManager::statusManagerIs();
-   table_ = twiceNatAddrOnlyTableFactory(keys_, statuses_, sdk.handle(), kSessionId, kDevice,
-                                         kAllPipes, sdk.path());
-   adopt();
+   adoptOrphans();
+   createTable(sdk);
+   // Open cleared the damage it found; damage that appears after it stops the resync's walk,
+   // and the map repairs the table. The walk is then run again from the first record, so
+   // every intact record is resynced in this start, and the entries of the records the repair
+   // dropped are adopted again.
+   while (keys_->tableMap().repairs() > reconciled_.rewalked && reconciled_.rewalked < kRewalks) {
+      ++reconciled_.rewalked;
+      table_ = nullptr;
+      adoptOrphans();
+      createTable(sdk);
+   }
+   settleRecords();
+   notes_.push_back(reconciledText());
 }
 
 AgentSession::~AgentSession() {
@@ -39,36 +58,84 @@ AgentSession::~AgentSession() {
    keys_ = nullptr;
 }
 
+void AgentSession::createTable(SdkLibrary const& sdk) {
+   table_ = twiceNatAddrOnlyTableFactory(keys_, statuses_, sdk.handle(), kSessionId, kDevice,
+                                         kAllPipes, sdk.path());
+}
+
 bool AgentSession::vrfKeyField() const {
    return table_->supportedOptionalFields() & TwiceNatAddrOnlyMatchSpec::kVrfIdBit;
 }
 
+// The runtime's type of the table says which back end the creation chose.
 char const* AgentSession::backEnd() const {
-   return dynamic_cast<BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableBfrt const*>(table_.ptr()) ? "BfRt"
-                                                                                           : "PD";
+   return table_->fwkType()->isA(&BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableBfrt::type()) ? "BfRt"
+                                                                                         : "PD";
 }
 
-// The resync leaves two things for the agent to settle. The default entry's record comes back
-// under a match read back from the chip, while this table object names the default by its own
-// defaultMatchSpec; and on a table without the VRF field a match read back through PD says
-// its VRF was given, which the table would refuse to modify. Both records are moved onto the
-// match object this agent uses for them, in the handle map and in the key manager alike.
-void AgentSession::adopt() {
+// Before the resync: every chip entry gets a key record, so the resync finds it. A record can
+// be missing only for the entry whose add a kill cut short after the chip took it; it is
+// given the lowest free key, like any add. Two records naming one handle (which no sequence
+// of stores makes, but damage can) keep the first.
+void AgentSession::adoptOrphans() {
    TwiceNatAgent::KeyTable& kt = keys_->table();
-   U64 const unsupported = ~table_->supportedOptionalFields();
+   std::vector<std::pair<U32, U64>> recorded;  // handle, key
+   recorded.reserve(kt.count());
+   bool defaultRecorded = false;
    for (U64 slot = kt.nextTakenSlot(0); slot < kt.capacity(); slot = kt.nextTakenSlot(slot + 1)) {
       if (kt.slotState(slot) != TwiceNatAgent::KeyTable::SlotState::used) continue;
+      auto const rec = kt.record(slot + 1);
+      recorded.emplace_back(rec.sdkEntryHandle, rec.key);
+      defaultRecorded |= (rec.flags & TwiceNatAgent::KeyRecordFlag::defaultEntry) != 0;
+   }
+   std::sort(recorded.begin(), recorded.end());
+   for (std::size_t i = 1; i < recorded.size(); ++i) {
+      if (recorded[i].first != recorded[i - 1].first) continue;
+      ++reconciled_.dropped;
+      if (!readOnly_) keys_->free(recorded[i].second);
+   }
+   auto adopt = [&](U32 handle, U16 flags) {
+      auto it = std::lower_bound(recorded.begin(), recorded.end(), std::pair<U32, U64>{handle, 0});
+      if (it != recorded.end() && it->first == handle) return;
+      ++reconciled_.adopted;
+      if (readOnly_) return;
+      keys_->recordHandleIs(keys_->alloc(nullptr, false), handle, flags);
+   };
+   chip_.forEachEntry([&](chip::EntryView const& e) { adopt(e.handle, 0); });
+   if (defaultRecorded) return;
+   // A default is on the chip when its action is not the one a reset leaves.
+   bool const allPipes = chip_.scope() == chip::Scope::allPipes;
+   for (U32 p = 0; p < (allPipes ? 1 : chip_.pipes()); ++p) {
+      U16 const pipe = allPipes ? chip::kAllPipes : U16(p);
+      chip::ActionRec const& act = chip_.defaultAction(pipe);
+      bool reset = act.action == chip::ActionRec{}.action;
+      for (U32 v : act.params)
+         reset = reset && v == 0;
+      if (reset) continue;
+      adopt(chip::Chip::defaultHandle(pipe), TwiceNatAgent::KeyRecordFlag::defaultEntry);
+      return;
+   }
+}
+
+// After the resync: the index of every entry; the default's record and, on a table without
+// the VRF key field, records read back through PD (which say their VRF was given, and which
+// this table would refuse to modify) are moved onto the match objects this agent uses for
+// them; records the resync found no entry for are dropped.
+void AgentSession::settleRecords() {
+   TwiceNatAgent::KeyTable& kt = keys_->table();
+   U64 const unsupported = ~table_->supportedOptionalFields();
+   index_.reserve(kt.count());
+   std::vector<U64> stale;
+   for (U64 slot = kt.nextTakenSlot(0); slot < kt.capacity(); slot = kt.nextTakenSlot(slot + 1)) {
       U64 const key = slot + 1;
-      U32 const handle = kt.record(key).sdkEntryHandle;
       MatchPtr match =
           Pemra::dynamic_ptr_cast<TwiceNatAddrOnlyMatchSpec const>(keys_->matchOf(key));
       if (!match) {
-         ++stale_;
+         stale.push_back(key);
          continue;
       }
-      chip::EntryView view;
-      if (chip_.entryGet(handle, &view) == chip::status::kOk && view.isDefault) {
-         rebind(key, handle, match, table_->defaultMatchSpecIs());
+      if (kt.record(key).flags & TwiceNatAgent::KeyRecordFlag::defaultEntry) {
+         table_->resyncedMatchIs(key, match, table_->defaultMatchSpecIs());
          continue;
       }
       if (match->isSet() & unsupported) {
@@ -76,18 +143,27 @@ void AgentSession::adopt() {
          plain.vrfGiven = false;
          plain.vrf = 0;
          MatchPtr replacement = matchSpecOf(plain);
-         rebind(key, handle, match, replacement);
+         table_->resyncedMatchIs(key, match, replacement);
          match = replacement;
       }
-      index_.insert_or_assign(matchKeyOf(*match), match);
+      index_.insert(matchKeyOf(*match), match);
    }
+   reconciled_.dropped += stale.size();
+   if (readOnly_) return;
+   for (U64 key : stale)
+      keys_->free(key);
 }
 
-void AgentSession::rebind(U64 key, U32 handle, MatchPtr const& from, MatchPtr const& to) {
-   auto const& handles = table_->helper()->sdkHandles();
-   handles->entryDel(from);
-   handles->entryIs(to, handle);
-   keys_->populate(key, to);
+std::string AgentSession::reconciledText() const {
+   auto count = [](U64 n, char const* one, char const* many) {
+      return std::to_string(n) + " " + (n == 1 ? one : many);
+   };
+   Reconciled const& r = reconciled_;
+   return std::string(readOnly_ ? "read-only start, not reconciled: " : "start reconciled: ") +
+          count(r.adopted, "chip entry", "chip entries") + " without a key record " +
+          (readOnly_ ? "found" : "adopted") + ", " + count(r.dropped, "key record", "key records") +
+          " without a chip entry " + (readOnly_ ? "found" : "dropped") + ", " +
+          count(r.rewalked, "resync", "resyncs") + " run again after key-table damage";
 }
 
 MatchKey AgentSession::fitted(MatchKey key, bool strictVrf) const {
@@ -105,17 +181,19 @@ MatchKey AgentSession::fitted(MatchKey key, bool strictVrf) const {
 }
 
 MatchPtr AgentSession::find(MatchKey const& key) const {
-   auto it = index_.find(key);
-   return it == index_.end() ? nullptr : it->second;
+   MatchPtr const* match = index_.find(key);
+   return match ? *match : nullptr;
 }
 
 U32 AgentSession::handleOf(MatchPtr const& match) const {
    return table_->helper()->sdkHandles()->entry(match);
 }
 
-void AgentSession::recordHandle(MatchPtr const& match) {
+// The record is written once the chip holds the entry; a modify that keeps the handle writes
+// nothing.
+void AgentSession::recordHandle(MatchPtr const& match, U16 flags) {
    U64 key = keys_->keyOf(match.ptr());
-   if (key != 0) keys_->recordHandleIs(key, handleOf(match));
+   if (key != 0) keys_->recordHandleIs(key, handleOf(match), flags);
 }
 
 AgentSession::Change AgentSession::program(EntrySpec const& spec) {
@@ -123,9 +201,9 @@ AgentSession::Change AgentSession::program(EntrySpec const& spec) {
    TableEntry entry(existing ? existing : matchSpecOf(spec.match));
    entry.actionIs(actionSpecOf(spec.action));
    table_->entryIs(entry);
-   recordHandle(entry.match());
+   recordHandle(entry.match(), 0);
    if (existing) return Change::changed;
-   index_.emplace(spec.match, entry.match());
+   index_.insert(spec.match, entry.match());
    return Change::added;
 }
 
@@ -142,7 +220,7 @@ void AgentSession::defaultIs(ActionValues const& action) {
    TableEntry entry(table_->defaultMatchSpecIs());
    entry.actionIs(actionSpecOf(action));
    table_->entryIs(entry);
-   recordHandle(entry.match());
+   recordHandle(entry.match(), TwiceNatAgent::KeyRecordFlag::defaultEntry);
 }
 
 bool AgentSession::defaultReset() {

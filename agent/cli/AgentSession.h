@@ -3,14 +3,19 @@
 // device 0, creates the table through the library's creation function (which resyncs it from
 // the key table), and then programs and removes entries named by their contents, keeping the
 // key table's records (SDK handles, keys) and the status manager in step with the chip.
+//
+// A start also reconciles what a kill can leave between the chip and the key table: a chip
+// entry that no record names (killed after the chip add, before its record) gets a record
+// before the resync, so the resync finds it; a record whose entry the chip no longer holds
+// (killed between the chip delete and the record's removal) is dropped after it.
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "BfTwiceNatAddrOnly/table/TwiceNatAddrOnlyTableFactory.h"
 #include "agent/KeyManager.h"
 #include "agent/StatusManager.h"
+#include "agent/cli/EntryIndex.h"
 #include "agent/cli/EntrySpec.h"
 #include "chip/Chip.h"
 
@@ -26,8 +31,11 @@ class AgentSession {
    static constexpr U8 kDevice = 0;
    static constexpr U16 kAllPipes = 0xFFFF;
 
-   // Throws what the creation function throws (table exceptions, key table errors).
-   AgentSession(chip::Chip& chip, std::string const& keyTablePath, SdkLibrary const& sdk);
+   // Throws what the creation function throws (table exceptions, key table errors), and
+   // KeyTableRefused for a key table bound to another chip. `readOnly` opens the key table
+   // read-only: the start changes nothing on disk and only counts what it would reconcile.
+   AgentSession(chip::Chip& chip, std::string const& keyTablePath, SdkLibrary const& sdk,
+                bool readOnly = false);
    // Drops the table (nothing is removed from the chip) and detaches the chip.
    ~AgentSession();
    AgentSession(AgentSession const&) = delete;
@@ -66,15 +74,31 @@ class AgentSession {
    template <class Keep>
    std::vector<Row> entries(Keep&& keep) const {
       std::vector<MatchPtr> matches;
-      for (auto const& [key, match] : index_) {
+      index_.forEach([&](MatchKey const& key, MatchPtr const& match) {
          if (keep(key)) matches.push_back(match);
-      }
+      });
       return rowsOf(matches);
    }
    std::optional<Row> defaultEntry() const;
    U64 entryCount() const { return index_.size(); }
-   // Key records found at start whose entry the chip no longer holds.
-   U64 staleRecords() const { return stale_; }
+
+   // What the start reconciled (read-only: what it would have).
+   struct Reconciled {
+      U64 adopted = 0;   // chip entries that had no key record
+      U64 dropped = 0;   // key records whose entry the chip did not hold
+      U64 rewalked = 0;  // resyncs run again after the walk met a damaged record
+   };
+   Reconciled const& reconciled() const { return reconciled_; }
+   // Key records whose entry the chip no longer holds, kept because the start is read-only.
+   U64 staleRecords() const { return readOnly_ ? reconciled_.dropped : 0; }
+   // Chip entries without a key record, left so because the start is read-only.
+   U64 orphanEntries() const { return readOnly_ ? reconciled_.adopted : 0; }
+   bool readOnly() const { return readOnly_; }
+   // The key table's repair notes, then one line saying what the start reconciled.
+   std::vector<std::string> const& startNotes() const { return notes_; }
+   bool reconciledAnything() const {
+      return reconciled_.adopted + reconciled_.dropped + reconciled_.rewalked != 0;
+   }
 
  private:
    struct Attachment {
@@ -83,9 +107,11 @@ class AgentSession {
       U8 device;
    };
 
-   void adopt();
-   void rebind(U64 key, U32 handle, MatchPtr const& from, MatchPtr const& to);
-   void recordHandle(MatchPtr const& match);
+   void createTable(SdkLibrary const& sdk);
+   void adoptOrphans();
+   void settleRecords();
+   std::string reconciledText() const;
+   void recordHandle(MatchPtr const& match, U16 flags);
    U32 handleOf(MatchPtr const& match) const;
    std::string statusOf(MatchPtr const& match) const;
    std::vector<Row> rowsOf(std::vector<MatchPtr> const& matches) const;
@@ -95,8 +121,10 @@ class AgentSession {
    TwiceNatAgent::KeyManager::Ptr keys_;
    TwiceNatAgent::StatusManager::Ptr statuses_;
    Table::Ptr table_;
-   std::unordered_map<MatchKey, MatchPtr, MatchKeyHash> index_;
-   U64 stale_ = 0;
+   EntryIndex index_;
+   bool readOnly_;
+   Reconciled reconciled_;
+   std::vector<std::string> notes_;
 };
 
 }  // namespace TwiceNatCli

@@ -1,0 +1,103 @@
+#pragma once
+// The agent's one index of its entries: contents (addresses and VRF) to the match-spec object
+// the table knows the entry by. Open addressing with linear probing in one flat array, sized
+// once from the key table's record count at start, so neither a restart nor a load makes a
+// heap allocation per entry.
+#include <cstddef>
+#include <vector>
+
+#include "agent/cli/EntrySpec.h"
+
+namespace TwiceNatCli {
+
+class EntryIndex {
+ public:
+   struct Slot {
+      MatchKey key;
+      MatchPtr match;  // null: free
+   };
+
+   EntryIndex() { rehash(kMinSlots); }
+
+   // Room for `n` entries without growing.
+   void reserve(std::size_t n) {
+      std::size_t want = kMinSlots;
+      while (want / 4 * 3 < n)
+         want *= 2;
+      if (want > slots_.size()) rehash(want);
+   }
+   std::size_t size() const { return size_; }
+
+   MatchPtr const* find(MatchKey const& key) const {
+      for (std::size_t i = home(key);; i = (i + 1) & mask_) {
+         Slot const& s = slots_[i];
+         if (!s.match) return nullptr;
+         if (s.key == key) return &s.match;
+      }
+   }
+   // Inserts or replaces the match of `key`.
+   void insert(MatchKey const& key, MatchPtr match) {
+      if ((size_ + 1) * 4 > slots_.size() * 3) rehash(slots_.size() * 2);
+      std::size_t i = home(key);
+      for (; slots_[i].match; i = (i + 1) & mask_) {
+         if (slots_[i].key == key) {
+            slots_[i].match = std::move(match);
+            return;
+         }
+      }
+      slots_[i] = Slot{key, std::move(match)};
+      ++size_;
+   }
+   // Backward-shift deletion: no tombstones, so probes stay as short as the load allows.
+   bool erase(MatchKey const& key) {
+      std::size_t i = home(key);
+      for (; slots_[i].match; i = (i + 1) & mask_) {
+         if (slots_[i].key == key) break;
+      }
+      if (!slots_[i].match) return false;
+      for (std::size_t j = (i + 1) & mask_; slots_[j].match; j = (j + 1) & mask_) {
+         std::size_t const h = home(slots_[j].key);
+         // Slot j may move to the hole at i when its home is not in (i, j] cyclically.
+         if (((j - h) & mask_) >= ((j - i) & mask_)) {
+            slots_[i] = std::move(slots_[j]);
+            i = j;
+         }
+      }
+      slots_[i] = Slot{};
+      --size_;
+      return true;
+   }
+   void clear() {
+      for (Slot& s : slots_)
+         s = Slot{};
+      size_ = 0;
+   }
+
+   // Every entry once, in no particular order.
+   template <class F>
+   void forEach(F&& f) const {
+      for (Slot const& s : slots_) {
+         if (s.match) f(s.key, s.match);
+      }
+   }
+
+ private:
+   static constexpr std::size_t kMinSlots = 16;
+
+   std::size_t home(MatchKey const& key) const { return MatchKeyHash{}(key)&mask_; }
+   void rehash(std::size_t n) {
+      std::vector<Slot> old(n);
+      old.swap(slots_);
+      mask_ = n - 1;
+      size_ = 0;
+      for (Slot& s : old) {
+         if (s.match) insert(s.key, std::move(s.match));
+      }
+   }
+
+   std::vector<Slot> slots_;
+   std::size_t mask_ = 0;
+   std::size_t size_ = 0;
+};
+
+}  // namespace TwiceNatCli
