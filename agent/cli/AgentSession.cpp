@@ -126,6 +126,7 @@ void AgentSession::settleRecords() {
    U64 const unsupported = ~table_->supportedOptionalFields();
    index_.reserve(kt.count());
    std::vector<U64> stale;
+   bool resetDefault = false;
    for (U64 slot = kt.nextTakenSlot(0); slot < kt.capacity(); slot = kt.nextTakenSlot(slot + 1)) {
       U64 const key = slot + 1;
       MatchPtr match =
@@ -136,6 +137,7 @@ void AgentSession::settleRecords() {
       }
       if (kt.record(key).flags & TwiceNatAgent::KeyRecordFlag::defaultEntry) {
          table_->resyncedMatchIs(key, match, table_->defaultMatchSpecIs());
+         if (defaultIsReset()) resetDefault = true;
          continue;
       }
       if (match->isSet() & unsupported) {
@@ -148,10 +150,24 @@ void AgentSession::settleRecords() {
       }
       index_.insert(matchKeyOf(*match), match);
    }
-   reconciled_.dropped += stale.size();
+   reconciled_.dropped += stale.size() + (resetDefault ? 1 : 0);
    if (readOnly_) return;
    for (U64 key : stale)
       keys_->free(key);
+   if (resetDefault) defaultReset();
+}
+
+// A default record over a chip default that holds what a reset leaves: the reset was killed
+// before its record went. (A default set to exactly that action behaves the same on the chip,
+// and is settled the same way.)
+bool AgentSession::defaultIsReset() const {
+   TableEntry const entry = table_->entry(table_->defaultMatchSpec());
+   if (entry.empty()) return false;
+   std::optional<ActionValues> const action = actionValuesOf(*entry.action());
+   if (!action) return false;
+   ActionValues const reset;
+   return action->kind == reset.kind && action->keyId == 0 && action->rwId == 0 &&
+          action->prot == 0 && action->frag == 0 && action->target == 0;
 }
 
 std::string AgentSession::reconciledText() const {

@@ -111,6 +111,7 @@ class AgentSession {
    void adoptOrphans();
    void settleRecords();
    std::string reconciledText() const;
+   bool defaultIsReset() const;
    void recordHandle(MatchPtr const& match, U16 flags);
    U32 handleOf(MatchPtr const& match) const;
    std::string statusOf(MatchPtr const& match) const;

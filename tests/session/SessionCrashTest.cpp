@@ -1,0 +1,135 @@
+// A kill at every store of a short agent session: after each, the next start must succeed,
+// leave the chip and the key table agreeing, show the table as it was before or after the
+// operation in flight, and running the session again must reach the same final table.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "SessionRig.h"
+#include "chip/CrashPoint.h"
+
+namespace TwiceNatSessionTest {
+namespace {
+
+using TwiceNatCli::ActionKind;
+using TwiceNatCli::ActionValues;
+using TwiceNatCli::EntrySpec;
+using TwiceNatCli::MatchKey;
+
+EntrySpec entryOf(U32 n, ActionKind kind = ActionKind::hit, U16 target = 7) {
+   EntrySpec e;
+   e.match = MatchKey{0x0A000000u + n, 0xC0A80000u + n, U16(n % 3), true};
+   e.action = ActionValues{kind, U16(n), U16(n + 1), 6, 0, target};
+   return e;
+}
+
+// Each step is one operation the agent acknowledges; `done` is told after each.
+void script(AgentSession& s, std::function<void()> const& done) {
+   auto fit = [&](MatchKey key) {
+      if (!s.vrfKeyField()) key.vrf = 0;
+      return s.fitted(key, false);
+   };
+   auto program = [&](EntrySpec e) {
+      e.match = fit(e.match);
+      s.program(e);
+      done();
+   };
+   program(entryOf(1));
+   program(entryOf(2));
+   program(entryOf(3, ActionKind::ecmp, 9));
+   program(entryOf(2, ActionKind::hit, 11));  // modify
+   s.defaultIs(entryOf(0, ActionKind::hit, 5).action);
+   done();
+   s.remove(fit(entryOf(1).match));
+   done();
+   s.defaultReset();
+   done();
+   s.defaultIs(entryOf(0, ActionKind::ecmp, 4).action);
+   done();
+   for (U32 n = 10; n < 30; ++n)  // a small load
+      program(entryOf(n));
+}
+
+struct Params {
+   char const* name;
+   chip::Profile profile;
+};
+
+class SessionCrash : public testing::TestWithParam<Params> {};
+
+TEST_P(SessionCrash, EveryStoreOfASessionIsAKillTheNextStartRecovers) {
+   TwiceNatCli::SdkLibrary sdk;
+   StateFiles pristine(GetParam().profile), work(GetParam().profile);
+   Start{pristine, sdk};  // sets the table up on the chip
+
+   // The table after each acknowledged operation, from a run that is not killed.
+   std::vector<std::vector<std::string>> after;
+   pristine.copyTo(work);
+   {
+      Start run(work, sdk);
+      after.push_back(contents(run.s()));
+      script(run.s(), [&] { after.push_back(contents(run.s())); });
+   }
+   std::vector<std::string> const final = after.back();
+
+   U64 crashes = 0;
+   for (U64 n = 1;; ++n) {
+      SCOPED_TRACE("killed before store " + std::to_string(n));
+      pristine.copyTo(work);
+      int progress[2];
+      ASSERT_EQ(::pipe(progress), 0);
+      pid_t child = ::fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+         ::close(progress[0]);
+         chip::crashAtIs(n);
+         try {
+            Start run(work, sdk);
+            script(run.s(), [&] { (void)!::write(progress[1], "+", 1); });
+         } catch (...) {
+            ::_exit(3);
+         }
+         ::_exit(0);
+      }
+      ::close(progress[1]);
+      std::size_t acknowledged = 0;
+      char buf[64];
+      for (ssize_t got; (got = ::read(progress[0], buf, sizeof buf)) > 0;)
+         acknowledged += std::size_t(got);
+      ::close(progress[0]);
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      if (WIFEXITED(status)) {
+         ASSERT_EQ(WEXITSTATUS(status), 0) << "the session failed without a kill";
+         break;
+      }
+      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+      ++crashes;
+
+      {
+         Start restart(work, sdk);
+         expectFilesAgree(*restart.chip, restart.s().keys().table());
+         std::vector<std::string> const now = contents(restart.s());
+         ASSERT_LT(acknowledged, after.size());
+         bool const before = now == after[acknowledged];
+         bool const inFlight = acknowledged + 1 < after.size() && now == after[acknowledged + 1];
+         EXPECT_TRUE(before || inFlight) << "after " << acknowledged << " operations";
+         script(restart.s(), [] {});
+         EXPECT_EQ(contents(restart.s()), final) << "running the session again converges";
+      }
+      Start again(work, sdk);
+      EXPECT_FALSE(again.s().reconciledAnything()) << again.s().startNotes().back();
+      expectFilesAgree(*again.chip, again.s().keys().table());
+      if (HasFailure()) break;
+   }
+   EXPECT_GT(crashes, 30u) << "the sweep reached the stores of the session";
+}
+
+INSTANTIATE_TEST_SUITE_P(BackEnds, SessionCrash,
+                         testing::Values(Params{"Pd", {64, 2, true, false, false}},
+                                         Params{"Bfrt", {64, 2, true, true, false}},
+                                         Params{"PdWithoutVrf", {64, 2, false, false, false}}),
+                         [](auto const& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace TwiceNatSessionTest

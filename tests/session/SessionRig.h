@@ -1,0 +1,103 @@
+#pragma once
+// A chip file and its key table in a temporary folder, agent sessions over them, and the
+// checks that relate the two files after a start.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "agent/KeyTable.h"
+#include "agent/cli/AgentSession.h"
+#include "agent/cli/Format.h"
+#include "agent/cli/SdkLibrary.h"
+#include "chip/Chip.h"
+
+namespace TwiceNatSessionTest {
+
+using TwiceNatAgent::KeyRecordFlag;
+using TwiceNatAgent::KeyTable;
+using TwiceNatCli::AgentSession;
+
+class StateFiles {
+ public:
+   explicit StateFiles(chip::Profile const& profile) {
+      dir_ = testing::TempDir() + "session_XXXXXX";
+      if (!::mkdtemp(dir_.data())) throw std::runtime_error("mkdtemp " + dir_);
+      chip::Chip::create(chip(), profile);
+      KeyTable::create(keys(), profile.capacity + chip::kMaxPipes + 1);
+   }
+   ~StateFiles() {
+      std::error_code ignored;
+      std::filesystem::remove_all(dir_, ignored);
+   }
+   StateFiles(StateFiles const&) = delete;
+   StateFiles& operator=(StateFiles const&) = delete;
+
+   std::string chip() const { return dir_ + "/chip"; }
+   std::string keys() const { return dir_ + "/keys"; }
+   // Copies both files over those of `to`.
+   void copyTo(StateFiles const& to) const {
+      auto const over = std::filesystem::copy_options::overwrite_existing;
+      std::filesystem::copy_file(chip(), to.chip(), over);
+      std::filesystem::copy_file(keys(), to.keys(), over);
+   }
+
+ private:
+   std::string dir_;
+};
+
+// One agent start over the files: the chip opened, the session made (and so reconciled).
+struct Start {
+   Start(StateFiles const& files, TwiceNatCli::SdkLibrary const& sdk, bool readOnly = false)
+       : chip(chip::Chip::open(files.chip())),
+         session(std::make_unique<AgentSession>(*chip, files.keys(), sdk, readOnly)) {}
+   ~Start() { session.reset(); }
+   AgentSession& s() const { return *session; }
+
+   std::unique_ptr<chip::Chip> chip;
+   std::unique_ptr<AgentSession> session;
+};
+
+// The table as the agent reads it back, without handles: sorted entry lines, then the default.
+inline std::vector<std::string> contents(AgentSession const& s) {
+   std::vector<std::string> lines;
+   for (auto const& row : s.entries([](TwiceNatCli::MatchKey const&) { return true; })) {
+      lines.push_back(
+          TwiceNatCli::keyText(TwiceNatCli::matchKeyOf(*row.match)) + " " +
+          (row.entry.empty() ? "missing" : TwiceNatCli::actionText(row.entry.action())));
+   }
+   std::sort(lines.begin(), lines.end());
+   auto def = s.defaultEntry();
+   lines.push_back("default " + (def ? TwiceNatCli::actionText(def->entry.action()) : "none"));
+   return lines;
+}
+
+// What a start must leave: every key record names a chip entry, every chip entry has exactly
+// one record, and a default on the chip has its flagged record.
+inline void expectFilesAgree(chip::Chip const& c, KeyTable const& kt) {
+   std::multiset<U32> recorded;
+   bool defaultRecord = false;
+   for (U64 slot = kt.nextTakenSlot(0); slot < kt.capacity(); slot = kt.nextTakenSlot(slot + 1)) {
+      ASSERT_EQ(kt.slotState(slot), KeyTable::SlotState::used) << "slot " << slot;
+      auto const rec = kt.record(slot + 1);
+      chip::EntryView view;
+      EXPECT_EQ(c.entryGet(rec.sdkEntryHandle, &view), chip::status::kOk)
+          << "key " << rec.key << " names handle " << rec.sdkEntryHandle;
+      recorded.insert(rec.sdkEntryHandle);
+      defaultRecord |= (rec.flags & KeyRecordFlag::defaultEntry) != 0;
+   }
+   U64 entries = 0;
+   c.forEachEntry([&](chip::EntryView const& e) {
+      ++entries;
+      EXPECT_EQ(recorded.count(e.handle), 1u) << "chip entry " << e.handle;
+   });
+   EXPECT_EQ(recorded.size(), entries + (defaultRecord ? 1 : 0));
+   EXPECT_EQ(kt.count(), recorded.size());
+}
+
+}  // namespace TwiceNatSessionTest
