@@ -138,18 +138,6 @@ KeyManager::EntryKey KeyManager::release(BfnTable::MatchSpecBase const* match) {
    return key;
 }
 
-std::vector<KeyManager::EntryKey> KeyManager::unmatchedRecordsDel() {
-   std::vector<EntryKey> dropped;
-   U64 const cap = table_->capacity();
-   for (U64 slot = table_->nextTakenSlot(0); slot < cap; slot = table_->nextTakenSlot(slot + 1)) {
-      EntryKey const key = slot + 1;
-      if (!matchOf(key) && table_->inUse(key)) dropped.push_back(key);
-   }
-   for (EntryKey key : dropped)
-      free(key);
-   return dropped;
-}
-
 void KeyManager::associate(EntryKey key, MatchPtr const& match) {
    if (matchOfSlot_.size() < key) matchOfSlot_.resize(std::max<U64>(key, matchOfSlot_.size() * 2));
    matchOfSlot_[key - 1] = match;

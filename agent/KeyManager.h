@@ -56,11 +56,6 @@ class KeyManager : public MbbDroskKey::DroskKeyManager {
    // Frees the key associated with `match` after a successful removal; returns it (0 when the
    // match had none).
    EntryKey release(BfnTable::MatchSpecBase const* match);
-   // Clears every record that no match is associated with, and returns their keys. After the
-   // table's resync these are the records whose entries the chip no longer holds (a delete
-   // cut short between the chip and the table), which would otherwise hold their keys for
-   // ever.
-   std::vector<EntryKey> unmatchedRecordsDel();
    bool reserved(EntryKey key) const;
    // Records in the table.
    U64 size() const { return table_->count(); }

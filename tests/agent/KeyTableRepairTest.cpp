@@ -1,0 +1,203 @@
+// The key table after kills and damage: what open repairs, what it refuses, and that no
+// intact record is ever lost.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+
+#include "ServiceTestSupport.h"
+#include "agent/KeyTable.h"
+#include "chip/CrashPoint.h"
+
+namespace {
+
+using testing::HasSubstr;
+using TwiceNatAgent::KeyTable;
+using TwiceNatAgent::KeyTableAccess;
+using TwiceNatAgent::KeyTableError;
+using TwiceNatAgent::KeyTableRefused;
+using TwiceNatAgentTest::flipByte;
+using TwiceNatAgentTest::TablePath;
+using Config = KeyTable::EntryConfig;
+using Records = std::map<U64, std::pair<U64, U64>>;  // key: handle, flags
+
+Records recordsOf(KeyTable const& t) {
+   Records r;
+   for (U64 slot = t.nextTakenSlot(0); slot < t.capacity(); slot = t.nextTakenSlot(slot + 1)) {
+      EXPECT_EQ(t.slotState(slot), KeyTable::SlotState::used) << "open left damage in " << slot;
+      Config c = t.record(slot + 1);
+      r[c.key] = {c.sdkEntryHandle, c.flags};
+   }
+   EXPECT_EQ(t.count(), r.size());
+   EXPECT_EQ(t.highestKey(), r.empty() ? 0 : r.rbegin()->first);
+   return r;
+}
+
+// New records, handle changes (the one rewrite the agent makes: same generation and flags),
+// removals, a bind: every kind of store the agent makes.
+void script(KeyTable& t, std::function<void()> const& done) {
+   auto rec = [&](U64 key, U64 handle, U16 flags) {
+      U32 const generation = t.inUse(key) ? t.record(key).generation : t.generationIs();
+      t.recordIs(Config(key, 0, handle, flags, generation));
+      done();
+   };
+   rec(1, 101, 0);
+   rec(5, 105, 0);
+   rec(3, 103, 1);
+   rec(5, 205, 0);  // handle change
+   rec(3, 203, 1);
+   t.recordDel(5);
+   done();
+   t.ownerIs(77);
+   done();
+   rec(8, 108, 0);
+   t.recordDel(8);
+   done();
+}
+
+TEST(KeyTableRepair, AKillBeforeAnyStoreLeavesTheStateBeforeOrAfterTheWriteInFlight) {
+   TablePath path;
+   std::vector<Records> after;
+   {
+      auto t = KeyTable::create(path.str(), 8);
+      after.push_back(recordsOf(*t));
+      script(*t, [&] { after.push_back(recordsOf(*t)); });
+   }
+   U64 kills = 0;
+   for (U64 n = 1;; ++n) {
+      SCOPED_TRACE("killed before store " + std::to_string(n));
+      KeyTable::destroy(path.str());
+      int ack[2];
+      ASSERT_EQ(::pipe(ack), 0);
+      pid_t child = ::fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+         ::close(ack[0]);
+         chip::crashAtIs(n);
+         try {
+            auto t = KeyTable::create(path.str(), 8);
+            script(*t, [&] { (void)!::write(ack[1], "+", 1); });
+         } catch (...) {
+            ::_exit(3);
+         }
+         ::_exit(0);
+      }
+      ::close(ack[1]);
+      std::size_t done = 0;
+      char buf[32];
+      for (ssize_t got; (got = ::read(ack[0], buf, sizeof buf)) > 0;)
+         done += std::size_t(got);
+      ::close(ack[0]);
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      if (WIFEXITED(status)) {
+         ASSERT_EQ(WEXITSTATUS(status), 0);
+         break;
+      }
+      ++kills;
+      std::unique_ptr<KeyTable> t;
+      ASSERT_NO_THROW(t = KeyTable::open(path.str()));
+      Records const now = recordsOf(*t);
+      bool const ok = now == after[done] || (done + 1 < after.size() && now == after[done + 1]);
+      EXPECT_TRUE(ok) << "after " << done << " writes";
+      t->recordIs(Config(2, 0, 9, 0, t->generationIs()));  // and it takes writes again
+      EXPECT_EQ(t->record(2).sdkEntryHandle, 9u);
+      if (HasFailure()) break;
+   }
+   EXPECT_GT(kills, 20u);
+}
+
+TEST(KeyTableRepair, EveryHeaderByteAndASampleOfRecordBytesFlipped) {
+   TablePath path;
+   Records intact;
+   {
+      auto t = KeyTable::create(path.str(), 16, 4242);
+      for (U64 key : {1, 2, 7, 16}) {
+         t->recordIs(Config(key, 0, 1000 + key, 0, t->generationIs()));
+         intact[key] = {1000 + key, 0};
+      }
+   }
+   std::string const pristine = path.str() + ".pristine";
+   std::filesystem::copy_file(path.str(), pristine);
+   struct Target {
+      std::size_t offset;
+      U64 lostKey;  // the record the flip damages; 0 for the header
+   };
+   std::vector<Target> targets;
+   for (std::size_t b = 0; b < KeyTable::headerBytes(); ++b)
+      targets.push_back({b, 0});
+   for (U64 key : {1, 7, 16}) {
+      for (std::size_t b = 0; b < KeyTable::recordBytes(); b += 3)
+         targets.push_back({KeyTable::recordOffset(key - 1) + b, key});
+   }
+   targets.push_back({KeyTable::recordOffset(4), 0});  // a free slot: damage with nothing lost
+   U64 refused = 0, repaired = 0;
+   for (Target const& target : targets) {
+      SCOPED_TRACE("byte " + std::to_string(target.offset));
+      std::filesystem::copy_file(pristine, path.str(),
+                                 std::filesystem::copy_options::overwrite_existing);
+      flipByte(path.str(), target.offset);
+      std::unique_ptr<KeyTable> t;
+      try {
+         t = KeyTable::open(path.str());
+      } catch (KeyTableRefused const& e) {
+         ++refused;
+         EXPECT_THAT(e.msg(), HasSubstr(path.str()));
+         EXPECT_EQ(std::count(e.msg().begin(), e.msg().end(), '\n'), 0);
+         continue;
+      }
+      repaired += t->openNotes().empty() ? 0 : 1;
+      Records now = recordsOf(*t);
+      Records expected = intact;
+      // A flipped undo word or flag bit may leave a record whole; anything else loses it.
+      if (target.lostKey && !now.count(target.lostKey)) expected.erase(target.lostKey);
+      if (target.lostKey && now.count(target.lostKey)) {
+         EXPECT_EQ(now[target.lostKey], intact[target.lostKey]);
+      }
+      EXPECT_EQ(now, expected);
+      t->recordIs(Config(3, 0, 33, 0, t->generationIs()));
+      t->recordDel(3);
+      std::unique_ptr<KeyTable> again = KeyTable::open(path.str());
+      EXPECT_TRUE(again->openNotes().empty()) << "repairs were saved";
+   }
+   // Only the magic, the layout sizes and a check that disagrees in more than one field.
+   EXPECT_GT(refused, 0u);
+   EXPECT_LT(refused, 24u);
+   EXPECT_GT(repaired, 40u);
+   std::filesystem::remove(pristine);
+}
+
+TEST(KeyTableRepair, OwnerBindingAndReadOnlyOpens) {
+   TablePath path;
+   KeyTable::openOrCreate(path.str(), 8, 0)->recordIs(Config(1, 0, 11, 0, 1));
+   EXPECT_EQ(KeyTable::open(path.str())->owner(), 0u);
+   EXPECT_EQ(KeyTable::openOrCreate(path.str(), 8, 55)->owner(), 55u) << "bound at first use";
+   EXPECT_THROW(KeyTable::openOrCreate(path.str(), 8, 66), KeyTableRefused);
+   struct stat st {};
+   ASSERT_EQ(::stat(path.str().c_str(), &st), 0);
+   EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+   // Damage seen read-only is repaired in the process only, and writes are refused.
+   flipByte(path.str(), 40);  // the record count
+   ASSERT_EQ(::chmod(path.str().c_str(), 0400), 0);
+   for (int pass = 0; pass < 2; ++pass) {
+      auto ro = KeyTable::open(path.str(), KeyTableAccess::readOnly);
+      ASSERT_EQ(ro->openNotes().size(), 1u);
+      EXPECT_THAT(ro->openNotes()[0], HasSubstr("(read-only: not saved)"));
+      EXPECT_EQ(ro->count(), 1u);
+      try {
+         ro->recordDel(1);
+         ADD_FAILURE() << "a read-only table took a write";
+      } catch (KeyTableError const& e) {
+         EXPECT_THAT(e.msg(), HasSubstr("opened read-only"));
+      }
+   }
+   ASSERT_EQ(::chmod(path.str().c_str(), 0600), 0);
+   EXPECT_EQ(KeyTable::open(path.str())->openNotes().size(), 1u) << "the file was left as found";
+}
+
+}  // namespace
