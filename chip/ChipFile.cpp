@@ -190,6 +190,7 @@ std::unique_ptr<Chip> Chip::createPrivate(Profile const& profile) {
 std::unique_ptr<Chip> Chip::open(std::string const& path, ChipAccess access) {
    bool const ro = access == ChipAccess::readOnly;
    int fd = ::open(path.c_str(), (ro ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+   if (fd < 0 && errno == EISDIR) refuse(path, "is not a regular file");
    if (fd < 0) failErrno(path, "opened");
    struct stat st {};
    if (::fstat(fd, &st) != 0) {
