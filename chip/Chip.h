@@ -3,12 +3,14 @@
 // destination, source), a default entry per pipe, and the entry scope. The state lives in one
 // mapping (see ChipState.h), so a chip created in a file outlives the process that made it.
 // Every operation is O(1) and allocates nothing; statuses are SDK status codes (Status.h).
-// The chip serves one process at a time.
+// The chip serves one process at a time. An open repairs what a kill or damage to derived
+// fields left behind (openNotes() says what) and refuses only state that lost information.
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "Zin/Types.h"
 #include "chip/ChipState.h"
 #include "chip/Profile.h"
 #include "chip/Status.h"
@@ -27,13 +29,21 @@ struct EntryView {
 // Handle lookups that take no target accept an entry in any pipe.
 constexpr uint32_t kAnyPipe = 0x10000;
 
+// readOnly maps the file privately: it works without write permission and never changes the
+// file; every change through such a chip throws ChipException.
+enum class ChipAccess { readWrite, readOnly };
+
 class Chip {
  public:
-   // A new chip in the file `path`, replacing any file there. Throws ChipException.
+   // A new chip in the file `path` (mode 0600), replacing any file there at once. Throws
+   // ChipException.
    static std::unique_ptr<Chip> create(std::string const& path, Profile const& profile);
-   // The chip in `path`, as the process that created it left it. Throws ChipException for a
-   // missing, short or corrupt file.
-   static std::unique_ptr<Chip> open(std::string const& path);
+   // The chip in `path`, as the processes before left it, with an operation a kill cut short
+   // finished and derived state rebuilt. Throws ChipStateRefused for a file that is no chip, is
+   // damaged beyond repair or (writable) is owned by another user; ChipException when the file
+   // cannot be opened at all.
+   static std::unique_ptr<Chip> open(std::string const& path,
+                                     ChipAccess access = ChipAccess::readWrite);
    // Removes the chip file; mappings already open keep working.
    static void destroy(std::string const& path);
    // A chip in process memory only.
@@ -46,17 +56,25 @@ class Chip {
 
    Profile const& profile() const { return profile_; }
    std::string const& path() const { return path_; }  // empty for a private chip
-   uint32_t capacity() const { return hdr_->capacity; }
-   uint32_t pipes() const { return hdr_->pipes; }
+   uint32_t capacity() const { return hdr_->fixed.capacity; }
+   uint32_t pipes() const { return hdr_->fixed.pipes; }
    uint32_t count() const { return hdr_->count; }
-   Scope scope() const { return static_cast<Scope>(hdr_->scope); }
+   Scope scope() const {
+      return hdr_->scope == kScopeSingleWord ? Scope::singlePipe : Scope::allPipes;
+   }
+   // Random and nonzero, chosen when the chip was created; binds other state to this chip.
+   U64 identity() const { return hdr_->fixed.identity; }
+   bool readOnly() const { return readOnly_; }
+   // One line per repair the open did; empty when the state was whole.
+   std::vector<std::string> const& openNotes() const { return notes_; }
 
    // Entry scope: 0 all pipes, 1 single pipe. A change needs an empty table (no entries, every
-   // default at onMiss), else kInUse.
+   // default at onMiss), else kInUse. The changing operations throw on a read-only chip.
    Status scopeIs(uint32_t scope);
    // The entry pipe a target pipe id stands for under the current scope, or kInvalidArg.
    Status targetPipe(uint32_t pipeId, uint16_t* pipe) const;
 
+   // The key's pipe must be one of the current scope (kAllPipes or a pipe), else kInvalidArg.
    Status entryAdd(Key const& key, ActionRec const& act, uint32_t* handle);
    // `pipe` (a target's entry pipe, or kAnyPipe) must hold the entry, else kNotFound.
    Status entryMod(uint32_t handle, ActionRec const& act, uint32_t pipe = kAnyPipe);
@@ -78,7 +96,7 @@ class Chip {
    std::vector<EntryView> entries(uint16_t pipe) const;
    template <class F>
    void forEachEntry(F&& f) const {
-      for (uint32_t s = 0; s < hdr_->highWater; ++s) {
+      for (uint32_t s = 0, n = hdr_->highWater; s < n; ++s) {
          Slot const& sl = slots_[s];
          if (sl.handle) f(EntryView{sl.handle, sl.key, sl.act, false});
       }
@@ -90,18 +108,35 @@ class Chip {
 
  private:
    struct Mapping;
-   Chip(std::unique_ptr<Mapping> map, std::string path);
+   Chip(std::unique_ptr<Mapping> map, std::string path, bool persistent, bool readOnly);
    void bind();
    static size_t defaultIndex(uint16_t pipe) { return pipe == kAllPipes ? kMaxPipes : pipe; }
+   // Before every store to a file the chip lives in: a crash point.
+   void storing() const;
+   // Throws for a read-only chip.
+   void writable() const;
+   // Rewrites an action in place (a slot's or a default's) through the intent record.
+   void actionRewrite(uint32_t op, uint32_t target, uint32_t handle, ActionRec const& act);
+   void intentApply(Intent const& in);
+   // At open (ChipRecovery.cpp): finishes an interrupted rewrite, checks every slot and default,
+   // rebuilds what is derived. Throws ChipStateRefused.
+   void recover();
+   void note(std::string const& what);
 
-   // Bucket of `key` (found) or of the empty bucket it would go to.
+   // Index (ChipIndex.cpp). Bucket of `key` (found) or of the empty bucket it would go to.
    uint32_t keyBucket(Key const& key, bool* found) const;
    uint32_t handleBucket(uint32_t handle, bool* found) const;
    uint32_t slotOf(uint32_t handle, uint32_t pipe) const;  // kNoSlot when absent
    void bucketErase(uint32_t* index, uint32_t bucket, bool byKey);
+   // Empties both indices and the free list and rebuilds them, count and high-water mark from
+   // the live slots. Returns an empty string, or what makes the slots inconsistent.
+   std::string derivedRebuild();
 
    std::unique_ptr<Mapping> map_;
    std::string path_;
+   bool persistent_ = false;
+   bool readOnly_ = false;
+   std::vector<std::string> notes_;
    Profile profile_;
    Header* hdr_ = nullptr;
    Slot* slots_ = nullptr;

@@ -10,4 +10,11 @@ class ChipException : public Zin::Exception {
    using Zin::Exception::Exception;
 };
 
+// A chip file that must not be used as it is: not a chip, damaged beyond repair, or owned by
+// another user. The message is one line naming the file and what is wrong.
+class ChipStateRefused : public ChipException {
+ public:
+   using ChipException::ChipException;
+};
+
 }  // namespace chip

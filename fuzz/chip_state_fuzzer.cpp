@@ -1,0 +1,124 @@
+// Fuzzes the chip's open of a damaged state file. The input is either a whole file (first byte
+// even) or byte patches onto a valid small state (odd: then triples of offset low, offset high,
+// xor mask). Each file is opened read-only and writable; an open either refuses with
+// ChipStateRefused or yields a chip on which entry operations, reads and a reopen work.
+// Anything else (a crash, a hang, another exception, a reopen that finds damage) aborts.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "chip/Chip.h"
+#include "chip/ChipException.h"
+
+namespace {
+
+std::string& folder() {
+   static std::string dir;
+   return dir;
+}
+
+std::string statePath() {
+   return folder() + "/chip";
+}
+
+std::vector<char>& base() {
+   static std::vector<char> bytes;
+   return bytes;
+}
+
+[[noreturn]] void fail(char const* what, std::string const& detail) {
+   std::fprintf(stderr, "chip_state_fuzzer: %s: %s\n", what, detail.c_str());
+   std::abort();
+}
+
+void removeFolder() {
+   std::error_code ec;
+   if (!folder().empty()) std::filesystem::remove_all(folder(), ec);
+}
+
+void exercise(chip::Chip& c) {
+   uint16_t pipe = c.scope() == chip::Scope::allPipes ? chip::kAllPipes : 0;
+   chip::ActionRec act;
+   act.action = chip::Action::hit;
+   uint32_t h = 0;
+   for (uint32_t i = 0; i < 3; ++i) {
+      chip::Status st = c.entryAdd(chip::Key{pipe, 1, i, i}, act, &h);
+      if (st == 0 && (c.entryMod(h, act) != 0 || (i == 1 && c.entryDel(h) != 0))) {
+         fail("an entry just added cannot be changed", std::to_string(h));
+      }
+   }
+   c.defaultSet(pipe, act, &h);
+   for (auto const& e : c.entries(pipe)) {
+      chip::EntryView v;
+      if (c.entryGet(e.handle, &v) != 0)
+         fail("a listed entry cannot be read", std::to_string(e.handle));
+   }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+   std::string tmpl = (std::filesystem::temp_directory_path() / "chipfuzz-XXXXXX").string();
+   if (!::mkdtemp(tmpl.data())) fail("no temporary folder", tmpl);
+   folder() = tmpl;
+   std::atexit(removeFolder);
+   chip::Profile p;
+   p.capacity = 4;
+   p.pipes = 2;
+   {
+      auto c = chip::Chip::create(statePath(), p);
+      uint32_t h[3];
+      c->scopeIs(1);
+      for (uint16_t i = 0; i < 3; ++i) {
+         chip::ActionRec a;
+         a.action = chip::Action::hit;
+         a.params[0] = i;
+         c->entryAdd(chip::Key{uint16_t(i % 2), 1, i, i}, a, &h[i]);
+      }
+      c->entryDel(h[1]);
+      c->defaultSet(1, chip::ActionRec{}, &h[1]);
+   }
+   std::ifstream in(statePath(), std::ios::binary);
+   base().assign(std::istreambuf_iterator<char>(in), {});
+   return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, std::size_t size) {
+   std::vector<char> file;
+   if (size > 0 && (data[0] & 1)) {
+      file = base();
+      for (std::size_t i = 1; i + 2 < size; i += 3)
+         file[(data[i] | size_t(data[i + 1]) << 8) % file.size()] ^= char(data[i + 2]);
+   } else if (size > 0) {
+      file.assign(data + 1, data + size);
+   }
+   std::string const path = statePath();
+   std::ofstream(path, std::ios::binary | std::ios::trunc).write(file.data(), file.size());
+   for (auto access : {chip::ChipAccess::readOnly, chip::ChipAccess::readWrite}) {
+      try {
+         auto c = chip::Chip::open(path, access);
+         if (access == chip::ChipAccess::readWrite) {
+            exercise(*c);
+            c.reset();
+            c = chip::Chip::open(path);
+            if (!c->openNotes().empty())
+               fail("a repaired state needs repair again", c->openNotes()[0]);
+            exercise(*c);
+         } else {
+            c->entries(chip::kAllPipes);
+         }
+      } catch (chip::ChipStateRefused const&) {
+      } catch (std::exception const& e) {
+         fail("unexpected exception", e.what());
+      }
+   }
+   return 0;
+}

@@ -1,0 +1,209 @@
+// One damaged byte anywhere in a small chip file: the open repairs it (saying so where a stored
+// value was wrong) and keeps every entry, or refuses with one line; it never crashes, loops or
+// hands back a changed entry. Read-only opens behave alike and leave the file as it was.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
+
+#include "StateFixture.h"
+#include "chip/ChipLayout.h"
+
+namespace chiptest {
+namespace {
+
+using chip::Chip;
+using chip::Header;
+
+enum class Expect { refused, repaired, same };
+
+struct Region {
+   char const* name;
+   size_t begin;
+   size_t end;
+   Expect expect;
+};
+
+class Corruption : public StateFolder {
+ public:
+   // Two live entries in slots 0 and 2, a freed slot 1, a default, single-pipe scope.
+   void SetUp() override {
+      StateFolder::SetUp();
+      chip::Profile p;
+      p.capacity = 4;
+      p.pipes = 2;
+      auto c = Chip::create(file(), p);
+      uint32_t h[3];
+      ASSERT_EQ(c->scopeIs(1), 0);
+      for (int i = 0; i < 3; ++i)
+         ASSERT_EQ(c->entryAdd(keyOf(i, uint16_t(i % 2)), actOf(i + 1), &h[i]), 0);
+      ASSERT_EQ(c->entryDel(h[1]), 0);
+      ASSERT_EQ(c->defaultSet(1, actOf(9), &h[1]), 0);
+      ASSERT_EQ(c->entryMod(h[2], actOf(7)), 0);
+      state = stateOf(*c);
+      pristine = bytesOf(file());
+   }
+
+   std::vector<Region> regions() const {
+      size_t const slots = chip::layout::align64(sizeof(Header));
+      auto slot = [&](size_t s) { return slots + s * sizeof(chip::Slot); };
+      size_t const nextFree = offsetof(chip::Slot, nextFree);
+      return {
+          {"magic", 0, 8, Expect::refused},
+          {"fixed header", 8, sizeof(chip::FixedHeader), Expect::repaired},
+          {"scope", offsetof(Header, scope), offsetof(Header, count), Expect::repaired},
+          {"count", offsetof(Header, count), offsetof(Header, nextHandle), Expect::repaired},
+          {"next handle", offsetof(Header, nextHandle), offsetof(Header, freeHead),
+           Expect::repaired},
+          {"default 1", offsetof(Header, defaults[1]), offsetof(Header, defaults[2]),
+           Expect::refused},
+          {"default checks", offsetof(Header, defaultChecks),
+           offsetof(Header, defaultChecks) + sizeof(Header::defaultChecks), Expect::refused},
+          {"header copy", offsetof(Header, fixedCopy), sizeof(Header), Expect::repaired},
+          {"slot 0 before its link", slot(0), slot(0) + nextFree, Expect::refused},
+          {"slot 0 after its link", slot(0) + nextFree + 4, slot(1), Expect::refused},
+          {"freed slot 1 after its handle", slot(1) + 4, slot(2), Expect::same},
+          {"slot 2 key and action", slot(2) + nextFree + 4, slot(3), Expect::refused},
+          {"unused slot 3 after its handle", slot(3) + 4, slot(4), Expect::same},
+          {"indices", pristine.size() - 128, pristine.size(), Expect::same},
+      };
+   }
+
+   std::string state;
+   std::vector<char> pristine;
+};
+
+TEST_F(Corruption, EveryByteFlippedIsRepairedOrRefusedInOneLine) {
+   std::vector<Region> const table = regions();
+   int outcomes[3] = {};
+   for (size_t at = 0; at < pristine.size(); ++at) {
+      for (char flip : {char(0x01), char(0xff)}) {
+         SCOPED_TRACE("byte " + std::to_string(at) + " ^ " + std::to_string(uint8_t(flip)));
+         std::vector<char> bad = pristine;
+         bad[at] ^= flip;
+         bytesAre(file(), bad);
+         Region const* region = nullptr;
+         for (Region const& r : table)
+            if (at >= r.begin && at < r.end) region = &r;
+         Expect got = Expect::refused;
+         std::vector<Expect> verdicts;
+         for (auto access : {chip::ChipAccess::readOnly, chip::ChipAccess::readWrite}) {
+            try {
+               auto c = Chip::open(file(), access);
+               got = c->openNotes().empty() ? Expect::same : Expect::repaired;
+               ASSERT_EQ(stateOf(*c), state);
+               if (access == chip::ChipAccess::readOnly) {
+                  ASSERT_TRUE(bytesOf(file()) == bad);
+               } else {
+                  // Repaired for good: it works, and the next open is clean.
+                  uint32_t h = 0;
+                  ASSERT_EQ(c->entryAdd(keyOf(8, 0), actOf(8), &h), 0);
+                  ASSERT_EQ(c->entryMod(h, actOf(6)), 0);
+                  ASSERT_EQ(c->entryDel(h), 0);
+                  c = Chip::open(file());
+                  EXPECT_TRUE(c->openNotes().empty()) << c->openNotes().front();
+                  EXPECT_EQ(stateOf(*c), state);
+               }
+            } catch (chip::ChipStateRefused const& e) {
+               std::string what = e.what();
+               ASSERT_TRUE(what.find(file()) != std::string::npos && what.find('\n') == what.npos)
+                   << what;
+               got = Expect::refused;
+            }
+            verdicts.push_back(got);
+         }
+         EXPECT_EQ(int(verdicts[0]), int(verdicts[1])) << "read-only and writable opens differ";
+         ++outcomes[int(got)];
+         if (region) {
+            EXPECT_EQ(int(got), int(region->expect)) << region->name;
+         }
+      }
+   }
+   // The sweep saw all three outcomes.
+   EXPECT_TRUE(outcomes[0] && outcomes[1] && outcomes[2]);
+}
+
+TEST_F(Corruption, FilesThatAreNoChipAreRefusedInOneLine) {
+   struct Case {
+      char const* name;
+      std::vector<char> bytes;
+      char const* says;
+   };
+   std::vector<char> longer = pristine;
+   longer.resize(longer.size() + 64);
+   std::vector<Case> const cases = {
+       {"empty", {}, "too short"},
+       {"truncated", std::vector<char>(pristine.begin(), pristine.begin() + 900), "bytes where"},
+       {"longer", longer, "bytes where"},
+       {"text", std::vector<char>(2000, 'x'), "bad magic"},
+   };
+   for (Case const& k : cases) {
+      SCOPED_TRACE(k.name);
+      bytesAre(file(), k.bytes);
+      for (auto access : {chip::ChipAccess::readOnly, chip::ChipAccess::readWrite}) {
+         try {
+            Chip::open(file(), access);
+            ADD_FAILURE() << "opened";
+         } catch (chip::ChipStateRefused const& e) {
+            EXPECT_NE(std::string(e.what()).find(k.says), std::string::npos) << e.what();
+         }
+      }
+   }
+   EXPECT_THROW(Chip::open(dir), chip::ChipStateRefused);
+   EXPECT_THROW(Chip::open(file("missing")), chip::ChipException);
+}
+
+TEST_F(Corruption, ReadOnlyOpenRepairsInMemoryAndRefusesEveryChange) {
+   // A count one off, as a kill after an add leaves it.
+   std::vector<char> bad = pristine;
+   bad[offsetof(Header, count)] ^= 1;
+   bytesAre(file(), bad);
+   ASSERT_EQ(::chmod(file().c_str(), 0400), 0);
+   ASSERT_EQ(::chmod(dir.c_str(), 0500), 0);
+   auto c = Chip::open(file(), chip::ChipAccess::readOnly);
+   ASSERT_EQ(::chmod(dir.c_str(), 0700), 0);
+   EXPECT_TRUE(c->readOnly());
+   ASSERT_EQ(c->openNotes().size(), 1u);
+   EXPECT_NE(c->openNotes()[0].find("entry count 3 recomputed as 2"), std::string::npos);
+   EXPECT_EQ(stateOf(*c), state);
+   std::vector<std::function<void()>> const changes = {
+       [&] { c->scopeIs(0); },
+       [&] { c->entryAdd(keyOf(8, 0), actOf(8), nullptr); },
+       [&] { c->entryMod(chip::kFirstHandle, actOf(8)); },
+       [&] { c->entryDel(chip::kFirstHandle); },
+       [&] { c->defaultSet(0, actOf(8), nullptr); },
+       [&] { c->defaultReset(1); },
+       [&] { c->rawParamIs(chip::kFirstHandle, 0, 1); },
+   };
+   for (auto const& change : changes) {
+      try {
+         change();
+         ADD_FAILURE() << "changed";
+      } catch (chip::ChipException const& e) {
+         EXPECT_NE(std::string(e.what()).find("opened read-only"), std::string::npos);
+      }
+   }
+   EXPECT_TRUE(bytesOf(file()) == bad);
+}
+
+TEST_F(Corruption, FilesAreOwnersOnlyAndBoundToOneChip) {
+   struct stat st {};
+   ASSERT_EQ(::stat(file().c_str(), &st), 0);
+   EXPECT_EQ(st.st_mode & 0777, 0600u);
+   U64 const id = Chip::open(file())->identity();
+   EXPECT_NE(id, 0u);
+   EXPECT_EQ(Chip::open(file(), chip::ChipAccess::readOnly)->identity(), id);
+   EXPECT_NE(Chip::create(file("other"), chip::Profile{})->identity(), id);
+   if (::geteuid() != 0) GTEST_SKIP() << "handing a file to another user needs root";
+   ASSERT_EQ(::chown(file().c_str(), 4242, 4242), 0);
+   try {
+      Chip::open(file());
+      ADD_FAILURE() << "opened another user's chip for writing";
+   } catch (chip::ChipStateRefused const& e) {
+      EXPECT_NE(std::string(e.what()).find("owned by uid 4242"), std::string::npos) << e.what();
+   }
+   EXPECT_EQ(stateOf(*Chip::open(file(), chip::ChipAccess::readOnly)), state);
+}
+
+}  // namespace
+}  // namespace chiptest
