@@ -32,7 +32,9 @@ AgentSession::AgentSession(chip::Chip& chip, std::string const& keyTablePath, Sd
    std::unique_ptr<KeyTable> table =
        KeyTable::open(keyTablePath, readOnly ? TwiceNatAgent::KeyTableAccess::readOnly
                                              : TwiceNatAgent::KeyTableAccess::readWrite);
-   notes_ = table->openNotes();
+   bindToChip(*table);
+   notes_ = chip.openNotes();
+   notes_.insert(notes_.end(), table->openNotes().begin(), table->openNotes().end());
    keys_ = TwiceNatAgent::KeyManager::keyManagerIs(std::move(table));
    statuses_ = TwiceNatAgent::StatusManager::statusManagerIs();
    adoptOrphans();
@@ -56,6 +58,17 @@ AgentSession::~AgentSession() {
    table_ = nullptr;
    statuses_ = nullptr;
    keys_ = nullptr;
+}
+
+// A key table names handles of one chip: bound to it at its first start, refused beside another.
+void AgentSession::bindToChip(TwiceNatAgent::KeyTable& table) const {
+   U64 const identity = chip_.identity();
+   if (table.owner() == identity || identity == 0) return;
+   if (table.owner() != 0) {
+      throw TwiceNatAgent::KeyTableRefused("key table " + table.path() +
+                                           " belongs to another chip than " + chip_.path());
+   }
+   if (!readOnly_) table.ownerIs(identity);
 }
 
 void AgentSession::createTable(SdkLibrary const& sdk) {

@@ -94,7 +94,8 @@ class AgentSession {
    // Chip entries without a key record, left so because the start is read-only.
    U64 orphanEntries() const { return readOnly_ ? reconciled_.adopted : 0; }
    bool readOnly() const { return readOnly_; }
-   // The key table's repair notes, then one line saying what the start reconciled.
+   // The chip's and the key table's repair notes, then one line saying what the start
+   // reconciled.
    std::vector<std::string> const& startNotes() const { return notes_; }
    bool reconciledAnything() const {
       return reconciled_.adopted + reconciled_.dropped + reconciled_.rewalked != 0;
@@ -107,6 +108,7 @@ class AgentSession {
       U8 device;
    };
 
+   void bindToChip(TwiceNatAgent::KeyTable& table) const;
    void createTable(SdkLibrary const& sdk);
    void adoptOrphans();
    void settleRecords();

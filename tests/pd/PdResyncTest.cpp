@@ -8,6 +8,7 @@
 
 #include "TableChecks.h"
 #include "agent/KeyTableMap.h"
+#include "chip/ChipLayout.h"
 
 namespace tabletest {
 namespace {
@@ -57,11 +58,15 @@ std::vector<Hdl> produce(Files const& files, bool forked = false) {
 void bfrtIs(std::string const& path, bool on) {
    int fd = ::open(path.c_str(), O_RDWR);
    ASSERT_GE(fd, 0);
-   uint32_t flags = 0;
-   off_t const at = offsetof(chip::Header, profileFlags);
-   ASSERT_EQ(::pread(fd, &flags, sizeof flags, at), ssize_t(sizeof flags));
-   flags = on ? flags | chip::kBfrt : flags & ~uint32_t(chip::kBfrt);
-   ASSERT_EQ(::pwrite(fd, &flags, sizeof flags, at), ssize_t(sizeof flags));
+   chip::Header h{};
+   ASSERT_EQ(::pread(fd, &h, sizeof h, 0), ssize_t(sizeof h));
+   // The profile is kept twice, each copy under its own check word.
+   for (chip::FixedHeader* f : {&h.fixed, &h.fixedCopy}) {
+      f->profileFlags =
+          on ? f->profileFlags | chip::kBfrt : f->profileFlags & ~uint32_t(chip::kBfrt);
+      f->check = chip::layout::fixedCheck(*f);
+   }
+   ASSERT_EQ(::pwrite(fd, &h, sizeof h, 0), ssize_t(sizeof h));
    ::close(fd);
 }
 
