@@ -3,12 +3,15 @@
 
 namespace TwiceNatCli {
 
-AgentStart::AgentStart(GlobalOptions const& global) : state(stateDirOf(global.state)) {
+AgentStart::AgentStart(StateDir const& s) : state(s) {
+   state.check();
    if (!state.chipExists()) {
       throw InputError("no chip in " + state.dir +
                        ": create one first with 'twicenat chip create' (or name another state "
                        "folder with --state DIR)");
    }
+   // MERGE: on a folder this user cannot write, open read-only:
+   //   chip::Chip::open(path, chip::ChipAccess::readOnly) and AgentSession(..., true)
    chip = chip::Chip::open(state.chipPath());
    session = std::make_unique<AgentSession>(*chip, state.keyTablePath(), sdk);
 }
@@ -16,9 +19,17 @@ AgentStart::AgentStart(GlobalOptions const& global) : state(stateDirOf(global.st
 std::vector<Command> const& commands() {
    static std::vector<Command> const all = {
        chipCreateCommand(), chipDestroyCommand(),  chipShowCommand(), setCommand(),  delCommand(),
-       defaultSetCommand(), defaultResetCommand(), showCommand(),     loadCommand(), demoCommand(),
+       defaultSetCommand(), defaultResetCommand(), showCommand(),     loadCommand(), serveCommand(),
+       statusCommand(),     stopCommand(),         demoCommand(),
    };
    return all;
+}
+
+Command const* commandNamed(std::string_view name) {
+   for (Command const& c : commands()) {
+      if (c.spec.name == name) return &c;
+   }
+   return nullptr;
 }
 
 }  // namespace TwiceNatCli

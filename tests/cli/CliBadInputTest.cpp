@@ -54,7 +54,7 @@ TEST(CliBadInputTest, RefusedCommandsChangeNothing) {
         {kSet + "--action hit --frag -1 --next-hop 1", "--frag: '-1' is not a number"},
         {"set --dst 10.0.0.1 --src 10.0.0.2 --vrf 65536 --action onMiss",
          "--vrf: 65536 is out of range (0 to 65535)"},
-        {kSet + "--action hit --next-hop 1 --colour red", "unknown option --colour for 'set'"},
+        {kSet + "--action hit --next-hop 1 --colour red", "unknown option '--colour' for 'set'"},
         {"del --dst 10.0.0.1 --src 10.0.0.2 --vrf 2",
          "no entry dst 10.0.0.1 src 10.0.0.2 vrf 2 in the table"},
         {"frobnicate", "unknown command 'frobnicate'"},
