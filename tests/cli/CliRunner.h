@@ -112,8 +112,9 @@ class CliState {
 // files of its own in the state's temporary folder. Killed when still running at the end.
 class Background {
  public:
+   // `env`: NAME=VALUE settings of its own.
    Background(CliState const& st, std::string const& tag, std::string const& line,
-              Args const& more = {})
+              Args const& more = {}, Args env = {})
        : out_(st.root() + "/" + tag + ".out"), err_(st.root() + "/" + tag + ".err") {
       Args const args = st.argv(line, more);
       pid_ = ::fork();
@@ -124,6 +125,8 @@ class Background {
          ::dup2(in, 0);
          ::dup2(out, 1);
          ::dup2(err, 2);
+         for (std::string& e : env)
+            ::putenv(e.data());
          std::vector<char*> a;
          for (std::string const& s : args)
             a.push_back(const_cast<char*>(s.c_str()));
