@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include "agent/cli/Commands.h"
 #include "agent/cli/InputError.h"
 
@@ -10,8 +12,15 @@ AgentStart::AgentStart(StateDir const& s) : state(s) {
                        ": create one first with 'twicenat chip create' (or name another state "
                        "folder with --state DIR)");
    }
-   // MERGE: on a folder this user cannot write, open read-only:
-   //   chip::Chip::open(path, chip::ChipAccess::readOnly) and AgentSession(..., true)
+   // A folder this user cannot write is looked at, never settled.
+   bool const readOnly = ::access(state.dir.c_str(), W_OK) != 0 ||
+                         ::access(state.chipPath().c_str(), W_OK) != 0 ||
+                         ::access(state.keyTablePath().c_str(), W_OK) != 0;
+   // MERGE: open read-only when `readOnly`:
+   //   chip = chip::Chip::open(state.chipPath(), readOnly ? chip::ChipAccess::readOnly
+   //                                                      : chip::ChipAccess::readWrite);
+   //   session = std::make_unique<AgentSession>(*chip, state.keyTablePath(), sdk, readOnly);
+   (void)readOnly;
    chip = chip::Chip::open(state.chipPath());
    session = std::make_unique<AgentSession>(*chip, state.keyTablePath(), sdk);
 }

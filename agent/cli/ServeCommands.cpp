@@ -53,6 +53,8 @@ int serve(ParsedArgs const&, GlobalOptions const& global) {
              << state.socketPath() << ": " << agent->session->entryCount()
              << " entries resynced in " << std::fixed << std::setprecision(3) << took << " s"
              << std::endl;
+   // MERGE: what the start settled, one line each:
+   //   for (std::string const& note : agent->session->startNotes()) std::cout << note << "\n";
    server->run();
    // The order a stop keeps: no more clients, the table dropped, the socket gone, and the
    // lock released last, so whoever gets it next finds the state at rest.
