@@ -102,7 +102,7 @@ int chipShowJson(AgentSession const& s, std::ostream& out) {
    chip::Profile const& p = c.profile();
    bool allPipes = c.scope() == chip::Scope::allPipes;
    TwiceNatAgent::KeyManager const& k = s.keys();
-   nlohmann::json j = {
+   nlohmann::ordered_json j = {
        {"chip", c.path()},
        {"profile",
         {{"capacity", p.capacity},
@@ -124,7 +124,7 @@ int chipShowJson(AgentSession const& s, std::ostream& out) {
        // {"reconciled", {{"adopted", r.adopted}, {"dropped", r.dropped}, {"rewalked", ...}}}
        {"reconciled", nullptr},
    };
-   nlohmann::json pipes = nlohmann::json::array();
+   nlohmann::ordered_json pipes = nlohmann::ordered_json::array();
    if (allPipes) {
       pipes.push_back({{"pipe", "all"},
                        {"entries", c.count(chip::kAllPipes)},

@@ -59,11 +59,9 @@ std::string line(json const& j) {
 std::string encode(Request const& r) {
    json j = {{"v", kProtocolVersion}, {"cmd", r.cmd}};
    if (!r.args.empty()) j["args"] = r.args;
-   if (!r.lines.empty() || !r.path.empty()) {
-      j["path"] = r.path;
-      j["first"] = r.firstLine;
-      j["lines"] = r.lines;
-   }
+   if (!r.path.empty()) j["path"] = r.path;
+   if (r.firstLine != 1) j["first"] = r.firstLine;
+   if (!r.lines.empty()) j["lines"] = r.lines;
    return line(j);
 }
 

@@ -27,8 +27,8 @@ struct Filter {
    }
 };
 
-nlohmann::json actionJson(ActionValues const& a) {
-   nlohmann::json j = {{"action", actionName(a.kind)}};
+nlohmann::ordered_json actionJson(ActionValues const& a) {
+   nlohmann::ordered_json j = {{"action", actionName(a.kind)}};
    if (a.kind == ActionKind::onMiss) return j;
    j["keyId"] = a.keyId;
    j["rwId"] = a.rwId;
@@ -39,13 +39,13 @@ nlohmann::json actionJson(ActionValues const& a) {
 }
 
 // One entry for scripts; "action" is null when the chip no longer holds the entry.
-nlohmann::json rowJson(AgentSession::Row const& r, bool withKey) {
-   nlohmann::json j = {{"handle", r.handle}, {"status", r.status}};
+nlohmann::ordered_json rowJson(AgentSession::Row const& r, bool withKey) {
+   nlohmann::ordered_json j = {{"handle", r.handle}, {"status", r.status}};
    if (withKey && r.match) {
       MatchKey const k = matchKeyOf(*r.match);
       j["dst"] = dotted(k.dip);
       j["src"] = dotted(k.sip);
-      j["vrf"] = k.vrfGiven ? nlohmann::json(k.vrf) : nlohmann::json();
+      j["vrf"] = k.vrfGiven ? nlohmann::ordered_json(k.vrf) : nlohmann::ordered_json();
    }
    std::optional<ActionValues> a;
    if (r.entry.action()) a = actionValuesOf(*r.entry.action());
@@ -78,13 +78,13 @@ int show(ParsedArgs const& args, AgentSession& s, std::ostream& out, std::ostrea
    std::optional<AgentSession::Row> def;
    if (!filtered) def = s.defaultEntry();
    if (args.has("json")) {
-      nlohmann::json j = {{"entries", nlohmann::json::array()},
-                          {"matching", rows.size()},
-                          {"total", s.entryCount()},
-                          {"staleRecords", s.staleRecords()}};
+      nlohmann::ordered_json j = {{"entries", nlohmann::ordered_json::array()},
+                                  {"matching", rows.size()},
+                                  {"total", s.entryCount()},
+                                  {"staleRecords", s.staleRecords()}};
       for (AgentSession::Row const& r : rows)
          j["entries"].push_back(rowJson(r, true));
-      j["default"] = def ? rowJson(*def, false) : nlohmann::json();
+      j["default"] = def ? rowJson(*def, false) : nlohmann::ordered_json();
       out << j.dump(2) << "\n";
       return kExitOk;
    }
