@@ -14,23 +14,12 @@
 
 namespace TwiceNatCli {
 
-namespace {
-
-sockaddr_un addressOf(std::string const& path) {
+std::unique_ptr<Client> Client::connect(std::string const& socketPath) {
    sockaddr_un a{};
    a.sun_family = AF_UNIX;
-   if (path.size() >= sizeof a.sun_path) {
-      throw InputError("the state folder's socket path " + cut(path) + " is longer than " +
-                       std::to_string(sizeof a.sun_path - 1) + " bytes");
-   }
-   std::memcpy(a.sun_path, path.c_str(), path.size() + 1);
-   return a;
-}
-
-}  // namespace
-
-std::unique_ptr<Client> Client::connect(std::string const& socketPath) {
-   sockaddr_un const a = addressOf(socketPath);
+   // No agent can listen on a path too long for a socket (serve refuses such a folder).
+   if (socketPath.size() >= sizeof a.sun_path) return nullptr;
+   std::memcpy(a.sun_path, socketPath.c_str(), socketPath.size() + 1);
    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
    if (fd < 0) throw std::runtime_error(std::string("cannot make a socket: ") + strerror(errno));
    if (::connect(fd, reinterpret_cast<sockaddr const*>(&a), sizeof a) != 0) {

@@ -309,6 +309,23 @@ TEST(CliServeTest, KilledAgentLeavesNothingInTheWay) {
    EXPECT_EQ(again.wait(), 0);
 }
 
+// A folder whose socket path is too long for a socket still works without an agent; serve
+// says why it cannot serve it.
+TEST(CliServeTest, FolderTooDeepForASocket) {
+   CliState st;
+   std::string const deep = st.root() + "/" + std::string(120, 'd');
+   auto run = [&](std::string const& line) {
+      return st.runAs("deep", "--state " + deep + " " + line);
+   };
+   EXPECT_EQ(run("chip create --capacity 8").status, 0);
+   EXPECT_EQ(run("set --dst 1.1.1.1 --src 2.2.2.2 --action onMiss").status, 0);
+   EXPECT_THAT(run("show").out, HasSubstr("1 entry of 1"));
+   CliResult const serve = run("serve");
+   EXPECT_EQ(serve.status, 2);
+   EXPECT_THAT(serve.err, HasSubstr("is longer than 107 bytes: name a shorter state folder"));
+   EXPECT_EQ(run("status").status, 1);
+}
+
 // With no agent, a command holds the folder's lock for its run: a second waits, saying so,
 // or fails at once with --no-wait.
 TEST(CliServeTest, OneShotCommandsWaitForTheLock) {
