@@ -1,6 +1,7 @@
 // serve / status / stop: the agent that keeps the table for the state folder, and asking it
 // how it does or to go.
 #include <signal.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -42,11 +43,17 @@ int serve(ParsedArgs const&, GlobalOptions const& global) {
       throw InputError("an agent already serves " + state.dir + " (pid " +
                        std::to_string(r.data.value("pid", 0L)) + ")");
    }
+   if (state.socketPath().size() >= sizeof(sockaddr_un::sun_path)) {
+      throw InputError("the socket path " + cut(state.socketPath()) + " is longer than " +
+                       std::to_string(sizeof(sockaddr_un::sun_path) - 1) +
+                       " bytes: name a shorter state folder");
+   }
+   // A stop asked for during the resync is kept until serving starts, and ends it at once.
+   Server::stopOnSignals();
    auto const start = std::chrono::steady_clock::now();
    auto agent = std::make_unique<AgentStart>(state);
    auto service = std::make_unique<Service>(*agent->session, state.dir);
    auto server = std::make_unique<Server>(*service, state.socketPath());
-   server->stopOnSignals();
    double const took =
        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
    std::cout << "agent pid " << ::getpid() << " serves " << state.dir << " on "

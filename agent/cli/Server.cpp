@@ -19,10 +19,13 @@ namespace TwiceNatCli {
 
 namespace {
 
-Server* signalled = nullptr;
+// The server a stop signal wakes; a signal before it runs (during the resync) is kept.
+std::atomic<Server*> signalled{nullptr};
+volatile sig_atomic_t stopSignalled = 0;
 
 void onStopSignal(int) {
-   if (signalled) signalled->stopIs();
+   stopSignalled = 1;
+   if (Server* s = signalled.load()) s->stopIs();
 }
 
 std::runtime_error failure(std::string const& what) {
@@ -63,7 +66,8 @@ Server::Server(Service& service, std::string socketPath)
 Server::~Server() {
    close();
    ::unlink(socketPath_.c_str());
-   if (signalled == this) signalled = nullptr;
+   Server* self = this;
+   signalled.compare_exchange_strong(self, nullptr);
    ::close(wake_[0]);
    ::close(wake_[1]);
 }
@@ -83,7 +87,6 @@ void Server::stopIs() {
 }
 
 void Server::stopOnSignals() {
-   signalled = this;
    struct sigaction sa {};
    sa.sa_handler = onStopSignal;
    sigemptyset(&sa.sa_mask);
@@ -126,6 +129,8 @@ bool Server::serveReadable(Connection& c) {
 }
 
 void Server::run() {
+   signalled = this;
+   if (stopSignalled) stopIs();
    std::vector<pollfd> fds;
    while (!stopping_) {
       fds.assign({{wake_[0], POLLIN, 0}, {listen_, POLLIN, 0}});

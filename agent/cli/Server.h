@@ -27,9 +27,9 @@ class Server {
    // Stops listening and drops every client; the socket file stays until destruction.
    void close();
 
-   // SIGTERM and SIGINT stop this server; SIGPIPE is ignored (a client that went away is
-   // noticed on its socket).
-   void stopOnSignals();
+   // From now on SIGTERM and SIGINT stop the server that runs, or the next one to run;
+   // SIGPIPE is ignored (a client that went away is noticed on its socket).
+   static void stopOnSignals();
 
  private:
    struct Connection {
