@@ -40,15 +40,20 @@ U32 ParsedArgs::address(std::string_view name) const {
 
 ParsedArgs parseArgs(std::span<std::string const> args, CommandSpec const& spec) {
    ParsedArgs out;
+   out.raw_.assign(args.begin(), args.end());
    for (std::size_t i = 0; i < args.size(); ++i) {
       std::string_view arg = args[i];
       if (arg == "--help" || arg == "-h") {
          out.help_ = true;
          return out;
       }
-      if (arg.size() < 2 || arg.substr(0, 2) != "--") {
+      if (arg.size() < 2 || arg[0] != '-') {
          out.positional_.emplace_back(arg);
          continue;
+      }
+      if (arg[1] != '-') {
+         throw InputError("unknown option '" + cut(arg) + "' for '" + std::string(spec.name) + "'" +
+                          seeHelp(spec));
       }
       std::string_view name = arg.substr(2);
       std::optional<std::string> inlineValue;
@@ -58,8 +63,8 @@ ParsedArgs parseArgs(std::span<std::string const> args, CommandSpec const& spec)
       }
       OptionSpec const* opt = findOption(spec, name);
       if (!opt) {
-         throw InputError("unknown option --" + std::string(name) + " for '" +
-                          std::string(spec.name) + "'" + seeHelp(spec));
+         throw InputError("unknown option '--" + cut(name) + "' for '" + std::string(spec.name) +
+                          "'" + seeHelp(spec));
       }
       std::string key(name);
       if (out.values_.count(key)) throw InputError("--" + key + " given twice");
@@ -110,10 +115,10 @@ U64 parseNumber(std::string_view text, std::string_view what, U64 max) {
    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v, base);
    if (digits.empty() || end != digits.data() + digits.size() ||
        ec == std::errc::invalid_argument) {
-      throw InputError(std::string(what) + ": '" + std::string(text) + "' is not a number");
+      throw InputError(std::string(what) + ": '" + cut(text) + "' is not a number");
    }
    if (ec == std::errc::result_out_of_range || v > max) {
-      throw InputError(std::string(what) + ": " + std::string(text) + " is out of range (0 to " +
+      throw InputError(std::string(what) + ": " + cut(text) + " is out of range (0 to " +
                        std::to_string(max) + ")");
    }
    return v;
@@ -128,18 +133,23 @@ U32 parseIpv4(std::string_view text, std::string_view what) {
       bool digitsOnly = !octet.empty() && octet.size() <= 3 &&
                         octet.find_first_not_of("0123456789") == std::string_view::npos;
       if ((part < 3 && dot == std::string_view::npos) || !digitsOnly) {
-         throw InputError(std::string(what) + ": '" + std::string(text) +
+         throw InputError(std::string(what) + ": '" + cut(text) +
                           "' is not an IPv4 address A.B.C.D");
       }
       U32 v = 0;
       std::from_chars(octet.data(), octet.data() + octet.size(), v);
       if (v > 255) {
-         throw InputError(std::string(what) + ": '" + std::string(text) + "' has a part above 255");
+         throw InputError(std::string(what) + ": '" + cut(text) + "' has a part above 255");
       }
       addr = addr << 8 | v;
       if (part < 3) rest = rest.substr(dot + 1);
    }
    return addr;
+}
+
+std::string cut(std::string_view text, std::size_t max) {
+   if (text.size() <= max || max < 4) return std::string(text);
+   return std::string(text.substr(0, max - 3)) + "...";
 }
 
 }  // namespace TwiceNatCli

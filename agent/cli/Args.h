@@ -22,6 +22,7 @@ struct OptionSpec {
 struct CommandSpec {
    std::string_view name;   // as typed, e.g. "chip create"
    std::string_view usage;  // the arguments after the name
+   std::string_view brief;  // the one line 'twicenat --help' gives it
    std::string_view summary;
    std::vector<OptionSpec> options;
    std::size_t positionals = 0;  // exactly this many positional arguments
@@ -33,6 +34,8 @@ class ParsedArgs {
    std::optional<std::string> value(std::string_view name) const;
    std::vector<std::string> const& positional() const { return positional_; }
    bool help() const { return help_; }
+   // The arguments as typed, which an agent parses again.
+   std::vector<std::string> const& raw() const { return raw_; }
 
    // The value of `name` as an unsigned number of at most `max`; `fallback` when absent.
    U64 number(std::string_view name, U64 max, U64 fallback) const;
@@ -43,6 +46,7 @@ class ParsedArgs {
    friend ParsedArgs parseArgs(std::span<std::string const> args, CommandSpec const& spec);
    std::map<std::string, std::string, std::less<>> values_;
    std::vector<std::string> positional_;
+   std::vector<std::string> raw_;
    bool help_ = false;
 };
 
@@ -53,5 +57,8 @@ std::string helpText(CommandSpec const& spec);
 // Value parsers; `what` names the value in the message ("--vrf", "VRF").
 U64 parseNumber(std::string_view text, std::string_view what, U64 max);
 U32 parseIpv4(std::string_view text, std::string_view what);
+
+// `text` as a message quotes it: at most `max` characters, cut ones marked with "...".
+std::string cut(std::string_view text, std::size_t max = 64);
 
 }  // namespace TwiceNatCli

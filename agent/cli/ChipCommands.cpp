@@ -1,7 +1,10 @@
 // chip create / destroy / show: the simulated chip and the key table that goes with it.
 #include <iostream>
 
+#include <nlohmann/json.hpp>
+
 #include "agent/KeyTable.h"
+#include "agent/cli/Client.h"
 #include "agent/cli/Commands.h"
 #include "agent/cli/Format.h"
 #include "agent/cli/InputError.h"
@@ -38,6 +41,15 @@ std::string recordText(chip::ActionRec const& a) {
    return std::string(actionName(v.kind)) + (params.empty() ? "" : " " + params);
 }
 
+// chip create and destroy replace the state under an agent's feet: never while one serves.
+StateLock lockedForChange(StateDir const& state, GlobalOptions const& global) {
+   Reach r = reach(state, StateLock::Mode::write, global.noWait);
+   if (r.agent) {
+      throw InputError("an agent serves " + state.dir + ": stop it first with 'twicenat stop'");
+   }
+   return std::move(r.lock);
+}
+
 int chipCreate(ParsedArgs const& args, GlobalOptions const& global) {
    chip::Profile p;
    p.capacity = U32(args.number("capacity", chip::kMaxCapacity, p.capacity));
@@ -51,11 +63,12 @@ int chipCreate(ParsedArgs const& args, GlobalOptions const& global) {
       throw InputError(std::string("bad chip profile: ") + e.what());
    }
    StateDir state = stateDirOf(global.state);
+   state.create();
+   StateLock lock = lockedForChange(state, global);
    if (state.chipExists()) {
       throw InputError("a chip already exists in " + state.dir +
                        " (remove it first with 'twicenat chip destroy')");
    }
-   state.create();
    TwiceNatAgent::KeyTable::destroy(state.keyTablePath());
    chip::Chip::create(state.chipPath(), p);
    try {
@@ -74,6 +87,9 @@ int chipCreate(ParsedArgs const& args, GlobalOptions const& global) {
 
 int chipDestroy(ParsedArgs const&, GlobalOptions const& global) {
    StateDir state = stateDirOf(global.state);
+   state.check();
+   if (!state.chipExists()) throw InputError("no chip in " + state.dir + " to destroy");
+   StateLock lock = lockedForChange(state, global);
    if (!state.chipExists()) throw InputError("no chip in " + state.dir + " to destroy");
    chip::Chip::destroy(state.chipPath());
    TwiceNatAgent::KeyTable::destroy(state.keyTablePath());
@@ -81,32 +97,75 @@ int chipDestroy(ParsedArgs const&, GlobalOptions const& global) {
    return kExitOk;
 }
 
-int chipShow(ParsedArgs const&, GlobalOptions const& global) {
-   AgentStart agent(global);
-   chip::Chip const& c = *agent.chip;
-   AgentSession const& s = *agent.session;
+int chipShowJson(AgentSession const& s, std::ostream& out) {
+   chip::Chip const& c = s.chip();
+   chip::Profile const& p = c.profile();
    bool allPipes = c.scope() == chip::Scope::allPipes;
-   std::cout << "chip         " << c.path() << "\n"
-             << "profile      " << profileText(c.profile()) << "\n"
-             << "table        twiceNatAddrOnly through the " << s.backEnd() << " back end, device "
-             << int(AgentSession::kDevice) << ", all pipes\n"
-             << "entry scope  " << (allPipes ? "all pipes" : "single pipe") << "\n"
-             << "used         " << c.count() << " of " << c.capacity() << " entries\n";
+   TwiceNatAgent::KeyManager const& k = s.keys();
+   nlohmann::ordered_json j = {
+       {"chip", c.path()},
+       {"profile",
+        {{"capacity", p.capacity},
+         {"pipes", p.pipes},
+         {"vrfKeyField", p.vrfKeyField},
+         {"bfrt", p.bfrt},
+         {"actionProfileTable", p.actionProfileTable}}},
+       {"backEnd", s.backEnd()},
+       {"entryScope", allPipes ? "all pipes" : "single pipe"},
+       {"entries", c.count()},
+       {"tableEntries", s.entryCount()},
+       {"keyTable",
+        {{"path", k.table().path()},
+         {"records", k.size()},
+         {"capacity", k.capacity()},
+         {"highestKey", k.highestKey()}}},
+       {"staleRecords", s.staleRecords()},
+       // MERGE: the start's reconcile counts, once the session keeps them:
+       // {"reconciled", {{"adopted", r.adopted}, {"dropped", r.dropped}, {"rewalked", ...}}}
+       {"reconciled", nullptr},
+   };
+   nlohmann::ordered_json pipes = nlohmann::ordered_json::array();
    if (allPipes) {
-      std::cout << "  all pipes  " << c.count(chip::kAllPipes) << " entries, default "
-                << recordText(c.defaultAction(chip::kAllPipes)) << "\n";
+      pipes.push_back({{"pipe", "all"},
+                       {"entries", c.count(chip::kAllPipes)},
+                       {"default", recordText(c.defaultAction(chip::kAllPipes))}});
    } else {
       for (U16 pipe = 0; pipe < c.pipes(); ++pipe) {
-         std::cout << "  pipe " << pipe << "     " << c.count(pipe) << " entries, default "
-                   << recordText(c.defaultAction(pipe)) << "\n";
+         pipes.push_back({{"pipe", pipe},
+                          {"entries", c.count(pipe)},
+                          {"default", recordText(c.defaultAction(pipe))}});
+      }
+   }
+   j["pipes"] = pipes;
+   out << j.dump(2) << "\n";
+   return kExitOk;
+}
+
+int chipShow(ParsedArgs const& args, AgentSession& s, std::ostream& out, std::ostream&) {
+   if (args.has("json")) return chipShowJson(s, out);
+   chip::Chip const& c = s.chip();
+   bool allPipes = c.scope() == chip::Scope::allPipes;
+   out << "chip         " << c.path() << "\n"
+       << "profile      " << profileText(c.profile()) << "\n"
+       << "table        twiceNatAddrOnly through the " << s.backEnd() << " back end, device "
+       << int(AgentSession::kDevice) << ", all pipes\n"
+       << "entry scope  " << (allPipes ? "all pipes" : "single pipe") << "\n"
+       << "used         " << c.count() << " of " << c.capacity() << " entries\n";
+   if (allPipes) {
+      out << "  all pipes  " << c.count(chip::kAllPipes) << " entries, default "
+          << recordText(c.defaultAction(chip::kAllPipes)) << "\n";
+   } else {
+      for (U16 pipe = 0; pipe < c.pipes(); ++pipe) {
+         out << "  pipe " << pipe << "     " << c.count(pipe) << " entries, default "
+             << recordText(c.defaultAction(pipe)) << "\n";
       }
    }
    TwiceNatAgent::KeyManager const& k = s.keys();
-   std::cout << "key table    " << k.table().path() << ": " << k.size() << " of " << k.capacity()
-             << " records, highest key " << k.highestKey() << "\n";
+   out << "key table    " << k.table().path() << ": " << k.size() << " of " << k.capacity()
+       << " records, highest key " << k.highestKey() << "\n";
    if (s.staleRecords()) {
-      std::cout << "warning      " << s.staleRecords()
-                << " key record(s) name entries the chip no longer holds\n";
+      out << "warning      " << s.staleRecords()
+          << " key record(s) name entries the chip no longer holds\n";
    }
    return kExitOk;
 }
@@ -116,8 +175,9 @@ int chipShow(ParsedArgs const&, GlobalOptions const& global) {
 Command chipCreateCommand() {
    return {{"chip create",
             "[--capacity N] [--pipes N] [--no-vrf] [--no-bfrt] [--action-profile]",
+            "Creates a simulated chip and its key table.",
             "Creates a simulated chip and an empty key table in the state folder, and sets the "
-            "table up in it.",
+            "table up in it (refused while an agent serves the folder).",
             {{"capacity", "N", "entries of all pipes together (default 65536)"},
              {"pipes", "N", "pipes, 1 to 16 (default 4)"},
              {"no-vrf", "", "the table has no VRF key field"},
@@ -127,16 +187,23 @@ Command chipCreateCommand() {
 }
 
 Command chipDestroyCommand() {
-   return {{"chip destroy", "", "Removes the chip and its key table from the state folder.", {}},
+   return {{"chip destroy",
+            "",
+            "Removes the chip and its key table.",
+            "Removes the chip and its key table from the state folder (refused while an agent "
+            "serves it).",
+            {}},
            chipDestroy};
 }
 
 Command chipShowCommand() {
    return {{"chip show",
-            "",
+            "[--json]",
+            "Shows the chip, its entry counts and the key table.",
             "Shows the chip's profile, entry scope, entries used per pipe, default action and "
-            "key table.",
-            {}},
+            "key table; with --json, one JSON object for scripts.",
+            {{"json", "", "the same as one JSON object"}}},
+           nullptr,
            chipShow};
 }
 

@@ -178,6 +178,7 @@ int demo(ParsedArgs const&, GlobalOptions const&) {
 Command demoCommand() {
    return {{"demo",
             "",
+            "Runs the whole story on a private chip.",
             "Runs the whole story on a fresh private chip in a temporary state folder, once "
             "through the BfRt back end and once through the PD back end: programs entries of "
             "all three actions and the default, modifies and deletes some, restarts the agent "

@@ -1,5 +1,5 @@
 // set / del / default set / default reset: one entry at a time, named by its contents.
-#include <iostream>
+#include <ostream>
 
 #include "agent/cli/Commands.h"
 #include "agent/cli/Format.h"
@@ -30,43 +30,36 @@ std::string actionLine(ActionValues const& a) {
    return std::string(actionName(a.kind)) + (params.empty() ? "" : " " + params);
 }
 
-int set(ParsedArgs const& args, GlobalOptions const& global) {
+int set(ParsedArgs const& args, AgentSession& s, std::ostream& out, std::ostream&) {
    MatchKey key = matchKeyFromArgs(args);
    ActionValues action = actionFromArgs(args);
-   AgentStart agent(global);
-   AgentSession& s = *agent.session;
    EntrySpec spec{s.fitted(key, true), action};
    AgentSession::Change change = s.program(spec);
-   std::cout << (change == AgentSession::Change::added ? "added " : "changed ")
-             << keyText(spec.match) << ": " << actionLine(action) << " (handle "
-             << handleText(s.table().helper()->sdkHandles()->entry(s.find(spec.match))) << ")\n";
+   out << (change == AgentSession::Change::added ? "added " : "changed ") << keyText(spec.match)
+       << ": " << actionLine(action) << " (handle "
+       << handleText(s.table().helper()->sdkHandles()->entry(s.find(spec.match))) << ")\n";
    return kExitOk;
 }
 
-int del(ParsedArgs const& args, GlobalOptions const& global) {
-   MatchKey key = matchKeyFromArgs(args);
-   AgentStart agent(global);
-   AgentSession& s = *agent.session;
-   key = s.fitted(key, true);
+int del(ParsedArgs const& args, AgentSession& s, std::ostream& out, std::ostream&) {
+   MatchKey key = s.fitted(matchKeyFromArgs(args), true);
    s.remove(key);
-   std::cout << "deleted " << keyText(key) << "\n";
+   out << "deleted " << keyText(key) << "\n";
    return kExitOk;
 }
 
-int defaultSet(ParsedArgs const& args, GlobalOptions const& global) {
+int defaultSet(ParsedArgs const& args, AgentSession& s, std::ostream& out, std::ostream&) {
    ActionValues action = actionFromArgs(args);
-   AgentStart agent(global);
-   agent.session->defaultIs(action);
-   std::cout << "default action set: " << actionLine(action) << "\n";
+   s.defaultIs(action);
+   out << "default action set: " << actionLine(action) << "\n";
    return kExitOk;
 }
 
-int defaultReset(ParsedArgs const&, GlobalOptions const& global) {
-   AgentStart agent(global);
-   if (agent.session->defaultReset()) {
-      std::cout << "default action reset to onMiss\n";
+int defaultReset(ParsedArgs const&, AgentSession& s, std::ostream& out, std::ostream&) {
+   if (s.defaultReset()) {
+      out << "default action reset to onMiss\n";
    } else {
-      std::cout << "the default action was never set: nothing to reset\n";
+      out << "the default action was never set: nothing to reset\n";
    }
    return kExitOk;
 }
@@ -81,27 +74,41 @@ Command setCommand() {
        {"set",
         "--dst A.B.C.D --src A.B.C.D [--vrf N] --action onMiss|hit|ecmp [--key-id N --rw-id N "
         "--prot N --frag N] [--next-hop N | --ecmp-group N]",
+        "Adds an entry or changes one.",
         "Adds an entry, or changes the action of the entry with these addresses and VRF.", opts},
-       set};
+       nullptr,
+       set,
+       true};
 }
 
 Command delCommand() {
-   return {{"del", "--dst A.B.C.D --src A.B.C.D [--vrf N]",
+   return {{"del", "--dst A.B.C.D --src A.B.C.D [--vrf N]", "Deletes an entry.",
             "Deletes the entry with these addresses and VRF.", keyOptions()},
-           del};
+           nullptr,
+           del,
+           true};
 }
 
 Command defaultSetCommand() {
-   return {{"default set",
-            "--action onMiss|hit|ecmp [--key-id N --rw-id N --prot N --frag N] [--next-hop N | "
-            "--ecmp-group N]",
-            "Sets the table's default action.", actionOptions()},
-           defaultSet};
+   return {
+       {"default set",
+        "--action onMiss|hit|ecmp [--key-id N --rw-id N --prot N --frag N] [--next-hop N | "
+        "--ecmp-group N]",
+        "Sets the table's default action.", "Sets the table's default action.", actionOptions()},
+       nullptr,
+       defaultSet,
+       true};
 }
 
 Command defaultResetCommand() {
-   return {{"default reset", "", "Puts the table's default action back to onMiss.", {}},
-           defaultReset};
+   return {{"default reset",
+            "",
+            "Puts the default action back to onMiss.",
+            "Puts the table's default action back to onMiss.",
+            {}},
+           nullptr,
+           defaultReset,
+           true};
 }
 
 }  // namespace TwiceNatCli

@@ -1,9 +1,12 @@
 // load FILE: many entries, one per line, each checked in full before it is programmed.
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <sstream>
 
+#include "agent/cli/Client.h"
 #include "agent/cli/Commands.h"
 #include "agent/cli/Format.h"
 #include "agent/cli/InputError.h"
@@ -13,12 +16,24 @@ namespace TwiceNatCli {
 
 namespace {
 
+// A batch is one request: small enough to keep the agent answering others between batches,
+// big enough that the round trip does not count.
+constexpr std::size_t kBatchLines = 2000;
+constexpr std::size_t kBatchBytes = std::size_t(1) << 20;
+// A longer line cannot be an entry; refusing it here keeps every batch under the request cap.
+constexpr std::size_t kMaxEntryLine = 65536;
+
 std::vector<std::string> readLines(std::string const& path) {
+   std::error_code ec;
+   if (std::filesystem::is_directory(path, ec)) {
+      throw InputError("cannot load " + cut(path, 256) + ": it is a folder, not a file of entries");
+   }
    std::ifstream in(path);
-   if (!in) throw InputError("cannot read " + path + ": " + std::strerror(errno));
+   if (!in) throw InputError("cannot read " + cut(path, 256) + ": " + std::strerror(errno));
    std::vector<std::string> lines;
    for (std::string line; std::getline(in, line);)
       lines.push_back(std::move(line));
+   if (in.bad()) throw InputError("cannot read " + cut(path, 256) + ": " + std::strerror(errno));
    return lines;
 }
 
@@ -30,52 +45,51 @@ bool skipped(std::string const& line) {
 int load(ParsedArgs const& args, GlobalOptions const& global) {
    std::string const& path = args.positional().front();
    std::vector<std::string> lines = readLines(path);
-   AgentStart agent(global);
-   AgentSession& s = *agent.session;
+   AgentLink agent(global, true);
 
-   std::size_t added = 0, changed = 0, bad = 0;
-   std::optional<std::size_t> failedLine;
+   U64 added = 0, changed = 0, bad = 0;
+   std::optional<U64> failedLine;
    ProgressBar bar(lines.size());
    auto start = std::chrono::steady_clock::now();
-   for (std::size_t i = 0; i < lines.size(); ++i) {
-      bar.update(i);
-      if (skipped(lines[i])) continue;
-      EntrySpec spec;
-      try {
-         spec = parseEntryLine(lines[i]);
-         spec.match = s.fitted(spec.match, false);
-      } catch (InputError const& e) {
-         bar.finish();
-         std::cerr << path << ":" << i + 1 << ": " << e.what() << "\n";
-         ++bad;
-         continue;
-      }
-      try {
-         (s.program(spec) == AgentSession::Change::added ? added : changed)++;
-      } catch (...) {
-         // An SDK failure, or a key table that cannot take the entry: either way the chip
-         // refuses what follows too, so the load stops here.
-         bar.finish();
-         std::optional<std::string> why = sdkFailureText(std::current_exception());
-         if (!why) {
-            try {
-               throw;
-            } catch (std::exception const& e) {
-               why = e.what();
-            }
+   for (std::size_t next = 0; next < lines.size() && !failedLine;) {
+      bar.update(next);
+      Request batch;
+      batch.cmd = "load";
+      batch.path = path;
+      batch.firstLine = next + 1;
+      std::size_t bytes = 0;
+      std::string tooLong;
+      for (; next < lines.size() && batch.lines.size() < kBatchLines && bytes < kBatchBytes;
+           ++next) {
+         if (lines[next].size() > kMaxEntryLine) {
+            tooLong += path + ":" + std::to_string(next + 1) + ": a line longer than " +
+                       std::to_string(kMaxEntryLine) + " bytes is no entry\n";
+            ++bad;
+            batch.lines.emplace_back();
+            continue;
          }
-         std::cerr << path << ":" << i + 1 << ": " << *why << "\n";
-         failedLine = i + 1;
-         break;
+         bytes += lines[next].size();
+         batch.lines.push_back(std::move(lines[next]));
       }
+      Reply const reply = agent.call(batch);
+      bar.finish();
+      std::cerr << tooLong << reply.err << std::flush;
+      if (!reply.data.contains("added")) {
+         std::cout << reply.out;
+         return reply.status;
+      }
+      added += reply.data.value("added", U64(0));
+      changed += reply.data.value("changed", U64(0));
+      bad += reply.data.value("bad", U64(0));
+      if (reply.data.contains("failedLine")) failedLine = reply.data["failedLine"].get<U64>();
    }
    bar.update(lines.size());
    bar.finish();
    double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-   std::size_t done = added + changed;
+   U64 done = added + changed;
    std::cout << path << ": " << done << " entries programmed (" << added << " added, " << changed
              << " changed) in " << std::fixed << std::setprecision(3) << secs << " s, "
-             << std::setprecision(0) << (secs > 0 ? done / secs : 0.0) << " entries/s";
+             << std::setprecision(0) << (secs > 0 ? double(done) / secs : 0.0) << " entries/s";
    if (bad) std::cout << "; " << bad << " bad line" << (bad == 1 ? "" : "s") << " skipped";
    std::cout << "\n";
    if (failedLine) {
@@ -88,9 +102,52 @@ int load(ParsedArgs const& args, GlobalOptions const& global) {
 
 }  // namespace
 
+Reply loadBatch(AgentSession& s, Request const& request) {
+   U64 added = 0, changed = 0, bad = 0;
+   std::ostringstream err;
+   Reply r;
+   for (std::size_t i = 0; i < request.lines.size(); ++i) {
+      std::string const& line = request.lines[i];
+      U64 const number = request.firstLine + i;
+      if (skipped(line)) continue;
+      EntrySpec spec;
+      try {
+         spec = parseEntryLine(line);
+         spec.match = s.fitted(spec.match, false);
+      } catch (InputError const& e) {
+         err << request.path << ":" << number << ": " << e.what() << "\n";
+         ++bad;
+         continue;
+      }
+      try {
+         (s.program(spec) == AgentSession::Change::added ? added : changed)++;
+      } catch (...) {
+         // An SDK failure, or a key table that cannot take the entry: either way the chip
+         // refuses what follows too, so the load stops here.
+         std::optional<std::string> why = sdkFailureText(std::current_exception());
+         if (!why) {
+            try {
+               throw;
+            } catch (std::exception const& e) {
+               why = e.what();
+            }
+         }
+         err << request.path << ":" << number << ": " << *why << "\n";
+         r.data["failedLine"] = number;
+         break;
+      }
+   }
+   r.data["added"] = added;
+   r.data["changed"] = changed;
+   r.data["bad"] = bad;
+   r.err = err.str();
+   return r;
+}
+
 Command loadCommand() {
    return {{"load",
             "FILE",
+            "Programs the entries of a file.",
             "Programs the entries of FILE, one per line: the system's text form as 'show --text' "
             "prints it, or the columns\n"
             "  DST SRC VRF ACTION [KEY-ID RW-ID PROT FRAG NEXT-HOP|ECMP-GROUP]\n"

@@ -1,10 +1,12 @@
-// twicenat: the command-line agent. Every run is an agent start over the chip and key table
-// of the state folder; see 'twicenat --help'.
+// twicenat: the command-line agent. 'serve' keeps the table for a state folder and the other
+// commands ask it; with no agent serving, a command runs as an agent start of its own under
+// the folder's lock. See 'twicenat --help'.
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "Zin/Trace.h"
+#include "agent/cli/Client.h"
 #include "agent/cli/Commands.h"
 #include "agent/cli/InputError.h"
 #include "agent/cli/SdkFailure.h"
@@ -14,16 +16,17 @@ namespace TwiceNatCli {
 namespace {
 
 constexpr char kGlobalHelp[] =
-    "usage: twicenat [--state DIR] [--trace] COMMAND [OPTIONS]\n"
+    "usage: twicenat [--state DIR] [--trace] [--no-wait] COMMAND [OPTIONS]\n"
     "\n"
-    "The command-line agent of the twiceNatAddrOnly table on a simulated chip. Each run\n"
-    "opens the chip and the shared-memory key table of the state folder, creates the table\n"
-    "(resyncing it from the key table), does its command and keeps the key table in step.\n"
+    "The command-line agent of the twiceNatAddrOnly table on a simulated chip. 'serve' keeps\n"
+    "the table of a state folder and the other commands ask it over DIR/agent.sock; with no\n"
+    "agent serving, a command opens the chip and the key table itself, under the folder's lock.\n"
     "\n"
     "global options:\n"
     "  --state DIR   state folder (default: $TWICENAT_STATE, else $XDG_STATE_HOME/twicenat\n"
     "                or ~/.local/state/twicenat)\n"
     "  --trace       write the library's trace (level 9) to stderr\n"
+    "  --no-wait     fail at once (exit status 1) when another command holds the folder\n"
     "\n"
     "commands:\n";
 
@@ -32,20 +35,21 @@ std::string globalHelp() {
    for (Command const& c : commands()) {
       std::string name = "  " + std::string(c.spec.name);
       name.resize(17, ' ');
-      std::string summary(c.spec.summary.substr(0, c.spec.summary.find(". ") + 1));
-      text += name + summary + "\n";
+      text += name + std::string(c.spec.brief) + "\n";
    }
    text += "\n'twicenat COMMAND --help' describes a command.\n";
    return text;
 }
 
-// Takes --state and --trace out of the arguments, wherever they stand.
+// Takes the global options out of the arguments, wherever they stand.
 GlobalOptions takeGlobals(std::vector<std::string>& args) {
    GlobalOptions g;
    std::vector<std::string> rest;
    for (std::size_t i = 0; i < args.size(); ++i) {
       if (args[i] == "--trace") {
          g.trace = true;
+      } else if (args[i] == "--no-wait") {
+         g.noWait = true;
       } else if (args[i] == "--state") {
          if (i + 1 >= args.size()) throw InputError("--state needs a value: --state DIR");
          g.state = args[++i];
@@ -80,11 +84,12 @@ int run(std::vector<std::string> args) {
          std::cout << helpText(c.spec);
          return kExitOk;
       }
-      return c.run(parsed, global);
+      stateDirOf(global.state).check();
+      return c.body ? runBody(c, parsed, global) : c.run(parsed, global);
    }
    std::string typed = args[0];
    if ((typed == "chip" || typed == "default") && args.size() > 1) typed += " " + args[1];
-   throw InputError("unknown command '" + typed + "' (see 'twicenat --help')");
+   throw InputError("unknown command '" + cut(typed) + "' (see 'twicenat --help')");
 }
 
 }  // namespace
@@ -95,21 +100,7 @@ int main(int argc, char** argv) {
    using namespace TwiceNatCli;
    try {
       return run(std::vector<std::string>(argv + 1, argv + argc));
-   } catch (InputError const& e) {
-      std::cerr << "twicenat: " << e.what() << "\n";
-      return kExitBadInput;
    } catch (...) {
-      if (auto sdk = sdkFailureText(std::current_exception())) {
-         std::cerr << "twicenat: SDK failure: " << *sdk << "\n";
-         return kExitSdkFailure;
-      }
-      try {
-         throw;
-      } catch (std::exception const& e) {
-         std::cerr << "twicenat: " << e.what() << "\n";
-      } catch (...) {
-         std::cerr << "twicenat: unknown failure\n";
-      }
-      return kExitSdkFailure;
+      return reportFailure(std::current_exception(), std::cerr);
    }
 }

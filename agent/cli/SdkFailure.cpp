@@ -1,6 +1,9 @@
 #include "agent/cli/SdkFailure.h"
 
+#include <ostream>
+
 #include "BfTwiceNatAddrOnly/table/TableExceptions.h"
+#include "agent/cli/InputError.h"
 
 namespace TwiceNatCli {
 
@@ -31,6 +34,27 @@ std::optional<std::string> sdkFailureText(std::exception_ptr e) {
    } catch (...) {
       return std::nullopt;
    }
+}
+
+int reportFailure(std::exception_ptr e, std::ostream& err) {
+   if (auto sdk = sdkFailureText(e)) {
+      err << "twicenat: SDK failure: " << *sdk << "\n";
+      return kExitSdkFailure;
+   }
+   try {
+      std::rethrow_exception(e);
+   } catch (InputError const& x) {
+      err << "twicenat: " << x.what() << "\n";
+      return kExitBadInput;
+      // MERGE: a chip file or key table that a start refuses is bad input too:
+      // } catch (chip::ChipStateRefused const& x) { ... kExitBadInput
+      // } catch (TwiceNatAgent::KeyTableRefused const& x) { ... kExitBadInput
+   } catch (std::exception const& x) {
+      err << "twicenat: " << x.what() << "\n";
+   } catch (...) {
+      err << "twicenat: unknown failure\n";
+   }
+   return kExitSdkFailure;
 }
 
 }  // namespace TwiceNatCli

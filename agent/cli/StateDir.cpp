@@ -1,8 +1,13 @@
 #include "agent/cli/StateDir.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
+
+#include "agent/cli/InputError.h"
 
 namespace TwiceNatCli {
 
@@ -11,14 +16,31 @@ bool StateDir::chipExists() const {
    return std::filesystem::is_regular_file(chipPath(), ec);
 }
 
+void StateDir::check() const {
+   std::error_code ec;
+   auto const st = std::filesystem::status(dir, ec);
+   if (std::filesystem::exists(st) && !std::filesystem::is_directory(st)) {
+      throw InputError("the state folder " + dir + " is not a folder");
+   }
+}
+
 void StateDir::create() const {
+   check();
    std::error_code ec;
    std::filesystem::create_directories(dir, ec);
    if (ec) throw std::runtime_error("cannot make the state folder " + dir + ": " + ec.message());
+   // The key table and the socket give whoever reaches them the table: keep others out.
+   struct stat st {};
+   if (::stat(dir.c_str(), &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 077)) {
+      ::chmod(dir.c_str(), st.st_mode & 0700);
+   }
 }
 
 StateDir stateDirOf(std::optional<std::string> const& option) {
-   if (option && !option->empty()) return {*option};
+   if (option) {
+      if (option->empty()) throw InputError("--state needs a folder name, not an empty one");
+      return {*option};
+   }
    if (char const* env = std::getenv("TWICENAT_STATE"); env && *env) return {env};
    if (char const* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg) {
       return {std::string(xdg) + "/twicenat"};

@@ -1,6 +1,7 @@
 #pragma once
-// The agent's state folder: the chip file and the shared-memory key table file. Named by
-// --state, else TWICENAT_STATE, else $XDG_STATE_HOME/twicenat or ~/.local/state/twicenat.
+// The agent's state folder: the chip file, the shared-memory key table file, the lock and the
+// socket of the agent that serves it. Named by --state, else TWICENAT_STATE, else
+// $XDG_STATE_HOME/twicenat or ~/.local/state/twicenat.
 #include <optional>
 #include <string>
 
@@ -10,11 +11,17 @@ struct StateDir {
    std::string dir;
    std::string chipPath() const { return dir + "/chip"; }
    std::string keyTablePath() const { return dir + "/keys"; }
+   std::string socketPath() const { return dir + "/agent.sock"; }
    bool chipExists() const;
-   // Makes the folder and its parents; throws std::runtime_error when it cannot.
+   // Makes the folder (0700) and its parents, and closes an existing one this user owns to
+   // others; InputError when the name is taken by something not a folder, std::runtime_error
+   // when it cannot be made.
    void create() const;
+   // InputError when the name is taken by something not a folder.
+   void check() const;
 };
 
+// InputError for an empty --state.
 StateDir stateDirOf(std::optional<std::string> const& option);
 
 }  // namespace TwiceNatCli

@@ -1,5 +1,6 @@
 // What a person may type wrong, and what the SDK may refuse: each case exits with its status and
 // message, and leaves the chip and the key table as they were.
+#include "agent/cli/Commands.h"
 #include "cli/CliRunner.h"
 
 namespace TwiceNatCliTest {
@@ -38,33 +39,39 @@ TEST(CliBadInputTest, RefusedCommandsChangeNothing) {
    st.ok(kSet + "--action hit --next-hop 4");
    st.ok("set --dst 10.0.0.3 --src 10.0.0.4 --vrf 1 --action onMiss");
    st.ok("default set --action ecmp --ecmp-group 2");
-   expectRefused(
-       st,
-       {{"set --dst 10.0.0 --src 1.1.1.1 --action onMiss",
-         "--dst: '10.0.0' is not an IPv4 address A.B.C.D"},
-        {"set --dst 10.0.0.300 --src 1.1.1.1 --action onMiss",
-         "--dst: '10.0.0.300' has a part above 255"},
-        {"set --dst 10.0.0.1 --action onMiss", "missing --src A.B.C.D"},
-        {kSet + "--action jump", "unknown action 'jump': use onMiss, hit or ecmp"},
-        {kSet, "missing --action onMiss|hit|ecmp"},
-        {kSet + "--action hit", "action hit needs --next-hop N"},
-        {kSet + "--action onMiss --key-id 1",
-         "action onMiss takes no parameters, but --key-id was given"},
-        {kSet + "--action hit --next-hop 65536", "--next-hop: 65536 is out of range (0 to 65535)"},
-        {kSet + "--action hit --frag -1 --next-hop 1", "--frag: '-1' is not a number"},
-        {"set --dst 10.0.0.1 --src 10.0.0.2 --vrf 65536 --action onMiss",
-         "--vrf: 65536 is out of range (0 to 65535)"},
-        {kSet + "--action hit --next-hop 1 --colour red", "unknown option --colour for 'set'"},
-        {"del --dst 10.0.0.1 --src 10.0.0.2 --vrf 2",
-         "no entry dst 10.0.0.1 src 10.0.0.2 vrf 2 in the table"},
-        {"frobnicate", "unknown command 'frobnicate'"},
-        {"chip create", "a chip already exists in"},
-        {"load /nonexistent/entries", "cannot read /nonexistent/entries"},
-        // The chip is full: the add fails in the SDK, and the key allocated for it is freed.
-        {"set --dst 10.0.0.5 --src 10.0.0.6 --vrf 1 --action onMiss",
-         "twicenat: SDK failure: twiceNatAddrOnly_tableEntryAdd() failed: Not enough space "
-         "(BfTableFull, status 9)",
-         1}});
+   std::vector<BadCase> const cases = {
+       {"set --dst 10.0.0 --src 1.1.1.1 --action onMiss",
+        "--dst: '10.0.0' is not an IPv4 address A.B.C.D"},
+       {"set --dst 10.0.0.300 --src 1.1.1.1 --action onMiss",
+        "--dst: '10.0.0.300' has a part above 255"},
+       {"set --dst 10.0.0.1 --action onMiss", "missing --src A.B.C.D"},
+       {kSet + "--action jump", "unknown action 'jump': use onMiss, hit or ecmp"},
+       {kSet, "missing --action onMiss|hit|ecmp"},
+       {kSet + "--action hit", "action hit needs --next-hop N"},
+       {kSet + "--action onMiss --key-id 1",
+        "action onMiss takes no parameters, but --key-id was given"},
+       {kSet + "--action hit --next-hop 65536", "--next-hop: 65536 is out of range (0 to 65535)"},
+       {kSet + "--action hit --frag -1 --next-hop 1", "--frag: '-1' is not a number"},
+       {"set --dst 10.0.0.1 --src 10.0.0.2 --vrf 65536 --action onMiss",
+        "--vrf: 65536 is out of range (0 to 65535)"},
+       {kSet + "--action hit --next-hop 1 --colour red", "unknown option '--colour' for 'set'"},
+       {"del --dst 10.0.0.1 --src 10.0.0.2 --vrf 2",
+        "no entry dst 10.0.0.1 src 10.0.0.2 vrf 2 in the table"},
+       {"frobnicate", "unknown command 'frobnicate'"},
+       {"chip create", "a chip already exists in"},
+       {"load /nonexistent/entries", "cannot read /nonexistent/entries"},
+       // The chip is full: the add fails in the SDK, and the key allocated for it is freed.
+       {"set --dst 10.0.0.5 --src 10.0.0.6 --vrf 1 --action onMiss",
+        "twicenat: SDK failure: twiceNatAddrOnly_tableEntryAdd() failed: Not enough space "
+        "(BfTableFull, status 9)",
+        1}};
+   expectRefused(st, cases);
+   // An agent refuses the same with the same words (chip create it refuses for serving).
+   Background agent(st, "serve", "serve");
+   ASSERT_TRUE(agent.ready()) << agent.err();
+   std::vector<BadCase> served = cases;
+   std::erase_if(served, [](BadCase const& c) { return c.line == "chip create"; });
+   expectRefused(st, served);
 }
 
 TEST(CliBadInputTest, ChipLifecycleRefusals) {
@@ -77,6 +84,47 @@ TEST(CliBadInputTest, ChipLifecycleRefusals) {
    expectRefused(st, {{"set --dst 1.1.1.1 --src 2.2.2.2 --vrf 0 --action onMiss",
                        "this chip's table has no VRF key field: a VRF (0) cannot be given"},
                       {"show --vrf 1", "has no VRF key field"}});
+}
+
+TEST(CliBadInputTest, CommandLineRefusals) {
+   CliState st;
+   std::string const file = st.file("plain", "");
+   std::string const longWord(300, 'y');
+   struct Case {
+      Args args;
+      std::string message;
+   };
+   for (Case const& c : std::vector<Case>{
+            {{"--state=", "show"}, "twicenat: --state needs a folder name, not an empty one\n"},
+            {{"--state", "", "show"}, "twicenat: --state needs a folder name, not an empty one\n"},
+            {{"--state", file, "show"},
+             "twicenat: the state folder " + file + " is not a folder\n"},
+            {{"--state", file, "chip", "create"},
+             "twicenat: the state folder " + file + " is not a folder\n"},
+            {{"--state", st.dir(), "set", "-x"},
+             "twicenat: unknown option '-x' for 'set' (see 'twicenat set --help')\n"},
+            {{"--state", st.dir(), "show", "--" + longWord},
+             "twicenat: unknown option '--" + longWord.substr(0, 61) +
+                 "...' for 'show' (see 'twicenat show --help')\n"},
+            {{"--state", st.dir(), "load", st.root()},
+             "twicenat: cannot load " + st.root() + ": it is a folder, not a file of entries\n"},
+        }) {
+      SCOPED_TRACE(c.message);
+      std::string cmd = "</dev/null 2>" + st.root() + "/err " TWICENAT_BIN_DIR "/twicenat";
+      for (std::string const& a : c.args)
+         cmd += " '" + a + "'";
+      int const ws = std::system(cmd.c_str());
+      EXPECT_EQ(WEXITSTATUS(ws), 2);
+      EXPECT_EQ(CliState::slurp(st.root() + "/err"), c.message);
+   }
+   // One line per command, and each command's own help past it.
+   CliResult const help = st.run("--help");
+   std::string const list = help.out.substr(help.out.find("commands:\n") + 10);
+   EXPECT_EQ(lineCount(list), int(TwiceNatCli::commands().size()) + 2);
+   for (TwiceNatCli::Command const& c : TwiceNatCli::commands()) {
+      EXPECT_THAT(list, HasSubstr("  " + std::string(c.spec.name) + " "));
+      EXPECT_THAT(st.ok(std::string(c.spec.name) + " --help"), HasSubstr(c.spec.summary));
+   }
 }
 
 }  // namespace

@@ -1,0 +1,149 @@
+// serve / status / stop: the agent that keeps the table for the state folder, and asking it
+// how it does or to go.
+#include <signal.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <thread>
+
+#include "agent/cli/Client.h"
+#include "agent/cli/Commands.h"
+#include "agent/cli/InputError.h"
+#include "agent/cli/Server.h"
+
+namespace TwiceNatCli {
+
+namespace {
+
+std::string noAgent(StateDir const& state) {
+   return "no agent serves " + state.dir + "\n";
+}
+
+// A process that is gone, or a zombie its parent has not reaped yet.
+bool gone(long pid) {
+   if (::kill(pid_t(pid), 0) != 0) return errno == ESRCH;
+   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+   std::string text((std::istreambuf_iterator<char>(stat)), {});
+   std::size_t close = text.rfind(')');
+   return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
+}
+
+int serve(ParsedArgs const&, GlobalOptions const& global) {
+   StateDir const state = stateDirOf(global.state);
+   state.create();
+   Reach reached = reach(state, StateLock::Mode::write, global.noWait);
+   if (reached.agent) {
+      Request ask;
+      ask.cmd = "status";
+      Reply const r = reached.agent->call(ask);
+      throw InputError("an agent already serves " + state.dir + " (pid " +
+                       std::to_string(r.data.value("pid", 0L)) + ")");
+   }
+   if (state.socketPath().size() >= sizeof(sockaddr_un::sun_path)) {
+      throw InputError("the socket path " + cut(state.socketPath()) + " is longer than " +
+                       std::to_string(sizeof(sockaddr_un::sun_path) - 1) +
+                       " bytes: name a shorter state folder");
+   }
+   // A stop asked for during the resync is kept until serving starts, and ends it at once.
+   Server::stopOnSignals();
+   auto const start = std::chrono::steady_clock::now();
+   auto agent = std::make_unique<AgentStart>(state);
+   auto service = std::make_unique<Service>(*agent->session, state.dir);
+   auto server = std::make_unique<Server>(*service, state.socketPath());
+   double const took =
+       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+   std::cout << "agent pid " << ::getpid() << " serves " << state.dir << " on "
+             << state.socketPath() << ": " << agent->session->entryCount()
+             << " entries resynced in " << std::fixed << std::setprecision(3) << took << " s"
+             << std::endl;
+   // MERGE: what the start settled, one line each:
+   //   for (std::string const& note : agent->session->startNotes()) std::cout << note << "\n";
+   server->run();
+   // The order a stop keeps: no more clients, the table dropped, the socket gone, and the
+   // lock released last, so whoever gets it next finds the state at rest.
+   server->close();
+   U64 const served = service->served();
+   service.reset();
+   agent.reset();
+   server.reset();
+   std::cout << "agent pid " << ::getpid() << " stopped after " << served << " requests"
+             << std::endl;
+   return kExitOk;
+}
+
+int status(ParsedArgs const& args, GlobalOptions const& global) {
+   StateDir const state = stateDirOf(global.state);
+   state.check();
+   std::unique_ptr<Client> agent = Client::connect(state.socketPath());
+   if (!agent) {
+      std::cout << noAgent(state);
+      return kExitSdkFailure;
+   }
+   Request ask;
+   ask.cmd = "status";
+   Reply const r = agent->call(ask);
+   if (args.has("json")) {
+      std::cout << r.data.dump(2) << "\n";
+      return r.status;
+   }
+   return printed(r);
+}
+
+int stop(ParsedArgs const&, GlobalOptions const& global) {
+   StateDir const state = stateDirOf(global.state);
+   state.check();
+   std::unique_ptr<Client> agent = Client::connect(state.socketPath());
+   if (!agent) {
+      std::cout << noAgent(state);
+      return kExitSdkFailure;
+   }
+   Request ask;
+   ask.cmd = "stop";
+   Reply const r = agent->call(ask);
+   long const pid = r.data.value("pid", 0L);
+   while (pid > 0 && !gone(pid))
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+   std::cout << "agent pid " << pid << " stopped\n";
+   return kExitOk;
+}
+
+}  // namespace
+
+Command serveCommand() {
+   return {{"serve",
+            "",
+            "Serves the state folder to the other commands.",
+            "Starts the agent for the state folder and keeps it: takes the folder's lock, "
+            "resyncs the table, prints one line when ready, and then serves the other commands "
+            "over the socket DIR/agent.sock, one request at a time. SIGTERM or SIGINT (or "
+            "'twicenat stop') finishes the request in progress and stops it. Refused, exit "
+            "status 2, while another agent serves the folder.",
+            {}},
+           serve};
+}
+
+Command statusCommand() {
+   return {{"status",
+            "[--json]",
+            "Tells which agent serves the state folder.",
+            "Tells which agent serves the state folder: its pid, the table's entries, its "
+            "uptime and the requests it served. Exit status 1 when none serves it.",
+            {{"json", "", "the same as one JSON object"}}},
+           status};
+}
+
+Command stopCommand() {
+   return {{"stop",
+            "",
+            "Stops the agent that serves the state folder.",
+            "Asks the agent that serves the state folder to stop, as SIGTERM does, and waits "
+            "until it is gone. Exit status 1 when none serves it.",
+            {}},
+           stop};
+}
+
+}  // namespace TwiceNatCli

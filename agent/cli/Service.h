@@ -1,0 +1,39 @@
+#pragma once
+// What the agent does for one request over the session it holds. The same code answers a
+// request that came over the socket and one a command makes in its own process, so both
+// print the same.
+#include <chrono>
+#include <string>
+
+#include "agent/cli/AgentSession.h"
+#include "agent/cli/Protocol.h"
+
+namespace TwiceNatCli {
+
+class Service {
+ public:
+   Service(AgentSession& session, std::string stateDir);
+   // Never throws for what a request holds: a failure is the reply's status and text.
+   Reply handle(Request const& request);
+   // Parses one line first; a line that is not a request gets a refusal.
+   Reply handleLine(std::string_view line);
+   bool stopAsked() const { return stopAsked_; }
+   U64 served() const { return served_; }
+   AgentSession& session() const { return session_; }
+
+ private:
+   Reply status() const;
+
+   AgentSession& session_;
+   std::string stateDir_;
+   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+   U64 served_ = 0;
+   bool stopAsked_ = false;
+};
+
+// One batch of a load: every line checked in full, then programmed, until an SDK failure
+// stops the batch. data: added, changed, bad (counts), and failedLine when it stopped; err:
+// "PATH:LINE: why" for each line refused.
+Reply loadBatch(AgentSession& session, Request const& request);
+
+}  // namespace TwiceNatCli

@@ -1,0 +1,355 @@
+// twicenat serve and its clients: the same output as a run of its own, several clients at
+// once, a kill -9 in the middle of a load, refusals, and the folder's lock.
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include <set>
+
+#include "agent/cli/Client.h"
+#include "cli/CliRunner.h"
+
+namespace TwiceNatCliTest {
+namespace {
+
+using TwiceNatCli::Client;
+using TwiceNatCli::StateLock;
+
+std::string const kEntryCommands[] = {
+    "set --dst 10.0.0.1 --src 10.0.0.2 --vrf 1 --action hit --key-id 3 --next-hop 4",
+    "set --dst 10.0.0.3 --src 10.0.0.2 --action ecmp --ecmp-group 9",
+    "set --dst 10.0.0.1 --src 10.0.0.2 --vrf 1 --action onMiss",
+    "default set --action hit --next-hop 2",
+    "del --dst 10.0.0.3 --src 10.0.0.2",
+    "del --dst 10.0.0.3 --src 10.0.0.2",
+    "show",
+    "show --json",
+    "show --text --dst 10.0.0.1",
+    "chip show",
+    "default reset",
+    "default reset",
+    "show --vrf 70000",
+};
+
+// 'count' entries 10.T.x.y -> 192.168.0.1, one line each, with varied actions.
+std::string entryFile(int tag, int count) {
+   std::string file;
+   char const* const actions[] = {"onMiss", "hit 1 2 6 0 7", "ecmp 3 4 17 1 9"};
+   for (int i = 0; i < count; ++i) {
+      file += "10." + std::to_string(tag) + "." + std::to_string(i >> 8) + "." +
+              std::to_string(i & 255) + " 192.168.0.1 - " + actions[i % 3] + "\n";
+   }
+   return file;
+}
+
+// The destinations 'show --json' lists.
+std::set<std::string> destinations(CliState const& st) {
+   nlohmann::json const j = nlohmann::json::parse(st.ok("show --json"));
+   std::set<std::string> out;
+   for (auto const& e : j["entries"])
+      out.insert(e["dst"].get<std::string>());
+   return out;
+}
+
+// Sends `text` on a connection of its own and hangs up without reading.
+void sendAndHangUp(std::string const& socketPath, std::string const& text) {
+   int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+   sockaddr_un a{};
+   a.sun_family = AF_UNIX;
+   std::snprintf(a.sun_path, sizeof a.sun_path, "%s", socketPath.c_str());
+   ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+   ASSERT_EQ(::send(fd, text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size()));
+   ::close(fd);
+}
+
+// Every command prints the same, and leaves the same state, through an agent as on its own.
+TEST(CliServeTest, ClientsPrintWhatOneShotRunsPrint) {
+   CliState alone, served;
+   alone.ok("chip create --capacity 64");
+   served.ok("chip create --capacity 64");
+   Background agent(served, "serve", "serve");
+   ASSERT_TRUE(agent.ready()) << agent.err();
+   EXPECT_THAT(agent.out(), ContainsRegex("^agent pid [0-9]+ serves .* on .*/agent.sock: 0 "
+                                          "entries resynced in [0-9.]+ s\n$"));
+   for (std::string const& line : kEntryCommands) {
+      SCOPED_TRACE(line);
+      CliResult const a = alone.run(line), s = served.run(line);
+      EXPECT_EQ(s.status, a.status);
+      // Paths differ by folder, and a long-lived agent programmed what a run of its own found
+      // by its resync; everything else is the same text.
+      auto same = [](std::string const& out, CliState const& st) {
+         return std::regex_replace(std::regex_replace(out, std::regex(st.dir()), "DIR"),
+                                   std::regex("programmed|resynced"), "STATUS");
+      };
+      EXPECT_EQ(same(s.out, served), same(a.out, alone));
+      EXPECT_EQ(s.err, a.err);
+   }
+   std::string const file = entryFile(1, 50) + "junk\n";
+   CliResult const a = alone.run("load", {alone.file("f", file)});
+   CliResult const s = served.run("load", {served.file("f", file)});
+   EXPECT_EQ(s.status, 2);
+   EXPECT_EQ(a.status, 2);
+   EXPECT_EQ(std::regex_replace(s.err, std::regex(served.root()), ""),
+             std::regex_replace(a.err, std::regex(alone.root()), ""));
+   EXPECT_THAT(s.out, HasSubstr("50 entries programmed (50 added, 0 changed)"));
+
+   EXPECT_THAT(served.ok("status"),
+               ContainsRegex("agent pid " + std::to_string(agent.pid()) + " serves " +
+                             served.dir() + ": 51 entries, up [0-9.]+ s, [0-9]+ requests served"));
+   nlohmann::json const status = nlohmann::json::parse(served.ok("status --json"));
+   EXPECT_EQ(status["pid"], agent.pid());
+   EXPECT_EQ(status["entries"], 51);
+   EXPECT_THAT(served.ok("stop"), HasSubstr("stopped"));
+   EXPECT_EQ(agent.wait(), 0);
+   EXPECT_THAT(agent.out(), HasSubstr("stopped after "));
+   // Gone for good: no socket, and the next command runs on its own.
+   CliResult const none = served.run("status");
+   EXPECT_EQ(none.status, 1);
+   EXPECT_EQ(none.out, "no agent serves " + served.dir() + "\n");
+   EXPECT_FALSE(std::filesystem::exists(served.dir() + "/agent.sock"));
+   EXPECT_EQ(served.text(), alone.text());
+   EXPECT_EQ(served.keyRecords(), alone.keyRecords());
+}
+
+TEST(CliServeTest, AgentRefusesWhatWouldPullTheStateAway) {
+   CliState st;
+   st.ok("chip create --capacity 16");
+   Background agent(st, "serve", "serve");
+   ASSERT_TRUE(agent.ready()) << agent.err();
+   struct stat sock {
+   }, dir{};
+   ASSERT_EQ(::stat((st.dir() + "/agent.sock").c_str(), &sock), 0);
+   ASSERT_EQ(::stat(st.dir().c_str(), &dir), 0);
+   EXPECT_EQ(sock.st_mode & 0777, 0600u);
+   EXPECT_EQ(dir.st_mode & 0777, 0700u);
+   struct Case {
+      std::string line, message;
+      int status;
+   };
+   for (Case const& c : std::vector<Case>{
+            {"serve",
+             "an agent already serves " + st.dir() + " (pid " + std::to_string(agent.pid()) + ")",
+             2},
+            {"chip create", "an agent serves " + st.dir() + ": stop it first", 2},
+            {"chip destroy", "an agent serves " + st.dir() + ": stop it first", 2},
+        }) {
+      SCOPED_TRACE(c.line);
+      CliResult const r = st.run(c.line);
+      EXPECT_EQ(r.status, c.status);
+      EXPECT_THAT(r.err, HasSubstr(c.message));
+   }
+   agent.signal(SIGTERM);
+   EXPECT_EQ(agent.wait(), 0);
+   EXPECT_FALSE(std::filesystem::exists(st.dir() + "/agent.sock"));
+   st.ok("chip show");
+}
+
+// Bad requests get a refusal; the agent answers the next request as if nothing happened.
+TEST(CliServeTest, MalformedRequestsKeepTheAgentServing) {
+   CliState st;
+   st.ok("chip create --capacity 16");
+   Background agent(st, "serve", "serve");
+   ASSERT_TRUE(agent.ready()) << agent.err();
+   std::unique_ptr<Client> c = Client::connect(st.dir() + "/agent.sock");
+   ASSERT_TRUE(c);
+   struct Case {
+      std::string line, error;
+   };
+   for (Case const& k : std::vector<Case>{
+            {"hello\n", "request is not JSON"},
+            {"[1,2]\n", "request is not a JSON object"},
+            {R"({"cmd":"show"})"
+             "\n",
+             "no protocol version"},
+            {R"({"v":2,"cmd":"show"})"
+             "\n",
+             "protocol version 2; this agent speaks version 1"},
+            {R"({"v":1})"
+             "\n",
+             "request has no \"cmd\""},
+            {R"({"v":1,"cmd":"show","args":[1]})"
+             "\n",
+             "\"args\" holds something not a string"},
+            {R"({"v":1,"cmd":"load","first":-3})"
+             "\n",
+             "\"first\" is not a positive"},
+            {R"({"v":1,"cmd":"serve"})"
+             "\n",
+             "no command 'serve' for an agent to run"},
+            {R"({"v":1,"cmd":"set","args":["--dst"]})"
+             "\n",
+             "--dst needs a value"},
+        }) {
+      SCOPED_TRACE(k.line);
+      TwiceNatCli::Reply const r = TwiceNatCli::parseReply(c->exchange(k.line));
+      EXPECT_EQ(r.status, 2);
+      EXPECT_THAT(r.err, HasSubstr(k.error));
+   }
+   // A line past the cap: refused, and that connection closed.
+   std::string const huge(TwiceNatCli::kMaxLine + 10, 'x');
+   EXPECT_THAT(TwiceNatCli::parseReply(c->exchange(huge)).err, HasSubstr("request longer than"));
+   // Clients that go away in the middle of a request line, or before reading the reply of
+   // a whole one: the first changes nothing, the second's set is done.
+   sendAndHangUp(st.dir() + "/agent.sock", R"({"v":1,"cmd":"set","args":["--dst","9.9.9.9")");
+   sendAndHangUp(st.dir() + "/agent.sock",
+                 R"({"v":1,"cmd":"set","args":["--dst","9.9.9.8","--src","1.1.1.1",)"
+                 R"("--action","onMiss"]})"
+                 "\n");
+   st.ok("set --dst 1.1.1.1 --src 2.2.2.2 --vrf 0 --action onMiss");
+   EXPECT_THAT(st.ok("show"),
+               AllOf(HasSubstr("2 entries of 2"), HasSubstr("9.9.9.8"), Not(HasSubstr("9.9.9.9"))));
+}
+
+// Two clients at once, each with loads, sets and deletes of its own: every acknowledged change
+// is there, and nothing else.
+TEST(CliServeTest, InterleavedClientsLeaveExactlyWhatWasAcknowledged) {
+   CliState st;
+   st.ok("chip create --capacity 16384");
+   Background agent(st, "serve", "serve");
+   ASSERT_TRUE(agent.ready()) << agent.err();
+   std::set<std::string> expected[2];
+   std::string failures[2];
+   auto client = [&](int t) {
+      std::string const tag = std::to_string(t);
+      std::string const file = st.file("load" + tag, entryFile(t + 1, 5000));
+      for (int round = 0; round < 3; ++round) {
+         CliResult r = st.runAs(tag, "load", {file});
+         if (r.status != 0) failures[t] += r.err;
+         for (int i = 0; i < 20; ++i) {
+            std::string const dst = "10.9." + tag + "." + std::to_string(round * 20 + i);
+            r = st.runAs(tag, "set --dst " + dst + " --src 1.1.1.1 --action onMiss");
+            if (r.status != 0) failures[t] += r.err;
+            if (i % 3 == 0) {
+               r = st.runAs(tag, "del --dst " + dst + " --src 1.1.1.1");
+               if (r.status != 0) failures[t] += r.err;
+            } else {
+               expected[t].insert(dst);
+            }
+         }
+      }
+      for (int i = 0; i < 5000; ++i)
+         expected[t].insert("10." + std::to_string(t + 1) + "." + std::to_string(i >> 8) + "." +
+                            std::to_string(i & 255));
+   };
+   std::thread one(client, 0), two(client, 1);
+   one.join();
+   two.join();
+   EXPECT_EQ(failures[0] + failures[1], "");
+   std::set<std::string> all = expected[0];
+   all.insert(expected[1].begin(), expected[1].end());
+   EXPECT_EQ(destinations(st), all);
+   EXPECT_EQ(st.keyRecords(), std::to_string(all.size()));
+}
+
+// The entries the agent holds now, as its status tells; 0 when it does not answer.
+int entriesServed(CliState const& st) {
+   CliResult const r = st.runAs("poll", "status --json");
+   return r.status == 0 ? nlohmann::json::parse(r.out)["entries"].get<int>() : 0;
+}
+
+// kill -9 of the agent in the middle of a client's load: the next agent starts normally, every
+// record names a chip entry, and running the load again converges on the file.
+// Off until the session settles a kill between a key's record and its chip entry (today a
+// record without an entry, or an entry without a record, can survive the restart).
+TEST(CliServeTest, DISABLED_KilledAgentDuringLoadRecovers) {
+   for (int round = 0; round < 3; ++round) {
+      SCOPED_TRACE("round " + std::to_string(round));
+      CliState st;
+      st.ok("chip create --capacity 65536");
+      std::string const file = st.file("big", entryFile(3, 40000));
+      {
+         Background agent(st, "serve", "serve");
+         ASSERT_TRUE(agent.ready()) << agent.err();
+         Background load(st, "load", "load", {file});
+         // Past the first batches, before the end.
+         for (int i = 0; i < 2000 && entriesServed(st) < 3000 * (round + 1); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+         agent.signal(SIGKILL);
+         EXPECT_EQ(agent.wait(), -SIGKILL);
+         int const loaded = load.wait();
+         if (loaded != 0) {
+            EXPECT_THAT(load.err(), HasSubstr("the agent went away"));
+         }
+      }
+      Background again(st, "serve2", "serve");
+      ASSERT_TRUE(again.ready()) << again.err();
+      nlohmann::json chip = nlohmann::json::parse(st.ok("chip show --json"));
+      EXPECT_EQ(chip["entries"], chip["keyTable"]["records"]);
+      EXPECT_EQ(chip["staleRecords"], 0);
+      CliResult const rerun = st.run("load", {file});
+      EXPECT_EQ(rerun.status, 0) << rerun.err;
+      chip = nlohmann::json::parse(st.ok("chip show --json"));
+      EXPECT_EQ(chip["entries"], 40000);
+      EXPECT_EQ(chip["keyTable"]["records"], 40000);
+      again.signal(SIGINT);
+      EXPECT_EQ(again.wait(), 0);
+   }
+}
+
+// The agent's state after a kill between stores is the session's to settle; what serve adds
+// must not stand in the way: a killed agent's socket and lock file do not stop the next one.
+TEST(CliServeTest, KilledAgentLeavesNothingInTheWay) {
+   CliState st;
+   st.ok("chip create --capacity 64");
+   st.ok("set --dst 1.1.1.1 --src 2.2.2.2 --vrf 0 --action onMiss");
+   {
+      Background agent(st, "serve", "serve");
+      ASSERT_TRUE(agent.ready()) << agent.err();
+      st.ok("set --dst 1.1.1.2 --src 2.2.2.2 --vrf 0 --action onMiss");
+      agent.signal(SIGKILL);
+      EXPECT_EQ(agent.wait(), -SIGKILL);
+   }
+   ASSERT_TRUE(std::filesystem::exists(st.dir() + "/agent.sock"));
+   EXPECT_EQ(st.run("status").status, 1);
+   EXPECT_THAT(st.ok("show"), HasSubstr("2 entries of 2"));  // a run of its own
+   Background again(st, "serve2", "serve");
+   ASSERT_TRUE(again.ready()) << again.err();
+   EXPECT_THAT(again.out(), HasSubstr(": 2 entries resynced in "));
+   st.ok("stop");
+   EXPECT_EQ(again.wait(), 0);
+}
+
+// A folder whose socket path is too long for a socket still works without an agent; serve
+// says why it cannot serve it.
+TEST(CliServeTest, FolderTooDeepForASocket) {
+   CliState st;
+   std::string const deep = st.root() + "/" + std::string(120, 'd');
+   auto run = [&](std::string const& line) {
+      return st.runAs("deep", "--state " + deep + " " + line);
+   };
+   EXPECT_EQ(run("chip create --capacity 8").status, 0);
+   EXPECT_EQ(run("set --dst 1.1.1.1 --src 2.2.2.2 --action onMiss").status, 0);
+   EXPECT_THAT(run("show").out, HasSubstr("1 entry of 1"));
+   CliResult const serve = run("serve");
+   EXPECT_EQ(serve.status, 2);
+   EXPECT_THAT(serve.err, HasSubstr("is longer than 107 bytes: name a shorter state folder"));
+   EXPECT_EQ(run("status").status, 1);
+}
+
+// With no agent, a command holds the folder's lock for its run: a second waits, saying so,
+// or fails at once with --no-wait.
+TEST(CliServeTest, OneShotCommandsWaitForTheLock) {
+   CliState st;
+   st.ok("chip create --capacity 16");
+   StateLock held;
+   ASSERT_EQ(held.tryTake(st.dir(), StateLock::Mode::write), StateLock::Outcome::taken);
+   for (std::string const line :
+        {"show", "set --dst 1.1.1.1 --src 2.2.2.2 --action onMiss", "serve", "chip destroy"}) {
+      SCOPED_TRACE(line);
+      CliResult const r = st.run("--no-wait " + line);
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.err, "twicenat: another twicenat holds the state folder " + st.dir() +
+                           " (--no-wait: not waiting)\n");
+   }
+   Background waiting(st, "set", "set --dst 1.1.1.1 --src 2.2.2.2 --action onMiss");
+   ASSERT_TRUE(waiting.awaitText("twicenat: waiting for another twicenat to finish with " +
+                                 st.dir() + "\n"));
+   EXPECT_EQ(waiting.out(), "");
+   held.release();
+   EXPECT_EQ(waiting.wait(), 0);
+   EXPECT_THAT(waiting.out(), HasSubstr("added dst 1.1.1.1 src 2.2.2.2"));
+   EXPECT_THAT(st.ok("show"), HasSubstr("1 entry of 1"));
+}
+
+}  // namespace
+}  // namespace TwiceNatCliTest
