@@ -1,11 +1,13 @@
 #include <unistd.h>
 
+#include <iostream>
+
 #include "agent/cli/Commands.h"
 #include "agent/cli/InputError.h"
 
 namespace TwiceNatCli {
 
-AgentStart::AgentStart(StateDir const& s) : state(s) {
+AgentStart::AgentStart(StateDir const& s, bool reportStart) : state(s) {
    state.check();
    if (!state.chipExists()) {
       throw InputError("no chip in " + state.dir +
@@ -16,13 +18,15 @@ AgentStart::AgentStart(StateDir const& s) : state(s) {
    bool const readOnly = ::access(state.dir.c_str(), W_OK) != 0 ||
                          ::access(state.chipPath().c_str(), W_OK) != 0 ||
                          ::access(state.keyTablePath().c_str(), W_OK) != 0;
-   // MERGE: open read-only when `readOnly`:
-   //   chip = chip::Chip::open(state.chipPath(), readOnly ? chip::ChipAccess::readOnly
-   //                                                      : chip::ChipAccess::readWrite);
-   //   session = std::make_unique<AgentSession>(*chip, state.keyTablePath(), sdk, readOnly);
-   (void)readOnly;
-   chip = chip::Chip::open(state.chipPath());
-   session = std::make_unique<AgentSession>(*chip, state.keyTablePath(), sdk);
+   chip = chip::Chip::open(state.chipPath(),
+                           readOnly ? chip::ChipAccess::readOnly : chip::ChipAccess::readWrite);
+   session = std::make_unique<AgentSession>(*chip, state.keyTablePath(), sdk, readOnly);
+   // A start that repaired or reconciled something says so; a quiet one says nothing.
+   std::vector<std::string> const& notes = session->startNotes();
+   if (reportStart && (notes.size() > 1 || session->reconciledAnything())) {
+      for (std::string const& note : notes)
+         std::cerr << "twicenat: " << note << "\n";
+   }
 }
 
 std::vector<Command> const& commands() {

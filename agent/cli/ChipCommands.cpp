@@ -120,9 +120,12 @@ int chipShowJson(AgentSession const& s, std::ostream& out) {
          {"capacity", k.capacity()},
          {"highestKey", k.highestKey()}}},
        {"staleRecords", s.staleRecords()},
-       // MERGE: the start's reconcile counts, once the session keeps them:
-       // {"reconciled", {{"adopted", r.adopted}, {"dropped", r.dropped}, {"rewalked", ...}}}
-       {"reconciled", nullptr},
+       {"orphanEntries", s.orphanEntries()},
+       {"reconciled",
+        {{"adopted", s.reconciled().adopted},
+         {"dropped", s.reconciled().dropped},
+         {"rewalked", s.reconciled().rewalked},
+         {"readOnly", s.readOnly()}}},
    };
    nlohmann::ordered_json pipes = nlohmann::ordered_json::array();
    if (allPipes) {
@@ -163,10 +166,16 @@ int chipShow(ParsedArgs const& args, AgentSession& s, std::ostream& out, std::os
    TwiceNatAgent::KeyManager const& k = s.keys();
    out << "key table    " << k.table().path() << ": " << k.size() << " of " << k.capacity()
        << " records, highest key " << k.highestKey() << "\n";
+   // Only a read-only start leaves these: any other has reconciled them.
    if (s.staleRecords()) {
       out << "warning      " << s.staleRecords()
           << " key record(s) name entries the chip no longer holds\n";
    }
+   if (s.orphanEntries()) {
+      out << "warning      " << s.orphanEntries() << " chip entr"
+          << (s.orphanEntries() == 1 ? "y has" : "ies have") << " no key record\n";
+   }
+   if (s.reconciledAnything()) out << "start        " << s.startNotes().back() << "\n";
    return kExitOk;
 }
 

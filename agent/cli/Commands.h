@@ -39,7 +39,8 @@ Command const* commandNamed(std::string_view name);
 
 // One agent start over the chip of a state folder. InputError when the folder has no chip.
 struct AgentStart {
-   explicit AgentStart(StateDir const& state);
+   // `reportStart`: a start that repaired or reconciled anything prints its notes on stderr.
+   explicit AgentStart(StateDir const& state, bool reportStart = true);
    explicit AgentStart(GlobalOptions const& global) : AgentStart(stateDirOf(global.state)) {}
    StateDir state;
    SdkLibrary sdk;

@@ -3,7 +3,9 @@
 #include <ostream>
 
 #include "BfTwiceNatAddrOnly/table/TableExceptions.h"
+#include "agent/KeyTable.h"
 #include "agent/cli/InputError.h"
+#include "chip/ChipException.h"
 
 namespace TwiceNatCli {
 
@@ -46,9 +48,13 @@ int reportFailure(std::exception_ptr e, std::ostream& err) {
    } catch (InputError const& x) {
       err << "twicenat: " << x.what() << "\n";
       return kExitBadInput;
-      // MERGE: a chip file or key table that a start refuses is bad input too:
-      // } catch (chip::ChipStateRefused const& x) { ... kExitBadInput
-      // } catch (TwiceNatAgent::KeyTableRefused const& x) { ... kExitBadInput
+   } catch (chip::ChipStateRefused const& x) {
+      // A state file a start refuses is bad input: the one line names the file and why.
+      err << "twicenat: " << x.what() << "\n";
+      return kExitBadInput;
+   } catch (TwiceNatAgent::KeyTableRefused const& x) {
+      err << "twicenat: " << x.what() << "\n";
+      return kExitBadInput;
    } catch (std::exception const& x) {
       err << "twicenat: " << x.what() << "\n";
    } catch (...) {

@@ -51,7 +51,7 @@ int serve(ParsedArgs const&, GlobalOptions const& global) {
    // A stop asked for during the resync is kept until serving starts, and ends it at once.
    Server::stopOnSignals();
    auto const start = std::chrono::steady_clock::now();
-   auto agent = std::make_unique<AgentStart>(state);
+   auto agent = std::make_unique<AgentStart>(state, false);
    auto service = std::make_unique<Service>(*agent->session, state.dir);
    auto server = std::make_unique<Server>(*service, state.socketPath());
    double const took =
@@ -60,8 +60,8 @@ int serve(ParsedArgs const&, GlobalOptions const& global) {
              << state.socketPath() << ": " << agent->session->entryCount()
              << " entries resynced in " << std::fixed << std::setprecision(3) << took << " s"
              << std::endl;
-   // MERGE: what the start settled, one line each:
-   //   for (std::string const& note : agent->session->startNotes()) std::cout << note << "\n";
+   for (std::string const& note : agent->session->startNotes())
+      std::cout << note << "\n";
    server->run();
    // The order a stop keeps: no more clients, the table dropped, the socket gone, and the
    // lock released last, so whoever gets it next finds the state at rest.
