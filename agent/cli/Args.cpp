@@ -148,8 +148,24 @@ U32 parseIpv4(std::string_view text, std::string_view what) {
 }
 
 std::string cut(std::string_view text, std::size_t max) {
-   if (text.size() <= max || max < 4) return std::string(text);
-   return std::string(text.substr(0, max - 3)) + "...";
+   // Control characters are spelled out, so a message stays one line whatever was typed.
+   std::string shown;
+   for (char c : text) {
+      if (c == '\n') {
+         shown += "\\n";
+      } else if (c == '\t') {
+         shown += "\\t";
+      } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+         static constexpr char kHex[] = "0123456789abcdef";
+         shown += "\\x";
+         shown += kHex[(c >> 4) & 0xf];
+         shown += kHex[c & 0xf];
+      } else {
+         shown += c;
+      }
+   }
+   if (shown.size() <= max || max < 4) return shown;
+   return shown.substr(0, max - 3) + "...";
 }
 
 }  // namespace TwiceNatCli

@@ -58,7 +58,8 @@ std::string helpText(CommandSpec const& spec);
 U64 parseNumber(std::string_view text, std::string_view what, U64 max);
 U32 parseIpv4(std::string_view text, std::string_view what);
 
-// `text` as a message quotes it: at most `max` characters, cut ones marked with "...".
+// `text` as a message quotes it: on one line (control characters spelled out as \\n, \\xNN),
+// at most `max` characters, cut ones marked with "...".
 std::string cut(std::string_view text, std::size_t max = 64);
 
 }  // namespace TwiceNatCli

@@ -81,7 +81,7 @@ ActionKind parseActionKind(std::string_view text) {
    if (text == "onMiss") return ActionKind::onMiss;
    if (text == "hit" || text == "twiceNatAddrOnlyHit") return ActionKind::hit;
    if (text == "ecmp" || text == "twiceNatAddrOnlyHitEcmp") return ActionKind::ecmp;
-   throw InputError("unknown action '" + std::string(text) + "': use onMiss, hit or ecmp");
+   throw InputError("unknown action '" + cut(text) + "': use onMiss, hit or ecmp");
 }
 
 std::string_view actionName(ActionKind kind) {
@@ -190,7 +190,7 @@ EntrySpec parseText(std::string_view line) {
    try {
       entry = Zin::strepToValue<TwiceNatAddrOnlyTableEntry>(std::string(line));
    } catch (Zin::Exception const& e) {
-      throw InputError(std::string("not a table entry: ") + e.what());
+      throw InputError("not a table entry: " + cut(e.what(), 160));
    }
    if (!entry.match()) throw InputError("the entry has no match");
    if (!entry.action()) throw InputError("the entry has no action");

@@ -23,6 +23,9 @@ std::string actionText(ActionPtr const& action) {
 
 namespace {
 
+// The widest parameters, "keyId=65535 rwId=65535 prot=255 frag=255 ecmpGroup=65535", and a gap.
+constexpr int kParamsWidth = 57;
+
 void printRow(std::ostream& os, std::string const& handle, AgentSession::Row const& r,
               bool isDefault) {
    std::string vrf = "-", dst = "-", src = "-", action = "-", params;
@@ -38,8 +41,8 @@ void printRow(std::ostream& os, std::string const& handle, AgentSession::Row con
       }
    }
    os << std::left << std::setw(11) << handle << std::setw(6) << vrf << std::setw(16) << dst
-      << std::setw(16) << src << std::setw(7) << action << std::setw(46) << params << r.status
-      << "\n";
+      << std::setw(16) << src << std::setw(7) << action << std::setw(kParamsWidth) << params
+      << r.status << "\n";
 }
 
 }  // namespace
@@ -47,8 +50,8 @@ void printRow(std::ostream& os, std::string const& handle, AgentSession::Row con
 void printEntryTable(std::ostream& os, std::vector<AgentSession::Row> const& rows,
                      std::optional<AgentSession::Row> const& defaultRow) {
    os << std::left << std::setw(11) << "HANDLE" << std::setw(6) << "VRF" << std::setw(16)
-      << "DESTINATION" << std::setw(16) << "SOURCE" << std::setw(7) << "ACTION" << std::setw(46)
-      << "PARAMETERS"
+      << "DESTINATION" << std::setw(16) << "SOURCE" << std::setw(7) << "ACTION"
+      << std::setw(kParamsWidth) << "PARAMETERS"
       << "STATUS\n";
    for (AgentSession::Row const& r : rows)
       printRow(os, handleText(r.handle), r, false);

@@ -28,6 +28,9 @@ constexpr char kGlobalHelp[] =
     "  --trace       write the library's trace (level 9) to stderr\n"
     "  --no-wait     fail at once (exit status 1) when another command holds the folder\n"
     "\n"
+    "Numbers (VRF, ids, next hops, capacities) are decimal, or hexadecimal with 0x: --vrf 0x10\n"
+    "is VRF 16.\n"
+    "\n"
     "commands:\n";
 
 std::string globalHelp() {

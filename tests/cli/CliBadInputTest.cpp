@@ -106,6 +106,8 @@ TEST(CliBadInputTest, CommandLineRefusals) {
             {{"--state", st.dir(), "show", "--" + longWord},
              "twicenat: unknown option '--" + longWord.substr(0, 61) +
                  "...' for 'show' (see 'twicenat show --help')\n"},
+            {{"--state", st.dir(), "chip", "create", "--pipes", "1\n2"},
+             "twicenat: --pipes: '1\\n2' is not a number\n"},
             {{"--state", st.dir(), "load", st.root()},
              "twicenat: cannot load " + st.root() + ": it is a folder, not a file of entries\n"},
         }) {

@@ -45,7 +45,7 @@ TEST_P(CliEntryTest, ProgramShowRestartAndDelete) {
          "10.0.0.2        192.168.1.1     ecmp   keyId=0 rwId=0 prot=0 frag=0 ecmpGroup=3",
          "10.0.0.3        192.168.1.1     onMiss",
          "default    -     -               -               hit    keyId=0 rwId=0 prot=0 frag=0 "
-         "nextHop=5        resynced",
+         "nextHop=5                   resynced",
          "\n3 entries of 3\n"}) {
       EXPECT_THAT(shown, HasSubstr(row));
    }
