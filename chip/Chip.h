@@ -102,6 +102,9 @@ class Chip {
       }
    }
 
+   // Test hook: gives the chip in `path` the flags of `profile` (VRF key field, runtimes) in
+   // place, keeping its entries; capacity and pipes must stay. Throws ChipException.
+   static void profileFlagsIs(std::string const& path, Profile const& profile);
    // Test hook: stores a raw action parameter (index as in ActionRec) of an entry, bypassing
    // the field widths, so that readers' truncation can be tested.
    Status rawParamIs(uint32_t handle, unsigned index, uint32_t value);

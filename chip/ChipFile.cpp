@@ -172,6 +172,7 @@ std::unique_ptr<Chip> Chip::create(std::string const& path, Profile const& profi
 
 void Chip::destroy(std::string const& path) {
    if (::unlink(path.c_str()) != 0 && errno != ENOENT) failErrno(path, "removed");
+   ::unlink((path + ".new").c_str());  // what a create cut short left, if anything
 }
 
 std::unique_ptr<Chip> Chip::createPrivate(Profile const& profile) {
@@ -243,6 +244,21 @@ std::unique_ptr<Chip> Chip::open(std::string const& path, ChipAccess access) {
    chip->notes_ = std::move(notes);
    chip->recover();
    return chip;
+}
+
+void Chip::profileFlagsIs(std::string const& path, Profile const& profile) {
+   validate(profile);
+   auto c = open(path);
+   if (profile.capacity != c->capacity() || profile.pipes != c->pipes()) {
+      throw ChipException(quoted(path) + " keeps its capacity and pipes");
+   }
+   FixedHeader f = c->hdr_->fixed;
+   f.profileFlags = flagsOf(profile);
+   f.check = layout::fixedCheck(f);
+   crashPoint();
+   c->hdr_->fixed = f;  // a kill between the copies leaves one sound copy
+   crashPoint();
+   c->hdr_->fixedCopy = f;
 }
 
 }  // namespace chip

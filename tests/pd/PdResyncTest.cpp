@@ -55,14 +55,9 @@ std::vector<Hdl> produce(Files const& files, bool forked = false) {
 
 // Turns the chip file's BfRt runtime on or off, so that the next table has the other back end.
 void bfrtIs(std::string const& path, bool on) {
-   int fd = ::open(path.c_str(), O_RDWR);
-   ASSERT_GE(fd, 0);
-   uint32_t flags = 0;
-   off_t const at = offsetof(chip::Header, profileFlags);
-   ASSERT_EQ(::pread(fd, &flags, sizeof flags, at), ssize_t(sizeof flags));
-   flags = on ? flags | chip::kBfrt : flags & ~uint32_t(chip::kBfrt);
-   ASSERT_EQ(::pwrite(fd, &flags, sizeof flags, at), ssize_t(sizeof flags));
-   ::close(fd);
+   chip::Profile p = chip::Chip::open(path, chip::ChipAccess::readOnly)->profile();
+   p.bfrt = on;
+   chip::Chip::profileFlagsIs(path, p);
 }
 
 TEST(PdResync, FindsWhatAnEarlierTableOrProcessOfEitherBackEndProgrammed) {
