@@ -30,7 +30,8 @@ struct EntryView {
 constexpr uint32_t kAnyPipe = 0x10000;
 
 // readOnly maps the file privately: it works without write permission and never changes the
-// file; every change through such a chip throws ChipException.
+// file (the repairs of the open stay in memory); it is a view for reading while no other
+// process changes the chip. Every change through such a chip throws ChipException.
 enum class ChipAccess { readWrite, readOnly };
 
 class Chip {
