@@ -30,7 +30,8 @@ struct EntryView {
 constexpr uint32_t kAnyPipe = 0x10000;
 
 // readOnly maps the file privately: it works without write permission and never changes the
-// file; every change through such a chip throws ChipException.
+// file (the repairs of the open stay in memory); it is a view for reading while no other
+// process changes the chip. Every change through such a chip throws ChipException.
 enum class ChipAccess { readWrite, readOnly };
 
 class Chip {
@@ -102,6 +103,9 @@ class Chip {
       }
    }
 
+   // Test hook: gives the chip in `path` the flags of `profile` (VRF key field, runtimes) in
+   // place, keeping its entries; capacity and pipes must stay. Throws ChipException.
+   static void profileFlagsIs(std::string const& path, Profile const& profile);
    // Test hook: stores a raw action parameter (index as in ActionRec) of an entry, bypassing
    // the field widths, so that readers' truncation can be tested.
    Status rawParamIs(uint32_t handle, unsigned index, uint32_t value);

@@ -172,6 +172,7 @@ std::unique_ptr<Chip> Chip::create(std::string const& path, Profile const& profi
 
 void Chip::destroy(std::string const& path) {
    if (::unlink(path.c_str()) != 0 && errno != ENOENT) failErrno(path, "removed");
+   ::unlink((path + ".new").c_str());  // what a create cut short left, if anything
 }
 
 std::unique_ptr<Chip> Chip::createPrivate(Profile const& profile) {
@@ -192,46 +193,37 @@ std::unique_ptr<Chip> Chip::open(std::string const& path, ChipAccess access) {
    int fd = ::open(path.c_str(), (ro ? O_RDONLY : O_RDWR) | O_CLOEXEC);
    if (fd < 0 && errno == EISDIR) refuse(path, "is not a regular file");
    if (fd < 0) failErrno(path, "opened");
+   struct Closer {
+      int fd;
+      ~Closer() { ::close(fd); }
+   } closer{fd};
    struct stat st {};
-   if (::fstat(fd, &st) != 0) {
-      int e = errno;
-      ::close(fd);
-      errno = e;
-      failErrno(path, "read");
+   if (::fstat(fd, &st) != 0) failErrno(path, "read");
+   if (!S_ISREG(st.st_mode)) refuse(path, "is not a regular file");
+   if (!ro && st.st_uid != ::geteuid())
+      refuse(path, "is owned by uid " + std::to_string(st.st_uid));
+   size_t const size = size_t(st.st_size);
+   // The header is judged before anything is mapped.
+   Header head;
+   if (size < sizeof head || ::pread(fd, &head, sizeof head, 0) != ssize_t(sizeof head)) {
+      refuse(path, "is too short to be a chip (" + std::to_string(size) + " bytes)");
    }
-   std::string problem;
-   if (!S_ISREG(st.st_mode)) {
-      problem = "is not a regular file";
-   } else if (!ro && st.st_uid != ::geteuid()) {
-      problem = "is owned by uid " + std::to_string(st.st_uid);
-   } else if (size_t(st.st_size) < sizeof(Header)) {
-      problem = "is too short to be a chip (" + std::to_string(st.st_size) + " bytes)";
-   }
-   if (!problem.empty()) {
-      ::close(fd);
-      refuse(path, problem);
-   }
-   size_t size = size_t(st.st_size);
+   if (head.fixed.magic != kMagic) refuse(path, "is not a chip file (bad magic)");
+   // One copy of the fixed header with a sound check word is enough; the other is rewritten.
+   bool firstOk = layout::fixedCheck(head.fixed) == head.fixed.check;
+   bool secondOk =
+       head.fixedCopy.magic == kMagic && layout::fixedCheck(head.fixedCopy) == head.fixedCopy.check;
+   if (!firstOk && !secondOk) refuse(path, "has a damaged header (both copies)");
+   FixedHeader const fixed = firstOk ? head.fixed : head.fixedCopy;
+   std::string problem = fixedProblem(fixed, size);
+   if (!problem.empty()) refuse(path, problem);
+
    auto map = std::make_unique<Mapping>();
    // Read-only: a private copy-on-write view, so that the repairs of the open stay in memory.
    map->base = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, ro ? MAP_PRIVATE : MAP_SHARED, fd, 0);
-   int e = errno;
-   ::close(fd);
-   if (map->base == MAP_FAILED) {
-      errno = e;
-      failErrno(path, "mapped");
-   }
+   if (map->base == MAP_FAILED) failErrno(path, "mapped");
    map->size = size;
    auto* hdr = static_cast<Header*>(map->base);
-   if (hdr->fixed.magic != kMagic) refuse(path, "is not a chip file (bad magic)");
-   // One copy of the fixed header with a sound check word is enough; the other is rewritten.
-   bool firstOk = layout::fixedCheck(hdr->fixed) == hdr->fixed.check;
-   bool secondOk =
-       hdr->fixedCopy.magic == kMagic && layout::fixedCheck(hdr->fixedCopy) == hdr->fixedCopy.check;
-   if (!firstOk && !secondOk) refuse(path, "has a damaged header (both copies)");
-   FixedHeader const fixed = firstOk ? hdr->fixed : hdr->fixedCopy;
-   problem = fixedProblem(fixed, size);
-   if (!problem.empty()) refuse(path, problem);
    std::vector<std::string> notes;
    if (!firstOk || !secondOk || std::memcmp(&hdr->fixed, &hdr->fixedCopy, sizeof fixed) != 0) {
       notes.push_back(quoted(path) + ": " + (firstOk ? "second" : "first") +
@@ -243,6 +235,21 @@ std::unique_ptr<Chip> Chip::open(std::string const& path, ChipAccess access) {
    chip->notes_ = std::move(notes);
    chip->recover();
    return chip;
+}
+
+void Chip::profileFlagsIs(std::string const& path, Profile const& profile) {
+   validate(profile);
+   auto c = open(path);
+   if (profile.capacity != c->capacity() || profile.pipes != c->pipes()) {
+      throw ChipException(quoted(path) + " keeps its capacity and pipes");
+   }
+   FixedHeader f = c->hdr_->fixed;
+   f.profileFlags = flagsOf(profile);
+   f.check = layout::fixedCheck(f);
+   crashPoint();
+   c->hdr_->fixed = f;  // a kill between the copies leaves one sound copy
+   crashPoint();
+   c->hdr_->fixedCopy = f;
 }
 
 }  // namespace chip

@@ -68,7 +68,13 @@ std::string Chip::derivedRebuild() {
    std::memset(handleIndex_, 0, size_t(buckets) * sizeof(uint32_t));
    uint32_t live = 0;
    uint32_t top = 0;
+   constexpr uint32_t kAhead = 16;  // buckets are fetched this many slots early
    for (uint32_t s = 0, n = capacity(); s < n; ++s) {
+      if (s + kAhead < n && slots_[s + kAhead].handle) {
+         Slot const& next = slots_[s + kAhead];
+         __builtin_prefetch(&keyIndex_[keyHash(next.key) & mask_], 1);
+         __builtin_prefetch(&handleIndex_[handleHash(next.handle) & mask_], 1);
+      }
       Slot const& sl = slots_[s];
       if (!sl.handle) continue;
       bool found = false;

@@ -8,7 +8,6 @@
 
 #include "TableChecks.h"
 #include "agent/KeyTableMap.h"
-#include "chip/ChipLayout.h"
 
 namespace tabletest {
 namespace {
@@ -56,18 +55,9 @@ std::vector<Hdl> produce(Files const& files, bool forked = false) {
 
 // Turns the chip file's BfRt runtime on or off, so that the next table has the other back end.
 void bfrtIs(std::string const& path, bool on) {
-   int fd = ::open(path.c_str(), O_RDWR);
-   ASSERT_GE(fd, 0);
-   chip::Header h{};
-   ASSERT_EQ(::pread(fd, &h, sizeof h, 0), ssize_t(sizeof h));
-   // The profile is kept twice, each copy under its own check word.
-   for (chip::FixedHeader* f : {&h.fixed, &h.fixedCopy}) {
-      f->profileFlags =
-          on ? f->profileFlags | chip::kBfrt : f->profileFlags & ~uint32_t(chip::kBfrt);
-      f->check = chip::layout::fixedCheck(*f);
-   }
-   ASSERT_EQ(::pwrite(fd, &h, sizeof h, 0), ssize_t(sizeof h));
-   ::close(fd);
+   chip::Profile p = chip::Chip::open(path, chip::ChipAccess::readOnly)->profile();
+   p.bfrt = on;
+   chip::Chip::profileFlagsIs(path, p);
 }
 
 TEST(PdResync, FindsWhatAnEarlierTableOrProcessOfEitherBackEndProgrammed) {
