@@ -64,10 +64,12 @@ void Chip::actionRewrite(uint32_t op, uint32_t target, uint32_t handle, ActionRe
    rec.op = kIntentNone;
 }
 
+// Setting the scope the chip already has stores nothing, so a read-only chip takes it: the
+// table's set-up at every start asks for it.
 Status Chip::scopeIs(uint32_t scope) {
-   writable();
    if (scope > 1) return status::kInvalidArg;
    if (Scope(scope) == this->scope()) return status::kOk;
+   writable();
    if (hdr_->count != 0) return status::kInUse;
    if (this->scope() == Scope::allPipes) {
       if (hdr_->defaults[kMaxPipes].action != Action::onMiss) return status::kInUse;

@@ -1,0 +1,96 @@
+// State files seen by another user, owned by another user, or taken from another chip.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "CliRunner.h"
+
+namespace TwiceNatCliTest {
+namespace {
+
+// Runs a command as the unprivileged user 65534; needs root and setpriv.
+CliResult runAsNobody(CliState const& st, std::string const& line) {
+   std::string cmd = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+   for (std::string const& a : st.argv(line))
+      cmd += " '" + a + "'";
+   cmd += " </dev/null >" + st.root() + "/nobody.out 2>" + st.root() + "/nobody.err";
+   int const ws = std::system(cmd.c_str());
+   return {WIFEXITED(ws) ? WEXITSTATUS(ws) : -1, CliState::slurp(st.root() + "/nobody.out"),
+           CliState::slurp(st.root() + "/nobody.err")};
+}
+
+bool canSwitchUser() {
+   return ::geteuid() == 0 && std::system("setpriv --help >/dev/null 2>&1") == 0;
+}
+
+TEST(CliStateFiles, AnotherUserReadsAndCannotChange) {
+   if (!canSwitchUser()) GTEST_SKIP() << "needs root and setpriv";
+   CliState st;
+   st.ok("chip create --capacity 64");
+   st.ok("set --dst 10.0.0.1 --src 10.0.0.2 --action hit --next-hop 4");
+   for (std::string const& p : {st.root(), st.dir()})
+      ::chmod(p.c_str(), 0755);
+   for (char const* f : {"/chip", "/keys", "/lock"})
+      ::chmod((st.dir() + f).c_str(), 0644);
+
+   CliResult const show = runAsNobody(st, "show");
+   EXPECT_EQ(show.status, 0) << show.err;
+   EXPECT_THAT(show.out, HasSubstr("10.0.0.1"));
+   CliResult const chip = runAsNobody(st, "chip show");
+   EXPECT_EQ(chip.status, 0) << chip.err;
+   EXPECT_THAT(chip.out, HasSubstr("1 of 64 entries"));
+   CliResult const set = runAsNobody(st, "set --dst 10.0.0.9 --src 10.0.0.2 --action onMiss");
+   EXPECT_NE(set.status, 0);
+   EXPECT_THAT(set.err, HasSubstr("cannot write"));
+   EXPECT_EQ(lineCount(set.err), 1);
+}
+
+TEST(CliStateFiles, ForeignOrWrongFilesAreRefusedInOneLine) {
+   CliState st, other;
+   st.ok("chip create --capacity 64");
+   other.ok("chip create --capacity 64");
+   st.ok("show");  // binds the key table to its chip
+   struct Case {
+      char const* name;
+      std::function<void()> make;
+      std::string message;
+   } const cases[] = {
+       {"a key table of another chip",
+        [&] {
+           std::filesystem::copy_file(other.dir() + "/keys", st.dir() + "/keys",
+                                      std::filesystem::copy_options::overwrite_existing);
+        },
+        "belongs to another chip"},
+       {"a chip file with a wrong magic",
+        [&] {
+           std::fstream f(st.dir() + "/chip", std::ios::in | std::ios::out | std::ios::binary);
+           f.put('X');
+        },
+        "chip file"},
+       {"a chip file cut short", [&] { std::filesystem::resize_file(st.dir() + "/chip", 100); },
+        "chip file"},
+   };
+   std::string const chip = CliState::slurp(st.dir() + "/chip");
+   std::string const keys = CliState::slurp(st.dir() + "/keys");
+   for (Case const& c : cases) {
+      SCOPED_TRACE(c.name);
+      std::ofstream(st.dir() + "/chip", std::ios::binary) << chip;
+      std::ofstream(st.dir() + "/keys", std::ios::binary) << keys;
+      c.make();
+      CliResult const r = st.run("show");
+      EXPECT_EQ(r.status, 2);
+      EXPECT_THAT(r.err, HasSubstr(c.message));
+      EXPECT_EQ(lineCount(r.err), 1) << r.err;
+   }
+   if (!canSwitchUser()) return;
+   std::ofstream(st.dir() + "/chip", std::ios::binary) << chip;
+   ASSERT_EQ(::chown((st.dir() + "/chip").c_str(), 65534, 65534), 0);
+   CliResult const r = st.run("set --dst 10.0.0.1 --src 10.0.0.2 --action onMiss");
+   EXPECT_EQ(r.status, 2);
+   EXPECT_THAT(r.err, HasSubstr("owned by"));
+   EXPECT_EQ(lineCount(r.err), 1) << r.err;
+}
+
+}  // namespace
+}  // namespace TwiceNatCliTest
