@@ -56,12 +56,13 @@ int serve(ParsedArgs const&, GlobalOptions const& global) {
    auto server = std::make_unique<Server>(*service, state.socketPath());
    double const took =
        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+   // What the start repaired and reconciled, then the ready line, which clients wait for.
+   for (std::string const& note : agent->session->startNotes())
+      std::cout << note << "\n";
    std::cout << "agent pid " << ::getpid() << " serves " << state.dir << " on "
              << state.socketPath() << ": " << agent->session->entryCount()
              << " entries resynced in " << std::fixed << std::setprecision(3) << took << " s"
              << std::endl;
-   for (std::string const& note : agent->session->startNotes())
-      std::cout << note << "\n";
    server->run();
    // The order a stop keeps: no more clients, the table dropped, the socket gone, and the
    // lock released last, so whoever gets it next finds the state at rest.
