@@ -94,12 +94,16 @@ void AgentSession::adoptOrphans() {
    TwiceNatAgent::KeyTable& kt = keys_->table();
    std::vector<std::pair<U32, U64>> recorded;  // handle, key
    recorded.reserve(kt.count());
-   bool defaultRecorded = false;
+   defaultKey_ = 0;
    for (U64 slot = kt.nextTakenSlot(0); slot < kt.capacity(); slot = kt.nextTakenSlot(slot + 1)) {
-      if (kt.slotState(slot) != TwiceNatAgent::KeyTable::SlotState::used) continue;
-      auto const rec = kt.record(slot + 1);
+      TwiceNatAgent::KeyTable::EntryConfig rec(0, 0, 0, 0, 0);
+      try {
+         rec = kt.record(slot + 1);
+      } catch (Pemra::CorruptionDetectedException const&) {
+         continue;  // damaged since open: the resync's walk meets it and has it repaired
+      }
       recorded.emplace_back(rec.sdkEntryHandle, rec.key);
-      defaultRecorded |= (rec.flags & TwiceNatAgent::KeyRecordFlag::defaultEntry) != 0;
+      if (rec.flags & TwiceNatAgent::KeyRecordFlag::defaultEntry) defaultKey_ = rec.key;
    }
    std::sort(recorded.begin(), recorded.end());
    for (std::size_t i = 1; i < recorded.size(); ++i) {
@@ -112,10 +116,12 @@ void AgentSession::adoptOrphans() {
       if (it != recorded.end() && it->first == handle) return;
       ++reconciled_.adopted;
       if (readOnly_) return;
-      keys_->recordHandleIs(keys_->alloc(nullptr, false), handle, flags);
+      U64 const key = keys_->alloc(nullptr, false);
+      keys_->recordHandleIs(key, handle, flags);
+      if (flags & TwiceNatAgent::KeyRecordFlag::defaultEntry) defaultKey_ = key;
    };
    chip_.forEachEntry([&](chip::EntryView const& e) { adopt(e.handle, 0); });
-   if (defaultRecorded) return;
+   if (defaultKey_ != 0) return;
    // A default is on the chip when its action is not the one a reset leaves.
    bool const allPipes = chip_.scope() == chip::Scope::allPipes;
    for (U32 p = 0; p < (allPipes ? 1 : chip_.pipes()); ++p) {
@@ -148,7 +154,7 @@ void AgentSession::settleRecords() {
          stale.push_back(key);
          continue;
       }
-      if (kt.record(key).flags & TwiceNatAgent::KeyRecordFlag::defaultEntry) {
+      if (key == defaultKey_) {
          table_->resyncedMatchIs(key, match, table_->defaultMatchSpecIs());
          if (defaultIsReset()) resetDefault = true;
          continue;

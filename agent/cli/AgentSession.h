@@ -125,6 +125,7 @@ class AgentSession {
    TwiceNatAgent::StatusManager::Ptr statuses_;
    Table::Ptr table_;
    EntryIndex index_;
+   U64 defaultKey_ = 0;  // of the record flagged as the default entry's; 0 when none
    bool readOnly_;
    Reconciled reconciled_;
    std::vector<std::string> notes_;
