@@ -433,12 +433,4 @@ std::vector<EntryView> Chip::entries(uint16_t pipe) const {
    return out;
 }
 
-Status Chip::rawParamIs(uint32_t handle, unsigned index, uint32_t value) {
-   if (index >= kParams) return status::kInvalidArg;
-   uint32_t s = slotOf(handle, kAnyPipe);
-   if (s == kNoSlot) return status::kNotFound;
-   slots_[s].act.params[index] = value;
-   return status::kOk;
-}
-
 }  // namespace chip

@@ -85,7 +85,8 @@ class Chip {
    }
 
    // Test hook: stores a raw action parameter (index as in ActionRec) of an entry, bypassing
-   // the field widths, so that readers' truncation can be tested.
+   // the field widths, so that readers' truncation can be tested. Defined in the testing
+   // library (twicenat::chip_testing), not in the product.
    Status rawParamIs(uint32_t handle, unsigned index, uint32_t value);
 
  private:
