@@ -1,6 +1,6 @@
 # Installs the libraries with their headers, the command-line agent, a CMake package
 # (find_package(twicenat CONFIG): targets twicenat::runtime, ::platform, ::chip, ::agent and
-# ::BfTwiceNatAddrOnly) and a pkg-config file.
+# ::BfTwiceNatAddrOnly), a pkg-config file and the agent's bash completion.
 include(CMakePackageConfigHelpers)
 
 set(TWICENAT_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/twicenat)
@@ -32,3 +32,6 @@ install(FILES ${PROJECT_BINARY_DIR}/twicenatConfig.cmake
 configure_file(${PROJECT_SOURCE_DIR}/cmake/twicenat.pc.in ${PROJECT_BINARY_DIR}/twicenat.pc
                @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/twicenat.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+install(FILES ${PROJECT_SOURCE_DIR}/completions/twicenat.bash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME twicenat)
