@@ -29,6 +29,8 @@ install(FILES ${PROJECT_BINARY_DIR}/twicenatConfig.cmake
               ${PROJECT_BINARY_DIR}/twicenatConfigVersion.cmake
         DESTINATION ${TWICENAT_CMAKE_DIR})
 
+file(RELATIVE_PATH TWICENAT_PC_TO_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig
+     ${CMAKE_INSTALL_PREFIX})
 configure_file(${PROJECT_SOURCE_DIR}/cmake/twicenat.pc.in ${PROJECT_BINARY_DIR}/twicenat.pc
                @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/twicenat.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
