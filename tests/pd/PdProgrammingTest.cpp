@@ -1,6 +1,6 @@
 // Every path of programming, removal and readback: the PD calls and their arguments among the
 // service calls, the handle map, and what the chip then reads back as.
-#include "TableChecks.h"
+#include "support/TableChecks.h"
 
 namespace tabletest {
 namespace {
