@@ -35,3 +35,13 @@ function(twicenat_prefix var folder)
   list(TRANSFORM ${var} PREPEND ${folder}/)
   set(${var} ${${var}} PARENT_SCOPE)
 endfunction()
+
+# The project's own shared libraries resolve every symbol when they are linked, so that a
+# missing definition fails the build, not the program that loads them. (Not under the
+# sanitizers: their runtime comes with the executable.) The table library is the exception,
+# stated where it is made.
+function(twicenat_fully_linked target)
+  if(NOT TWICENAT_SANITIZE)
+    target_link_options(${target} PRIVATE LINKER:--no-undefined)
+  endif()
+endfunction()
