@@ -58,9 +58,10 @@ class CliState {
       Args args{TWICENAT_BIN_DIR "/twicenat", "--state", dir()};
       args.insert(args.end(), std::istream_iterator<std::string>(words), {});
       args.insert(args.end(), more.begin(), more.end());
-      std::string cmd = "</dev/null >" + quoted(path_ + "/out") + " 2>" + quoted(path_ + "/err");
+      std::string cmd = "</dev/null >";
+      ((cmd += quoted(path_ + "/out")) += " 2>") += quoted(path_ + "/err");
       for (std::string const& a : args)
-         cmd += " " + quoted(a);
+         (cmd += ' ') += quoted(a);
       int const ws = std::system(cmd.c_str());
       return {WIFEXITED(ws) ? WEXITSTATUS(ws) : -1, slurp(path_ + "/out"), slurp(path_ + "/err")};
    }
@@ -81,7 +82,9 @@ class CliState {
 
  private:
    static std::string quoted(std::string const& s) {
-      return "'" + std::regex_replace(s, std::regex("'"), "'\\''") + "'";
+      std::string q = "'";
+      (q += std::regex_replace(s, std::regex("'"), "'\\''")) += '\'';
+      return q;
    }
    static std::string slurp(std::string const& path) {
       std::ifstream in(path);
