@@ -1,6 +1,6 @@
 #include "chip/BfRtInfo.h"
 
-#include "chip/Journal.h"
+#include "chip/SdkCall.h"
 
 namespace chip {
 

@@ -1,7 +1,7 @@
 #include "chip/BfRtObjects.h"
 
 #include "chip/BfRtTable.h"
-#include "chip/Journal.h"
+#include "chip/SdkCall.h"
 
 namespace chip {
 

@@ -1,7 +1,7 @@
 #include "chip/BfRtTable.h"
 
 #include "chip/Devices.h"
-#include "chip/Journal.h"
+#include "chip/SdkCall.h"
 
 namespace chip {
 

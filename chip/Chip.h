@@ -107,7 +107,8 @@ class Chip {
    // place, keeping its entries; capacity and pipes must stay. Throws ChipException.
    static void profileFlagsIs(std::string const& path, Profile const& profile);
    // Test hook: stores a raw action parameter (index as in ActionRec) of an entry, bypassing
-   // the field widths, so that readers' truncation can be tested.
+   // the field widths, so that readers' truncation can be tested. Defined in the testing
+   // library (twicenat::chip_testing), not in the product.
    Status rawParamIs(uint32_t handle, unsigned index, uint32_t value);
 
  private:

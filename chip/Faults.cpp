@@ -1,5 +1,7 @@
 #include "chip/Faults.h"
 
+#include "chip/Journal.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -22,6 +24,7 @@ std::vector<Fault>& faults() {
 
 void rearm() {
    detail::gFaultsArmed = !faults().empty();
+   detail::rewatch();
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 #pragma once
-// Fault injection for tests: any SDK operation, named by its PD function name or its BfRt
-// operation name (table methods by method name; "key.setValue", "key.getValue",
-// "data.setValue", "data.getValue", "data.actionIdGet", "attributes.entryScopeParamsSet" for
-// the objects), can be made to fail. Faults are process-local; a failing call changes nothing.
+// Fault injection for tests (the testing library, not the product): any SDK operation, named by its
+// PD function name or its BfRt operation name (table methods by method name; "key.setValue",
+// "key.getValue", "data.setValue", "data.getValue", "data.actionIdGet",
+// "attributes.entryScopeParamsSet" for the objects), can be made to fail. Faults are process-local;
+// a failing call changes nothing.
 #include <string>
 #include <string_view>
 

@@ -1,20 +1,37 @@
 #include "chip/Journal.h"
 
+#include "chip/SdkCall.h"
+
 namespace chip {
 
 namespace {
+
+bool gJournalOn = false;
+
 std::vector<JournalCall>& calls() {
    static std::vector<JournalCall> c;
    return c;
 }
+
+// An injected fault answers instead of the call; the journal records what the call returned.
+class TestWatcher final : public CallWatcher {
+ public:
+   Status before(std::string_view name) override {
+      return detail::gFaultsArmed ? detail::faultFor(name) : status::kOk;
+   }
+   void after(std::string_view name, std::initializer_list<uint64_t> args, Status status) override {
+      if (gJournalOn)
+         calls().push_back(JournalCall{std::string(name), std::vector<uint64_t>(args), status});
+   }
+};
+
 }  // namespace
 
 namespace detail {
 
-bool gJournalOn = false;
-
-void journalAppend(std::string_view name, std::initializer_list<uint64_t> args, Status status) {
-   calls().push_back(JournalCall{std::string(name), std::vector<uint64_t>(args), status});
+void rewatch() {
+   static TestWatcher watcher;
+   callWatcherIs(gFaultsArmed || gJournalOn ? &watcher : nullptr);
 }
 
 }  // namespace detail
@@ -29,10 +46,11 @@ std::string JournalCall::toString() const {
 }
 
 void journalEnabledIs(bool on) {
-   detail::gJournalOn = on;
+   gJournalOn = on;
+   detail::rewatch();
 }
 bool journalEnabled() {
-   return detail::gJournalOn;
+   return gJournalOn;
 }
 std::vector<JournalCall> const& journal() {
    return calls();

@@ -40,7 +40,6 @@
 //     data.actionIdGet                (none)
 //     attributes.entryScopeParamsSet  scope
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,18 +67,7 @@ void journalClear();
 std::vector<JournalCall> journalCalls(std::string_view name);
 
 namespace detail {
-extern bool gJournalOn;
-void journalAppend(std::string_view name, std::initializer_list<uint64_t> args, Status status);
+// Installs the watcher that feeds faults and the journal while either is in use, else none.
+void rewatch();
 }  // namespace detail
-
-// Runs one SDK operation: an injected fault answers instead of `body`, and the call is
-// journaled when the journal is on. Free of heap allocation when neither is in use.
-template <class Body>
-Status sdkCall(std::string_view name, std::initializer_list<uint64_t> args, Body&& body) {
-   Status st = detail::gFaultsArmed ? detail::faultFor(name) : status::kOk;
-   if (st == status::kOk) st = body();
-   if (detail::gJournalOn) detail::journalAppend(name, args, st);
-   return st;
-}
-
 }  // namespace chip

@@ -5,7 +5,7 @@
 #include "BfTwiceNatAddrOnly/platform/PdTypes.h"
 #include "chip/Chip.h"
 #include "chip/Devices.h"
-#include "chip/Journal.h"
+#include "chip/SdkCall.h"
 
 #define PD_NAME(suffix) "p4_pd_tolvex_switch_twiceNatAddrOnly_" #suffix
 #define PD_EXPORT extern "C" __attribute__((visibility("default")))

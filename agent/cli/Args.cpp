@@ -90,16 +90,19 @@ ParsedArgs parseArgs(std::span<std::string const> args, CommandSpec const& spec)
    return out;
 }
 
+// Built by appending: "literal" + std::string(...) trips GCC 12's -Wrestrict at -O3.
 std::string helpText(CommandSpec const& spec) {
-   std::string text = "usage: twicenat [--state DIR] [--trace] " + std::string(spec.name);
-   if (!spec.usage.empty()) text += " " + std::string(spec.usage);
-   text += "\n\n" + std::string(spec.summary) + "\n";
+   std::string text = "usage: twicenat [--state DIR] [--trace] ";
+   text += spec.name;
+   if (!spec.usage.empty()) (text += ' ') += spec.usage;
+   ((text += "\n\n") += spec.summary) += '\n';
    if (!spec.options.empty()) text += "\noptions:\n";
    for (OptionSpec const& o : spec.options) {
-      std::string left = "  --" + std::string(o.name);
-      if (!o.valueName.empty()) left += " " + std::string(o.valueName);
+      std::string left = "  --";
+      left += o.name;
+      if (!o.valueName.empty()) (left += ' ') += o.valueName;
       if (left.size() < 26) left.resize(26, ' ');
-      text += left + " " + std::string(o.help) + "\n";
+      (((text += left) += ' ') += o.help) += '\n';
    }
    return text;
 }

@@ -20,9 +20,12 @@ TEST(StatusManager, InitResyncDeleteAndHoldingByIdentity) {
          std::string out;
          for (auto const& x : m) {
             auto s = sm->status(x.ptr());
-            out +=
-                !s ? "- "
-                   : (s->state == EntryState::initial ? "i" : "r") + std::to_string(s->inits) + " ";
+            if (!s) {
+               out += "- ";
+               continue;
+            }
+            ((out += s->state == EntryState::initial ? 'i' : 'r') += std::to_string(s->inits)) +=
+                ' ';
          }
          return out;
       };

@@ -2,7 +2,7 @@
 // the checks that stop the process.
 #include "BfTwiceNatAddrOnly/bfrt/TwiceNatAddrOnlyTableBfrt.h"
 #include "chip/BfRtTable.h"
-#include "pd/FaultSweep.h"
+#include "support/FaultSweep.h"
 
 namespace tabletest {
 namespace {

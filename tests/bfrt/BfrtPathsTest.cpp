@@ -2,7 +2,7 @@
 // reads back; the module's key and data objects; the level-9 trace.
 #include "BfTwiceNatAddrOnly/bfrt/BfrtModuleObjects.h"
 #include "BfTwiceNatAddrOnly/bfrt/TwiceNatAddrOnlyTableBfrt.h"
-#include "pd/TableChecks.h"
+#include "support/TableChecks.h"
 
 namespace tabletest {
 namespace {

@@ -65,9 +65,10 @@ class CliState {
    // The same, with output files of its own (`tag`), for runs at the same time.
    CliResult runAs(std::string const& tag, std::string const& line, Args const& more = {}) const {
       std::string const out = path_ + "/out" + tag, err = path_ + "/err" + tag;
-      std::string cmd = "</dev/null >" + quoted(out) + " 2>" + quoted(err);
+      std::string cmd = "</dev/null >";
+      ((cmd += quoted(out)) += " 2>") += quoted(err);
       for (std::string const& a : argv(line, more))
-         cmd += " " + quoted(a);
+         (cmd += ' ') += quoted(a);
       int const ws = std::system(cmd.c_str());
       return {WIFEXITED(ws) ? WEXITSTATUS(ws) : -1, slurp(out), slurp(err)};
    }
@@ -95,7 +96,9 @@ class CliState {
 
  private:
    static std::string quoted(std::string const& s) {
-      return "'" + std::regex_replace(s, std::regex("'"), "'\\''") + "'";
+      std::string q = "'";
+      (q += std::regex_replace(s, std::regex("'"), "'\\''")) += '\'';
+      return q;
    }
 
  public:

@@ -10,24 +10,6 @@ namespace {
 
 constexpr char kSource[] = "bf_tolvex_switch/zin/BfTwiceNatAddrOnly/BfTwiceNatAddrOnly";
 
-TEST(MatchSpec, VrfMarkOnlyThroughItsSetter) {
-   auto m = twiceNatAddrOnlyMatchSpecFactory();
-   EXPECT_EQ(m->outerIpv4HdrDip(), 0u);
-   EXPECT_EQ(m->isSet(), 0u);
-   EXPECT_FALSE(m->l3InfoVrfIdIsSet());
-   m->l3InfoVrfIdIs(0);
-   EXPECT_EQ(m->l3InfoVrfId(), 0);
-   EXPECT_EQ(m->isSet(), 1u);
-   EXPECT_TRUE(m->l3InfoVrfIdIsSet());
-   m->l3InfoVrfIdIs(77);
-   EXPECT_EQ(m->isSet(), 1u);
-   EXPECT_EQ(m->l3InfoVrfId(), 77);
-   // Through the generic interface the setter marks the field too.
-   auto n = TwiceNatAddrOnlyMatchSpec::TwiceNatAddrOnlyMatchSpecIs();
-   Zin::attributeIs(*n, "l3InfoVrfId", Zin::Value::number(5));
-   EXPECT_TRUE(Zin::valueAs<bool>(Zin::attribute(*n, "l3InfoVrfIdIsSet")));
-}
-
 TEST(MatchSpecDeathTest, ReadOnlyMarksStopTheProcess) {
    auto m = twiceNatAddrOnlyMatchSpecFactory();
    std::string prefix = std::string(kSource) + ":[0-9]+: ";
@@ -38,30 +20,6 @@ TEST(MatchSpecDeathTest, ReadOnlyMarksStopTheProcess) {
    EXPECT_DEATH(Zin::attributeIs(*m, "l3InfoVrfIdIsSet", Zin::Value::boolean(true)),
                 "l3InfoVrfIdIsSetIs\\(bool\\): Assertion `0' failed");
    EXPECT_DEATH(Zin::attributeIs(*m, "isSet", Zin::Value::number(1)), "isSetIs");
-}
-
-TEST(ActionSpecs, ConstructorsSetTheirKind) {
-   struct Row {
-      TwiceNatAddrOnlyBaseActionSpec::Ptr spec;
-      TwiceNatAddrOnlyActionSpecType type;
-      char const* name;
-   };
-   Row rows[] = {
-       {twiceNatAddrOnlyBaseActionSpecFactory(), onMissActionSpec,
-        "BfTwiceNatAddrOnly::TwiceNatAddrOnlyBaseActionSpec"},
-       {onMissActionSpecFactory(), onMissActionSpec, "BfTwiceNatAddrOnly::OnMissActionSpec"},
-       {twiceNatAddrOnlyHitActionSpecFactory(), twiceNatAddrOnlyHitActionSpec,
-        "BfTwiceNatAddrOnly::TwiceNatAddrOnlyHitActionSpec"},
-       {twiceNatAddrOnlyHitEcmpActionSpecFactory(), twiceNatAddrOnlyHitEcmpActionSpec,
-        "BfTwiceNatAddrOnly::TwiceNatAddrOnlyHitEcmpActionSpec"},
-   };
-   for (Row const& r : rows) {
-      SCOPED_TRACE(r.name);
-      EXPECT_EQ(r.spec->actionType(), r.type);
-      EXPECT_EQ(r.spec->fwkType()->name(), r.name);
-      EXPECT_EQ(r.spec->keyId() | r.spec->rwId() | r.spec->prot() | r.spec->frag(), 0);
-      EXPECT_TRUE(r.spec->fwkType()->isA(&TwiceNatAddrOnlyBaseActionSpec::type()));
-   }
 }
 
 TEST(ActionSpecs, EveryAttributeByNameInDeclarationOrder) {

@@ -53,19 +53,6 @@ TEST(Handles, CollectionByName) {
    EXPECT_EQ(map->entries(), 0u);
 }
 
-TEST(Helper, SdkHandlesIsNeverReplacesTheMap) {
-   auto helper = twiceNatAddrOnlyTableHelperFactory(3, 0xFFFF);
-   EXPECT_EQ(helper->sdkHandles(), nullptr);
-   EXPECT_EQ(helper->pdLib(), nullptr);
-   auto map = helper->sdkHandlesIs();
-   map->entryIs(twiceNatAddrOnlyMatchSpecFactory(), 5);
-   EXPECT_EQ(helper->sdkHandlesIs(), map);
-   EXPECT_EQ(helper->sdkHandles()->entries(), 1u);
-   EXPECT_EQ(helper->sdkHandlesDel(), map);
-   EXPECT_EQ(helper->sdkHandles(), nullptr);
-   EXPECT_EQ(map->entries(), 1u);  // lives on with the caller
-}
-
 TEST(Helper, AttributesByName) {
    auto helper = TwiceNatAddrOnlyTableHelper::TwiceNatAddrOnlyTableHelperIs(7, 2);
    EXPECT_EQ(Zin::attribute(*helper, "deviceId").asNumber(), 7u);

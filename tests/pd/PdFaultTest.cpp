@@ -1,6 +1,6 @@
 // Every PD call of the table operations failing with each status, and the precondition checks
 // that stop the process.
-#include "FaultSweep.h"
+#include "support/FaultSweep.h"
 
 namespace tabletest {
 namespace {

@@ -1,6 +1,6 @@
 // Every path of programming, removal and readback: the PD calls and their arguments among the
 // service calls, the handle map, and what the chip then reads back as.
-#include "TableChecks.h"
+#include "support/TableChecks.h"
 
 namespace tabletest {
 namespace {
@@ -22,7 +22,9 @@ TEST_P(PdPaths, EveryPathCallsTheSdkAndReadsBack) {
    EXPECT_EQ(chip::journalCalls(pd("set_property")),
              (std::vector<chip::JournalCall>{
                  {pd("set_property"), {kSess, kDev, 1, pipe != kAll ? 1u : 0u}, 0}}));
-   auto const key = [&](MatchC const& m) { return " " + std::to_string(rig.keys->keyOf(m.ptr())); };
+   auto const key = [&](MatchC const& m) {
+      return std::string(" ") += std::to_string(rig.keys->keyOf(m.ptr()));
+   };
 
    for (unsigned t = 0; t < 3; ++t) {
       SCOPED_TRACE(kSuffix[t]);

@@ -6,8 +6,8 @@
 
 #include <cstddef>
 
-#include "TableChecks.h"
 #include "agent/KeyTableMap.h"
+#include "support/TableChecks.h"
 
 namespace tabletest {
 namespace {

@@ -56,7 +56,7 @@ struct ServiceLog {
    std::map<void const*, std::string> names;
    void add(std::string op, BfnTable::MatchSpecBase const* m = nullptr, bool named = true) {
       auto it = names.find(m);
-      if (named) op += " " + (!m ? "null" : it == names.end() ? "new" : it->second);
+      if (named) (op += " ") += !m ? "null" : it == names.end() ? "new" : it->second;
       events.emplace_back(chip::journal().size(), std::move(op));
    }
 };
