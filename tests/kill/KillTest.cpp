@@ -21,6 +21,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <random>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -29,6 +30,7 @@
 #include <vector>
 
 #include "agent/KeyTable.h"
+#include "agent/cli/StateLock.h"
 #include "chip/Chip.h"
 
 namespace {
@@ -422,12 +424,12 @@ void checkFiles(Trial const& t, Expected const& x, bool converged, std::string c
    }
 }
 
-// What 'chip show --json' says of the two files.
-void checkChipShow(Trial& t, std::string const& when, Failures& f) {
+// What 'chip show --json' says of the two files; the chip's entry count, -1 when unknown.
+long long checkChipShow(Trial& t, std::string const& when, Failures& f) {
    Trial::Result const r = t.run("chipshow", {"chip", "show", "--json"});
    if (r.status != 0) {
       f.add(when + ": chip show exited " + std::to_string(r.status) + ": " + firstLine(r.err));
-      return;
+      return -1;
    }
    try {
       nlohmann::json const j = nlohmann::json::parse(r.out);
@@ -437,18 +439,49 @@ void checkChipShow(Trial& t, std::string const& when, Failures& f) {
          f.add(when + ": chip show counts " + j["entries"].dump() + " entries and " +
                j["keyTable"]["records"].dump() + " records");
       }
+      return j["entries"].get<long long>();
    } catch (std::exception const& e) {
       f.add(when + ": chip show --json printed no JSON: " + e.what());
+      return -1;
    }
+}
+
+// What the start after a kill said it settled: its reconcile line and its other notes.
+struct Restart {
+   long long adopted = 0, dropped = 0, repairs = 0, entries = -1;
+   std::string text() const {
+      return std::to_string(entries) + " entries, " + std::to_string(adopted) + " adopted, " +
+             std::to_string(dropped) + " dropped, " + std::to_string(repairs) + " repairs";
+   }
+};
+
+Restart restartNotes(std::string const& err) {
+   Restart r;
+   std::istringstream in(err);
+   std::smatch m;
+   static std::regex const line(
+       R"(start reconciled: (\d+) chip entr\S+ without a key record adopted, (\d+) key)");
+   for (std::string l; std::getline(in, l);) {
+      if (std::regex_search(l, m, line)) {
+         r.adopted = std::stoll(m[1]);
+         r.dropped = std::stoll(m[2]);
+      } else if (l.rfind("twicenat: ", 0) == 0) {
+         ++r.repairs;
+      }
+   }
+   return r;
 }
 
 // ---- the set/del loop beside the load ----
 
 // Sets loop keys, changes file keys' actions and deletes loop keys it set, one twicenat
-// process at a time, until stopped; records what was acknowledged.
+// process at a time, until stopped; records what was acknowledged. With `noWait` (one-shot
+// runs) a process finding the folder's lock held gives up at once and the loop tries again,
+// so the first start after a kill of the lock's holder is often one of the loop's.
 class SetDelLoop {
  public:
-   SetDelLoop(Trial& t, Expected& x, uint64_t seed) : t_(t), x_(x), rng_(seed) {
+   SetDelLoop(Trial& t, Expected& x, uint64_t seed, bool noWait)
+       : t_(t), x_(x), rng_(seed), noWait_(noWait) {
       thread_ = std::thread([this] { body(); });
    }
    ~SetDelLoop() { stop(); }
@@ -465,6 +498,7 @@ class SetDelLoop {
    // From now on a request may fail: its agent or its process was killed.
    void killing() { killing_ = true; }
    int requests() const { return requests_; }
+   int refused() const { return refused_; }
    std::string const& failure() const { return failure_; }
 
  private:
@@ -491,8 +525,9 @@ class SetDelLoop {
                k = mine[rng_() % mine.size()];
                del = true;
          }
-         words = {del ? "del" : "set", "--dst", dotted(k.dip),        "--src",
-                  dotted(k.sip),       "--vrf", std::to_string(k.vrf)};
+         if (noWait_) words.push_back("--no-wait");
+         words.insert(words.end(), {del ? "del" : "set", "--dst", dotted(k.dip), "--src",
+                                    dotted(k.sip), "--vrf", std::to_string(k.vrf)});
          if (a) {
             Args const o = a->options();
             words.insert(words.end(), o.begin(), o.end());
@@ -517,6 +552,14 @@ class SetDelLoop {
             current_ = 0;
          }
          int const status = p->wait();
+         if (noWait_ && status == 1 &&
+             p->err().find("(--no-wait: not waiting)") != std::string::npos) {
+            // Nothing done: the key stays as it was.
+            ++refused_;
+            if (loopKey && x_.loopKeys[k] == false && !del) x_.loopUnsure.erase(k);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            continue;
+         }
          ++requests_;
          if (status == 0) {
             if (loopKey) {
@@ -539,12 +582,13 @@ class SetDelLoop {
    Trial& t_;
    Expected& x_;
    std::mt19937_64 rng_;
+   bool noWait_;
    std::thread thread_;
    std::atomic<bool> stop_{false};
    std::mutex m_;
    pid_t current_ = 0;
    std::atomic<bool> killing_{false};
-   int requests_ = 0;
+   int requests_ = 0, refused_ = 0;
    std::string failure_;
 };
 
@@ -630,6 +674,9 @@ class Runner {
       return tm;
    }
 
+   // Summed over the trials' restarts.
+   Restart totals;
+
    // One trial; true when every check passed.
    bool trial(int n, bool serve, bool withLoop, Timing const& tm) {
       std::string const dir = opt_.work + "/trial-" + std::to_string(n);
@@ -651,7 +698,15 @@ class Runner {
          Clock::time_point const loadBegan = Clock::now();
          std::unique_ptr<Process> load = t.start("load", {"load", t.path("load")});
          std::unique_ptr<SetDelLoop> loop;
-         if (withLoop) loop = std::make_unique<SetDelLoop>(t, x, rng_());
+         if (withLoop) {
+            // One-shot: the load first, so that the kill lands in it rather than in its wait
+            // for the loop's process.
+            for (int i = 0;
+                 !serve && i < 2000 && !TwiceNatCli::stateLockBusy(t.state()) && !load->ended();
+                 ++i)
+               std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            loop = std::make_unique<SetDelLoop>(t, x, rng_(), !serve);
+         }
          std::this_thread::sleep_until(loadBegan +
                                        std::chrono::duration_cast<Clock::duration>(
                                            std::chrono::duration<double>(fraction * tm.load)));
@@ -678,14 +733,18 @@ class Runner {
             }
             loop->stop();
             note += ", " + std::to_string(loop->requests()) + " set/del";
+            if (loop->refused()) note += " (" + std::to_string(loop->refused()) + " refused)";
             if (!loop->failure().empty()) f.add("before the kill: " + loop->failure());
          }
       }
-      restartAndCheck(t, x, serve, f);
+      Restart const found = restartAndCheck(t, x, serve, f);
+      totals.adopted += found.adopted;
+      totals.dropped += found.dropped;
+      totals.repairs += found.repairs;
       bool const ok = !f.any();
-      std::printf("trial %d %s%s killed at %d%%%s, %.1f s: %s\n", n, serve ? "serve" : "oneshot",
-                  withLoop ? "+loop" : "", int(fraction * 100 + 0.5), note.c_str(),
-                  secondsSince(began), ok ? "ok" : "FAILED");
+      std::printf("trial %d %s%s killed at %d%%%s; restart: %s; %.1f s: %s\n", n,
+                  serve ? "serve" : "oneshot", withLoop ? "+loop" : "", int(fraction * 100 + 0.5),
+                  note.c_str(), found.text().c_str(), secondsSince(began), ok ? "ok" : "FAILED");
       for (std::string const& l : f.lines)
          std::printf("  %s\n", l.c_str());
       std::fflush(stdout);
@@ -707,22 +766,25 @@ class Runner {
 
    // The next start after the kill, the checks on what it left, the load once more, and the
    // checks that it converged.
-   void restartAndCheck(Trial& t, Expected& x, bool serve, Failures& f) {
+   Restart restartAndCheck(Trial& t, Expected& x, bool serve, Failures& f) {
       std::unique_ptr<Process> agent;
+      Restart found;
       if (serve) {
          agent = t.start("restart", {"serve"});
          if (!awaitReady(*agent)) {
             f.add("restart: serve did not become ready: " + firstLine(agent->err()));
-            return;
+            return found;
          }
+         found = restartNotes(agent->err());
       } else {
          Trial::Result const r = t.run("restart", {"show", "--json"});
          if (r.status != 0) {
             f.add("restart: show exited " + std::to_string(r.status) + ": " + firstLine(r.err));
-            return;
+            return found;
          }
+         found = restartNotes(r.err);
       }
-      checkChipShow(t, "after the restart", f);
+      found.entries = checkChipShow(t, "after the restart", f);
       checkFiles(t, x, false, "after the restart", f);
       Trial::Result const r = t.run("reload", {"load", t.path("load")});
       if (r.status != 0) {
@@ -738,6 +800,7 @@ class Runner {
                   ": " + firstLine(s.err + agent->err()));
          }
       }
+      return found;
    }
 
    Options const& opt_;
@@ -769,6 +832,7 @@ int main(int argc, char** argv) {
                opt.entries, opt.mode.c_str(), (unsigned long long)opt.seed, opt.work.c_str());
    int passed = 0, run = 0;
    int status = 0;
+   Restart totals;
    try {
       Runner runner(opt);
       bool const oneshot = opt.mode != "serve", serve = opt.mode != "oneshot";
@@ -782,13 +846,17 @@ int main(int argc, char** argv) {
          ++run;
          passed += runner.trial(n, isServe, withLoop, isServe ? srv : one);
       }
+      totals = runner.totals;
       status = passed == run ? 0 : 1;
    } catch (std::exception const& e) {
       std::printf("kill test stopped: %s\n", e.what());
       status = 1;
    }
    killChildren();
-   std::printf("%d of %d trials passed (seed %llu)\n", passed, run, (unsigned long long)opt.seed);
+   std::printf(
+       "%d of %d trials passed (seed %llu); restarts adopted %lld, dropped %lld, "
+       "repaired %lld\n",
+       passed, run, (unsigned long long)opt.seed, totals.adopted, totals.dropped, totals.repairs);
    if (madeWork && (status == 0 || !opt.keepFailed)) {
       std::error_code ec;
       std::filesystem::remove_all(opt.work, ec);
