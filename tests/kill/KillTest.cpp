@@ -485,10 +485,10 @@ class SetDelLoop {
       thread_ = std::thread([this] { body(); });
    }
    ~SetDelLoop() { stop(); }
-   // Kills the process in flight, if any (it counts as unsure).
-   void killCurrent() {
+   // Kills the process in flight, if any (it counts as unsure); false when there was none.
+   bool killCurrent() {
       std::lock_guard<std::mutex> lock(m_);
-      if (current_) ::kill(current_, SIGKILL);
+      return current_ && ::kill(current_, SIGKILL) == 0;
    }
    // Lets the process in flight finish, then ends the loop.
    void stop() {
@@ -728,8 +728,9 @@ class Runner {
                // The loop's next process starts over what the kill left: kill it too, at
                // some moment of its run.
                std::this_thread::sleep_for(std::chrono::duration<double>(loopKillDelay));
-               loop->killCurrent();
-               note += " + set/del process at " + std::to_string(int(loopKillDelay * 1000)) + " ms";
+               bool const hit = loop->killCurrent();
+               note += std::string(hit ? " + set/del process" : " + no set/del process") + " at " +
+                       std::to_string(int(loopKillDelay * 1000)) + " ms";
             }
             loop->stop();
             note += ", " + std::to_string(loop->requests()) + " set/del";
