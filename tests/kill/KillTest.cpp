@@ -808,10 +808,49 @@ class Runner {
    std::mt19937_64 rng_;
 };
 
+// A process of its own that removes `dir` once the tool is gone, however it went (a kill -9
+// of the tool too), unless the tool said to keep it. Its children die with it (they are
+// set to), so nothing writes into the folder afterwards. Returns the pipe's write end; one
+// byte written to it means "keep".
+int removeWhenGone(std::string const& dir) {
+   int fds[2];
+   if (::pipe(fds) != 0) return -1;
+   pid_t const p = ::fork();
+   if (p < 0) {
+      ::close(fds[0]);
+      ::close(fds[1]);
+      return -1;
+   }
+   if (p == 0) {
+      ::setsid();
+      for (int sig : {SIGINT, SIGTERM, SIGHUP})
+         ::signal(sig, SIG_IGN);
+      ::close(fds[1]);
+      char keep = 0;
+      ssize_t n;
+      while ((n = ::read(fds[0], &keep, 1)) < 0 && errno == EINTR) {
+      }
+      if (n <= 0) {
+         // The children die with the tool by signal; give them a moment to be gone.
+         for (int i = 0; i < 20 && std::filesystem::exists(dir); ++i) {
+            std::error_code ec;
+            std::filesystem::remove_all(dir, ec);
+            if (!ec) break;
+            ::usleep(50000);
+         }
+      }
+      ::_exit(0);
+   }
+   ::close(fds[0]);
+   ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+   return fds[1];
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
    Options opt = parseOptions(argc, argv);
+   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // a line per trial as it ends
    if (!opt.seedGiven) opt.seed = std::random_device()();
    bool madeWork = false;
    if (opt.work.empty()) {
@@ -825,6 +864,7 @@ int main(int argc, char** argv) {
    } else {
       std::filesystem::create_directories(opt.work);
    }
+   int const watchdog = madeWork ? removeWhenGone(opt.work) : -1;
    for (int sig : {SIGINT, SIGTERM, SIGHUP})
       ::signal(sig, onFatalSignal);
    std::atexit(killChildren);
@@ -861,6 +901,9 @@ int main(int argc, char** argv) {
    if (madeWork && (status == 0 || !opt.keepFailed)) {
       std::error_code ec;
       std::filesystem::remove_all(opt.work, ec);
+   } else if (watchdog >= 0) {
+      (void)!::write(watchdog, "k", 1);
+      std::printf("kept %s\n", opt.work.c_str());
    }
    return status;
 }
