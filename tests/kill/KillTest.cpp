@@ -455,9 +455,11 @@ struct Restart {
    }
 };
 
-Restart restartNotes(std::string const& err) {
+// `text`: a one-shot start's standard error (its notes begin "twicenat: "), or a serve's
+// standard output (its notes follow the ready line; a stop line ends it).
+Restart restartNotes(std::string const& text, bool serve) {
    Restart r;
-   std::istringstream in(err);
+   std::istringstream in(text);
    std::smatch m;
    static std::regex const line(
        R"(start reconciled: (\d+) chip entr\S+ without a key record adopted, (\d+) key)");
@@ -465,7 +467,8 @@ Restart restartNotes(std::string const& err) {
       if (std::regex_search(l, m, line)) {
          r.adopted = std::stoll(m[1]);
          r.dropped = std::stoll(m[2]);
-      } else if (l.rfind("twicenat: ", 0) == 0) {
+      } else if (serve ? l.rfind("agent pid ", 0) != 0 && !l.empty()
+                       : l.rfind("twicenat: ", 0) == 0) {
          ++r.repairs;
       }
    }
@@ -776,16 +779,15 @@ class Runner {
             f.add("restart: serve did not become ready: " + firstLine(agent->err()));
             return found;
          }
-         found = restartNotes(agent->err());
       } else {
          Trial::Result const r = t.run("restart", {"show", "--json"});
          if (r.status != 0) {
             f.add("restart: show exited " + std::to_string(r.status) + ": " + firstLine(r.err));
             return found;
          }
-         found = restartNotes(r.err);
+         found = restartNotes(r.err, false);
       }
-      found.entries = checkChipShow(t, "after the restart", f);
+      long long const entries = checkChipShow(t, "after the restart", f);
       checkFiles(t, x, false, "after the restart", f);
       Trial::Result const r = t.run("reload", {"load", t.path("load")});
       if (r.status != 0) {
@@ -800,7 +802,10 @@ class Runner {
             f.add("stop exited " + std::to_string(s.status) + ", serve " + std::to_string(st) +
                   ": " + firstLine(s.err + agent->err()));
          }
+         // Its notes reach the file once it exits.
+         found = restartNotes(agent->out(), true);
       }
+      found.entries = entries;
       return found;
    }
 
