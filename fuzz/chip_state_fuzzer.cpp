@@ -15,33 +15,17 @@
 #include <string>
 #include <vector>
 
+#include "StateFileInput.h"
 #include "chip/Chip.h"
 #include "chip/ChipException.h"
 
 namespace {
 
-std::string& folder() {
-   static std::string dir;
-   return dir;
-}
+using fuzzing::fail;
+using fuzzing::folder;
 
 std::string statePath() {
    return folder() + "/chip";
-}
-
-std::vector<char>& base() {
-   static std::vector<char> bytes;
-   return bytes;
-}
-
-[[noreturn]] void fail(char const* what, std::string const& detail) {
-   std::fprintf(stderr, "chip_state_fuzzer: %s: %s\n", what, detail.c_str());
-   std::abort();
-}
-
-void removeFolder() {
-   std::error_code ec;
-   if (!folder().empty()) std::filesystem::remove_all(folder(), ec);
 }
 
 void exercise(chip::Chip& c) {
@@ -66,10 +50,7 @@ void exercise(chip::Chip& c) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-   std::string tmpl = (std::filesystem::temp_directory_path() / "chipfuzz-XXXXXX").string();
-   if (!::mkdtemp(tmpl.data())) fail("no temporary folder", tmpl);
-   folder() = tmpl;
-   std::atexit(removeFolder);
+   fuzzing::folderIs("chipfuzz");
    chip::Profile p;
    p.capacity = 4;
    p.pipes = 2;
@@ -86,22 +67,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
       c->entryDel(h[1]);
       c->defaultSet(1, chip::ActionRec{}, &h[1]);
    }
-   std::ifstream in(statePath(), std::ios::binary);
-   base().assign(std::istreambuf_iterator<char>(in), {});
+   fuzzing::baseIs(statePath());
    return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, std::size_t size) {
-   std::vector<char> file;
-   if (size > 0 && (data[0] & 1)) {
-      file = base();
-      for (std::size_t i = 1; i + 2 < size; i += 3)
-         file[(data[i] | size_t(data[i + 1]) << 8) % file.size()] ^= char(data[i + 2]);
-   } else if (size > 0) {
-      file.assign(data + 1, data + size);
-   }
    std::string const path = statePath();
-   std::ofstream(path, std::ios::binary | std::ios::trunc).write(file.data(), file.size());
+   fuzzing::writeInput(path, data, size);
    for (auto access : {chip::ChipAccess::readOnly, chip::ChipAccess::readWrite}) {
       try {
          auto c = chip::Chip::open(path, access);

@@ -16,36 +16,20 @@
 #include <string>
 #include <vector>
 
+#include "StateFileInput.h"
 #include "agent/KeyManager.h"
 #include "agent/KeyTable.h"
 
 namespace {
 
+using fuzzing::fail;
+using fuzzing::folder;
+
 using TwiceNatAgent::KeyTable;
 using TwiceNatAgent::KeyTableAccess;
 
-std::string& folder() {
-   static std::string dir;
-   return dir;
-}
-
 std::string tablePath() {
    return folder() + "/keys";
-}
-
-std::vector<char>& base() {
-   static std::vector<char> bytes;
-   return bytes;
-}
-
-[[noreturn]] void fail(char const* what, std::string const& detail) {
-   std::fprintf(stderr, "key_table_fuzzer: %s: %s\n", what, detail.c_str());
-   std::abort();
-}
-
-void removeFolder() {
-   std::error_code ec;
-   if (!folder().empty()) std::filesystem::remove_all(folder(), ec);
 }
 
 // Every record left checks, and the header's counts are what the records say.
@@ -77,32 +61,20 @@ void exercise(std::unique_ptr<KeyTable> table) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-   std::string tmpl = (std::filesystem::temp_directory_path() / "keysfuzz-XXXXXX").string();
-   if (!::mkdtemp(tmpl.data())) fail("no temporary folder", tmpl);
-   folder() = tmpl;
-   std::atexit(removeFolder);
+   fuzzing::folderIs("keysfuzz");
    {
       auto t = KeyTable::create(tablePath(), 8, 0x5eed);
       for (U64 key : {1, 2, 5, 8})
          t->recordIs(
              KeyTable::EntryConfig(key, 0, U32(key * 16), key == 8 ? 1 : 0, t->generationIs()));
    }
-   std::ifstream in(tablePath(), std::ios::binary);
-   base().assign(std::istreambuf_iterator<char>(in), {});
+   fuzzing::baseIs(tablePath());
    return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, std::size_t size) {
-   std::vector<char> file;
-   if (size > 0 && (data[0] & 1)) {
-      file = base();
-      for (std::size_t i = 1; i + 2 < size; i += 3)
-         file[(data[i] | size_t(data[i + 1]) << 8) % file.size()] ^= char(data[i + 2]);
-   } else if (size > 0) {
-      file.assign(data + 1, data + size);
-   }
    std::string const path = tablePath();
-   std::ofstream(path, std::ios::binary | std::ios::trunc).write(file.data(), file.size());
+   fuzzing::writeInput(path, data, size);
    for (auto access : {KeyTableAccess::readOnly, KeyTableAccess::readWrite}) {
       try {
          auto t = KeyTable::open(path, access);

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <optional>
 #include <thread>
 
 #include "agent/cli/Client.h"
@@ -76,35 +77,34 @@ int serve(ParsedArgs const&, GlobalOptions const& global) {
    return kExitOk;
 }
 
-int status(ParsedArgs const& args, GlobalOptions const& global) {
+// The agent's reply to `cmd`; nothing, after saying so, when no agent serves the folder.
+std::optional<Reply> askAgent(GlobalOptions const& global, char const* cmd) {
    StateDir const state = stateDirOf(global.state);
    state.check();
    std::unique_ptr<Client> agent = Client::connect(state.socketPath());
    if (!agent) {
       std::cout << noAgent(state);
-      return kExitSdkFailure;
+      return std::nullopt;
    }
    Request ask;
-   ask.cmd = "status";
-   Reply const r = agent->call(ask);
+   ask.cmd = cmd;
+   return agent->call(ask);
+}
+
+int status(ParsedArgs const& args, GlobalOptions const& global) {
+   std::optional<Reply> const r = askAgent(global, "status");
+   if (!r) return kExitSdkFailure;
    if (args.has("json")) {
-      std::cout << r.data.dump(2) << "\n";
-      return r.status;
+      std::cout << r->data.dump(2) << "\n";
+      return r->status;
    }
-   return printed(r);
+   return printed(*r);
 }
 
 int stop(ParsedArgs const&, GlobalOptions const& global) {
-   StateDir const state = stateDirOf(global.state);
-   state.check();
-   std::unique_ptr<Client> agent = Client::connect(state.socketPath());
-   if (!agent) {
-      std::cout << noAgent(state);
-      return kExitSdkFailure;
-   }
-   Request ask;
-   ask.cmd = "stop";
-   Reply const r = agent->call(ask);
+   std::optional<Reply> const reply = askAgent(global, "stop");
+   if (!reply) return kExitSdkFailure;
+   Reply const& r = *reply;
    long const pid = r.data.value("pid", 0L);
    while (pid > 0 && !gone(pid))
       std::this_thread::sleep_for(std::chrono::milliseconds(10));

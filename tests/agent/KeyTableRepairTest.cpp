@@ -3,15 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <map>
 
 #include "ServiceTestSupport.h"
 #include "agent/KeyTable.h"
-#include "chip/CrashPoint.h"
+#include "support/KilledChild.h"
 
 namespace {
 
@@ -71,33 +69,12 @@ TEST(KeyTableRepair, AKillBeforeAnyStoreLeavesTheStateBeforeOrAfterTheWriteInFli
    for (U64 n = 1;; ++n) {
       SCOPED_TRACE("killed before store " + std::to_string(n));
       KeyTable::destroy(path.str());
-      int ack[2];
-      ASSERT_EQ(::pipe(ack), 0);
-      pid_t child = ::fork();
-      ASSERT_GE(child, 0);
-      if (child == 0) {
-         ::close(ack[0]);
-         chip::crashAtIs(n);
-         try {
-            auto t = KeyTable::create(path.str(), 8);
-            script(*t, [&] { (void)!::write(ack[1], "+", 1); });
-         } catch (...) {
-            ::_exit(3);
-         }
-         ::_exit(0);
-      }
-      ::close(ack[1]);
-      std::size_t done = 0;
-      char buf[32];
-      for (ssize_t got; (got = ::read(ack[0], buf, sizeof buf)) > 0;)
-         done += std::size_t(got);
-      ::close(ack[0]);
-      int status = 0;
-      ASSERT_EQ(::waitpid(child, &status, 0), child);
-      if (WIFEXITED(status)) {
-         ASSERT_EQ(WEXITSTATUS(status), 0);
-         break;
-      }
+      TwiceNatTest::ChildEnd const end = TwiceNatTest::runKilledBefore(n, [&](auto const& ack) {
+         auto t = KeyTable::create(path.str(), 8);
+         script(*t, ack);
+      });
+      if (HasFailure() || end.finished) break;
+      std::size_t const done = end.acknowledged;
       ++kills;
       std::unique_ptr<KeyTable> t;
       ASSERT_NO_THROW(t = KeyTable::open(path.str()));

@@ -2,11 +2,9 @@
 // leave the chip and the key table agreeing, show the table as it was before or after the
 // operation in flight, and running the session again must reach the same final table.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "SessionRig.h"
-#include "chip/CrashPoint.h"
+#include "support/KilledChild.h"
 
 namespace TwiceNatSessionTest {
 namespace {
@@ -76,34 +74,12 @@ TEST_P(SessionCrash, EveryStoreOfASessionIsAKillTheNextStartRecovers) {
    for (U64 n = 1;; ++n) {
       SCOPED_TRACE("killed before store " + std::to_string(n));
       pristine.copyTo(work);
-      int progress[2];
-      ASSERT_EQ(::pipe(progress), 0);
-      pid_t child = ::fork();
-      ASSERT_GE(child, 0);
-      if (child == 0) {
-         ::close(progress[0]);
-         chip::crashAtIs(n);
-         try {
-            Start run(work, sdk);
-            script(run.s(), [&] { (void)!::write(progress[1], "+", 1); });
-         } catch (...) {
-            ::_exit(3);
-         }
-         ::_exit(0);
-      }
-      ::close(progress[1]);
-      std::size_t acknowledged = 0;
-      char buf[64];
-      for (ssize_t got; (got = ::read(progress[0], buf, sizeof buf)) > 0;)
-         acknowledged += std::size_t(got);
-      ::close(progress[0]);
-      int status = 0;
-      ASSERT_EQ(::waitpid(child, &status, 0), child);
-      if (WIFEXITED(status)) {
-         ASSERT_EQ(WEXITSTATUS(status), 0) << "the session failed without a kill";
-         break;
-      }
-      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+      TwiceNatTest::ChildEnd const end = TwiceNatTest::runKilledBefore(n, [&](auto const& ack) {
+         Start run(work, sdk);
+         script(run.s(), ack);
+      });
+      if (HasFailure() || end.finished) break;
+      std::size_t const acknowledged = end.acknowledged;
       ++crashes;
 
       {
