@@ -1,20 +1,20 @@
 // Speed of the table's hot paths (program, modify, remove, read back, look up) on the
 // simulated chip, each next to a baseline that makes the same SDK calls directly, in the same
-// process. The summary prints library time over baseline time, and the heap allocations each
-// operation makes outside the runtime's slab (the library's hot paths should make none).
+// process; the summary sets library time over baseline time. allocs/op counts the heap
+// allocations each operation makes outside the runtime's slab (the hot paths should make none).
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "BfTwiceNatAddrOnly/table/TwiceNatAddrOnlyTableFactory.h"
+#include "Summary.h"
 #include "chip/Chip.h"
 #include "chip/Devices.h"
 
@@ -198,49 +198,11 @@ BENCHMARK_CAPTURE(libraryLookup, pd, false);
 BENCHMARK_CAPTURE(libraryLookup, bfrt, true);
 BENCHMARK(sdkLookup);
 
-// Keeps each run's time per item so that the summary can set them side by side.
-class Collector : public benchmark::ConsoleReporter {
- public:
-   void ReportRuns(std::vector<Run> const& runs) override {
-      ConsoleReporter::ReportRuns(runs);
-      for (Run const& r : runs) {
-         if (r.run_type != Run::RT_Iteration || r.iterations == 0) continue;
-         double items =
-             r.counters.count("items_per_second") ? r.counters.at("items_per_second").value : 0;
-         nsPerItem[r.benchmark_name()] = items > 0 ? 1e9 / items : 0;
-         auto a = r.counters.find("allocs/op");
-         allocs[r.benchmark_name()] = a == r.counters.end() ? 0 : a->second.value;
-      }
-   }
-   std::map<std::string, double> nsPerItem;
-   std::map<std::string, double> allocs;
-};
+bench::Ratio programPd{"program (add, modify, delete), PD", "libraryProgram/pd", "sdkProgram",
+                       1.25};
+bench::Ratio programBfrt{"program (add, modify, delete), BfRt", "libraryProgram/bfrt", "sdkProgram",
+                         1.25};
+bench::Ratio lookupPd{"look up (read back), PD", "libraryLookup/pd", "sdkLookup", 1.5};
+bench::Ratio lookupBfrt{"look up (read back), BfRt", "libraryLookup/bfrt", "sdkLookup", 1.5};
 
 }  // namespace
-
-int main(int argc, char** argv) {
-   benchmark::Initialize(&argc, argv);
-   Collector collector;
-   benchmark::RunSpecifiedBenchmarks(&collector);
-   struct Pair {
-      char const* what;
-      char const* library;
-      char const* baseline;
-   } pairs[] = {
-       {"program (add, modify, delete), PD", "libraryProgram/pd", "sdkProgram"},
-       {"program (add, modify, delete), BfRt", "libraryProgram/bfrt", "sdkProgram"},
-       {"look up (read back), PD", "libraryLookup/pd", "sdkLookup"},
-       {"look up (read back), BfRt", "libraryLookup/bfrt", "sdkLookup"},
-   };
-   std::printf("\n%-40s %12s %12s %8s %12s\n", "operation", "library ns", "sdk ns", "ratio",
-               "heap/op");
-   for (Pair const& p : pairs) {
-      double lib = collector.nsPerItem[p.library];
-      double base = collector.nsPerItem[p.baseline];
-      if (lib == 0 || base == 0) continue;
-      std::printf("%-40s %12.1f %12.1f %8.2f %12.3f\n", p.what, lib, base, lib / base,
-                  collector.allocs[p.library]);
-   }
-   benchmark::Shutdown();
-   return 0;
-}

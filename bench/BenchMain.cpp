@@ -1,0 +1,100 @@
+// The benchmark program's main: runs the selected benchmarks, then prints every registered
+// ratio and figure with its goal. With TWICENAT_BENCH_SUMMARY=FILE it also writes the rows as
+// tab-separated lines (figure, goal, value, PASS or MISS) for scripts/bench.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "Summary.h"
+
+namespace bench {
+
+std::vector<RatioRow>& ratioRows() {
+   static std::vector<RatioRow> rows;
+   return rows;
+}
+
+std::vector<FigureRow>& figureRows() {
+   static std::vector<FigureRow> rows;
+   return rows;
+}
+
+namespace {
+
+std::map<std::string, double>& nsTable() {
+   static std::map<std::string, double> t;
+   return t;
+}
+
+// Keeps each run's time per item so that the summary can set them side by side.
+class Collector : public benchmark::ConsoleReporter {
+ public:
+   void ReportRuns(std::vector<Run> const& runs) override {
+      ConsoleReporter::ReportRuns(runs);
+      for (Run const& r : runs) {
+         if (r.run_type != Run::RT_Iteration || r.iterations == 0) continue;
+         auto items = r.counters.find("items_per_second");
+         if (items != r.counters.end() && items->second.value > 0)
+            nsTable()[r.benchmark_name()] = 1e9 / items->second.value;
+      }
+   }
+};
+
+}  // namespace
+
+void figureIs(std::string const& figure, double value, std::string const& unit, double goal,
+              bool atMost) {
+   for (FigureRow& f : figureRows()) {
+      if (f.figure == figure) {
+         f = {figure, value, unit, goal, atMost};
+         return;
+      }
+   }
+   figureRows().push_back({figure, value, unit, goal, atMost});
+}
+
+double nsPerItem(std::string const& benchmarkName) {
+   auto it = nsTable().find(benchmarkName);
+   return it == nsTable().end() ? 0 : it->second;
+}
+
+}  // namespace bench
+
+int main(int argc, char** argv) {
+   benchmark::Initialize(&argc, argv);
+   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+   bench::Collector collector;
+   benchmark::RunSpecifiedBenchmarks(&collector);
+   benchmark::Shutdown();
+
+   std::FILE* tsv = nullptr;
+   if (char const* path = std::getenv("TWICENAT_BENCH_SUMMARY")) tsv = std::fopen(path, "w");
+   std::printf("\n%-52s %11s %11s %8s %8s\n", "figure", "library ns", "baseline ns", "ratio",
+               "goal");
+   for (bench::RatioRow const& r : bench::ratioRows()) {
+      double lib = bench::nsPerItem(r.library);
+      double base = bench::nsPerItem(r.baseline);
+      if (lib == 0 || base == 0) continue;  // filtered out of this run
+      double ratio = lib / base;
+      bool pass = ratio <= r.goal;
+      std::printf("%-52s %11.1f %11.1f %7.2fx %7.2fx %s\n", r.figure.c_str(), lib, base, ratio,
+                  r.goal, pass ? "PASS" : "MISS");
+      if (tsv)
+         std::fprintf(tsv, "%s\t<= %.2fx\t%.2fx\t%s\n", r.figure.c_str(), r.goal, ratio,
+                      pass ? "PASS" : "MISS");
+   }
+   for (bench::FigureRow const& f : bench::figureRows()) {
+      bool pass = f.atMost ? f.value <= f.goal : f.value >= f.goal;
+      std::printf("%-52s %11.1f %s (goal %s %.1f) %s\n", f.figure.c_str(), f.value, f.unit.c_str(),
+                  f.atMost ? "<=" : ">=", f.goal, pass ? "PASS" : "MISS");
+      if (tsv)
+         std::fprintf(tsv, "%s\t%s %.1f %s\t%.1f %s\t%s\n", f.figure.c_str(),
+                      f.atMost ? "<=" : ">=", f.goal, f.unit.c_str(), f.value, f.unit.c_str(),
+                      pass ? "PASS" : "MISS");
+   }
+   if (tsv) std::fclose(tsv);
+   return 0;
+}

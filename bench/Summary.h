@@ -1,0 +1,48 @@
+// What a benchmark family wants in the run's summary: pairs of runs whose time per item is set
+// side by side (library over baseline), and figures a family computes itself (bytes per entry,
+// a scaling ratio). Families register them at static initialisation; BenchMain prints them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace bench {
+
+// Time per item of `library` over that of `baseline` (benchmark names as Google Benchmark
+// reports them), judged against `goal` (the ratio must not pass it).
+struct RatioRow {
+   std::string figure;
+   std::string library;
+   std::string baseline;
+   double goal;
+};
+
+// A value a family measured, judged against `goal`: at most it, or at least it.
+struct FigureRow {
+   std::string figure;
+   double value;
+   std::string unit;
+   double goal;
+   bool atMost;
+};
+
+std::vector<RatioRow>& ratioRows();
+std::vector<FigureRow>& figureRows();
+
+// For use at namespace scope: `bench::Ratio r{"figure", "libRun", "baseRun", 1.25};`
+struct Ratio {
+   Ratio(std::string figure, std::string library, std::string baseline, double goal) {
+      ratioRows().push_back({std::move(figure), std::move(library), std::move(baseline), goal});
+   }
+};
+
+// Called from inside a benchmark once its figure is known; a later call replaces an earlier one
+// of the same figure (benchmarks run more than once while Google Benchmark sizes them).
+void figureIs(std::string const& figure, double value, std::string const& unit, double goal,
+              bool atMost);
+
+// Time per item of a run that has finished (0 when it did not run), for families that compute
+// a figure from two runs.
+double nsPerItem(std::string const& benchmarkName);
+
+}  // namespace bench
