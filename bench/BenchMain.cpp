@@ -3,6 +3,7 @@
 // tab-separated lines (figure, goal, value, PASS or MISS) for scripts/bench.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -87,6 +88,12 @@ int main(int argc, char** argv) {
                       pass ? "PASS" : "MISS");
    }
    for (bench::FigureRow const& f : bench::figureRows()) {
+      if (std::isnan(f.goal)) {  // a figure shown for information, with no goal
+         std::printf("%-52s %11.1f %s\n", f.figure.c_str(), f.value, f.unit.c_str());
+         if (tsv)
+            std::fprintf(tsv, "%s\t-\t%.1f %s\t-\n", f.figure.c_str(), f.value, f.unit.c_str());
+         continue;
+      }
       bool pass = f.atMost ? f.value <= f.goal : f.value >= f.goal;
       std::printf("%-52s %11.1f %s (goal %s %.1f) %s\n", f.figure.c_str(), f.value, f.unit.c_str(),
                   f.atMost ? "<=" : ">=", f.goal, pass ? "PASS" : "MISS");

@@ -17,7 +17,8 @@ struct RatioRow {
    double goal;
 };
 
-// A value a family measured, judged against `goal`: at most it, or at least it.
+// A value a family measured, judged against `goal`: at most it, or at least it. A NaN goal
+// shows the value for information only.
 struct FigureRow {
    std::string figure;
    double value;

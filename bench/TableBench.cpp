@@ -5,41 +5,17 @@
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "BfTwiceNatAddrOnly/table/TwiceNatAddrOnlyTableFactory.h"
+#include "HeapCount.h"
 #include "Summary.h"
 #include "chip/Chip.h"
 #include "chip/Devices.h"
-
-// The replacements below pair malloc with free themselves; GCC cannot see that.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-namespace {
-
-std::atomic<long> gHeapAllocs{0};
-
-}  // namespace
-
-void* operator new(std::size_t n) {
-   gHeapAllocs.fetch_add(1, std::memory_order_relaxed);
-   if (void* p = std::malloc(n ? n : 1)) return p;
-   throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-   std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-   std::free(p);
-}
 
 namespace {
 
@@ -111,14 +87,14 @@ BfPdTwiceNatAddrOnly::MatchSpec pdMatch(TwiceNatAddrOnlyMatchSpec const& m) {
 void countOps(benchmark::State& st, long allocsBefore, int opsPerIter) {
    st.SetItemsProcessed(st.iterations() * opsPerIter);
    st.counters["allocs/op"] =
-       benchmark::Counter(static_cast<double>(gHeapAllocs.load() - allocsBefore) /
+       benchmark::Counter(static_cast<double>(bench::heapAllocs() - allocsBefore) /
                           static_cast<double>(st.iterations() * opsPerIter));
 }
 
 // Library: add a batch, modify it, delete it.
 void libraryProgram(benchmark::State& st, bool bfrt) {
    Bed& b = bed(bfrt);
-   long before = gHeapAllocs.load();
+   long before = bench::heapAllocs();
    for (auto _ : st) {
       for (auto const& e : b.entries)
          b.table->entryIs(e);
@@ -136,7 +112,7 @@ void sdkProgram(benchmark::State& st) {
    auto& pd = b.pd();
    std::vector<U32> handles(kBatch);
    BfPdTwiceNatAddrOnly::DevTarget tgt{b.dev, 0xFFFF};
-   long before = gHeapAllocs.load();
+   long before = bench::heapAllocs();
    for (auto _ : st) {
       for (int i = 0; i < kBatch; ++i) {
          auto m = pdMatch(*b.entries[i].match());
@@ -158,7 +134,7 @@ void libraryLookup(benchmark::State& st, bool bfrt) {
    Bed& b = bed(bfrt);
    for (auto const& e : b.entries)
       b.table->entryIs(e);
-   long before = gHeapAllocs.load();
+   long before = bench::heapAllocs();
    for (auto _ : st) {
       for (auto const& e : b.entries)
          benchmark::DoNotOptimize(b.table->entry(e.match()));
@@ -176,7 +152,7 @@ void sdkLookup(benchmark::State& st) {
    std::vector<U32> handles;
    for (auto const& e : b.entries)
       handles.push_back(b.table->helper()->sdkHandles()->entry(e.match()));
-   long before = gHeapAllocs.load();
+   long before = bench::heapAllocs();
    for (auto _ : st) {
       for (U32 h : handles) {
          BfPdTwiceNatAddrOnly::MatchSpec m{};
