@@ -462,6 +462,12 @@ KeyTable::EntryConfig KeyTable::record(EntryKey key) const {
    return EntryConfig(r.key, r.opId, r.sdkEntryHandle, r.flags, r.generation);
 }
 
+KeyTable::EntryConfig KeyTable::recordAsStored(EntryKey key) const {
+   checkKey(key, "record");
+   Record const& r = slotRecord(key - 1);
+   return EntryConfig(r.key, r.opId, r.sdkEntryHandle, r.flags, r.generation);
+}
+
 void KeyTable::recordIs(EntryConfig const& config) {
    checkWritable("write");
    checkKey(config.key, "write");

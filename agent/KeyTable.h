@@ -101,6 +101,9 @@ class KeyTable {
    // The record of `key`: KeyTableError when it has none, Pemra::CorruptionDetectedException
    // when its slot is damaged.
    EntryConfig record(EntryKey key) const;
+   // The fields in the slot of `key` as they lie, unchecked (zero when free): for a pass that a
+   // checked one follows, as a start's adoption is followed by the resync's walk.
+   EntryConfig recordAsStored(EntryKey key) const;
    // Writes the record into the slot of its key (a free or used slot, never a damaged one).
    // Rewriting a record changes nothing when it is the same, and is crash-safe when only its
    // SDK entry handle changes; a rewrite that changes other fields leaves the slot damaged if

@@ -86,6 +86,9 @@ class Chip {
    Status defaultReset(uint16_t pipe);
 
    // Inspection.
+   static bool isDefaultHandle(uint32_t handle) {
+      return handle >= kDefaultHandleBase && handle <= kAllPipesDefaultHandle;
+   }
    static uint32_t defaultHandle(uint16_t pipe) {
       return pipe == kAllPipes ? kAllPipesDefaultHandle : kDefaultHandleBase + pipe;
    }
@@ -97,11 +100,20 @@ class Chip {
    std::vector<EntryView> entries(uint16_t pipe) const;
    template <class F>
    void forEachEntry(F&& f) const {
+      forEachEntrySlot([&](uint32_t, EntryView const& e) { f(e); });
+   }
+   // The same walk with the slot (below capacity()) each entry lies in, so that a caller can
+   // mark entries in a bit per slot rather than a map of handles.
+   template <class F>
+   void forEachEntrySlot(F&& f) const {
       for (uint32_t s = 0, n = hdr_->highWater; s < n; ++s) {
          Slot const& sl = slots_[s];
-         if (sl.handle) f(EntryView{sl.handle, sl.key, sl.act, false});
+         if (sl.handle) f(s, EntryView{sl.handle, sl.key, sl.act, false});
       }
    }
+   // The slot of the entry with `handle`, kNoSlot when the chip has none (a default's handle
+   // included).
+   uint32_t entrySlot(uint32_t handle) const { return slotOf(handle, kAnyPipe); }
 
    // Test hook: gives the chip in `path` the flags of `profile` (VRF key field, runtimes) in
    // place, keeping its entries; capacity and pipes must stay. Throws ChipException.

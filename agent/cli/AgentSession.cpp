@@ -1,6 +1,7 @@
 #include "agent/cli/AgentSession.h"
 
 #include <algorithm>
+#include <array>
 
 #include "BfTwiceNatAddrOnly/bfrt/TwiceNatAddrOnlyTableBfrt.h"
 #include "agent/cli/InputError.h"
@@ -89,38 +90,48 @@ char const* AgentSession::backEnd() const {
 // Before the resync: every chip entry gets a key record, so the resync finds it. A record can
 // be missing only for the entry whose add a kill cut short after the chip took it; it is
 // given the lowest free key, like any add. Two records naming one handle (which no sequence
-// of stores makes, but damage can) keep the first.
+// of stores makes, but damage can) keep the first. Entries are marked by chip slot, one bit
+// each, in key order.
 void AgentSession::adoptOrphans() {
    TwiceNatAgent::KeyTable& kt = keys_->table();
-   std::vector<std::pair<U32, U64>> recorded;  // handle, key
-   recorded.reserve(kt.count());
+   std::vector<bool> recorded(chip_.capacity());
+   std::vector<U32> defaults;  // default handles recorded, at most one per pipe
    defaultKey_ = 0;
-   for (U64 slot = kt.nextTakenSlot(0); slot < kt.capacity(); slot = kt.nextTakenSlot(slot + 1)) {
-      TwiceNatAgent::KeyTable::EntryConfig rec(0, 0, 0, 0, 0);
-      try {
-         rec = kt.record(slot + 1);
-      } catch (Pemra::CorruptionDetectedException const&) {
-         continue;  // damaged since open: the resync's walk meets it and has it repaired
-      }
-      recorded.emplace_back(rec.sdkEntryHandle, rec.key);
-      if (rec.flags & TwiceNatAgent::KeyRecordFlag::defaultEntry) defaultKey_ = rec.key;
-   }
-   std::sort(recorded.begin(), recorded.end());
-   for (std::size_t i = 1; i < recorded.size(); ++i) {
-      if (recorded[i].first != recorded[i - 1].first) continue;
+   auto drop = [&](U64 key) {
+      if (!kt.inUse(key)) return;  // damaged: left to the walk's repair
       ++reconciled_.dropped;
-      if (!readOnly_) keys_->free(recorded[i].second);
+      if (!readOnly_) keys_->free(key);
+   };
+   for (U64 slot = kt.nextTakenSlot(0); slot < kt.capacity(); slot = kt.nextTakenSlot(slot + 1)) {
+      U64 const key = slot + 1;
+      // Unchecked: damage since open is met by the resync's walk, whose repair reruns this.
+      TwiceNatAgent::KeyTable::EntryConfig const rec = kt.recordAsStored(key);
+      U32 const entry = chip_.entrySlot(rec.sdkEntryHandle);
+      if (entry != chip::kNoSlot) {
+         if (recorded[entry]) {
+            drop(key);
+            continue;
+         }
+         recorded[entry] = true;
+      } else if (chip::Chip::isDefaultHandle(rec.sdkEntryHandle)) {
+         if (std::find(defaults.begin(), defaults.end(), rec.sdkEntryHandle) != defaults.end()) {
+            drop(key);
+            continue;
+         }
+         defaults.push_back(rec.sdkEntryHandle);
+      }
+      if (rec.flags & TwiceNatAgent::KeyRecordFlag::defaultEntry) defaultKey_ = key;
    }
    auto adopt = [&](U32 handle, U16 flags) {
-      auto it = std::lower_bound(recorded.begin(), recorded.end(), std::pair<U32, U64>{handle, 0});
-      if (it != recorded.end() && it->first == handle) return;
       ++reconciled_.adopted;
       if (readOnly_) return;
       U64 const key = keys_->alloc(nullptr, false);
       keys_->recordHandleIs(key, handle, flags);
       if (flags & TwiceNatAgent::KeyRecordFlag::defaultEntry) defaultKey_ = key;
    };
-   chip_.forEachEntry([&](chip::EntryView const& e) { adopt(e.handle, 0); });
+   chip_.forEachEntrySlot([&](U32 s, chip::EntryView const& e) {
+      if (!recorded[s]) adopt(e.handle, 0);
+   });
    if (defaultKey_ != 0) return;
    // A default is on the chip when its action is not the one a reset leaves.
    bool const allPipes = chip_.scope() == chip::Scope::allPipes;
@@ -131,7 +142,9 @@ void AgentSession::adoptOrphans() {
       for (U32 v : act.params)
          reset = reset && v == 0;
       if (reset) continue;
-      adopt(chip::Chip::defaultHandle(pipe), TwiceNatAgent::KeyRecordFlag::defaultEntry);
+      U32 const handle = chip::Chip::defaultHandle(pipe);
+      if (std::find(defaults.begin(), defaults.end(), handle) == defaults.end())
+         adopt(handle, TwiceNatAgent::KeyRecordFlag::defaultEntry);
       return;
    }
 }
@@ -146,6 +159,16 @@ void AgentSession::settleRecords() {
    index_.reserve(kt.count());
    std::vector<U64> stale;
    bool resetDefault = false;
+   // Inserts trail the walk by a few records, each slot fetched when its record is met.
+   constexpr std::size_t kAhead = 16;
+   std::array<std::pair<MatchKey, MatchPtr>, kAhead> ahead;
+   std::size_t walked = 0;
+   auto insert = [&](MatchKey const& k, MatchPtr m) {
+      index_.prefetch(k);
+      auto& at = ahead[walked++ % kAhead];
+      if (walked > kAhead) index_.insert(at.first, std::move(at.second));
+      at = {k, std::move(m)};
+   };
    for (U64 slot = kt.nextTakenSlot(0); slot < kt.capacity(); slot = kt.nextTakenSlot(slot + 1)) {
       U64 const key = slot + 1;
       MatchPtr match =
@@ -167,7 +190,12 @@ void AgentSession::settleRecords() {
          table_->resyncedMatchIs(key, match, replacement);
          match = replacement;
       }
-      index_.insert(matchKeyOf(*match), match);
+      MatchKey const k = matchKeyOf(*match);
+      insert(k, std::move(match));
+   }
+   for (std::size_t i = walked > kAhead ? walked - kAhead : 0; i < walked; ++i) {
+      auto& at = ahead[i % kAhead];
+      index_.insert(at.first, std::move(at.second));
    }
    reconciled_.dropped += stale.size() + (resetDefault ? 1 : 0);
    if (readOnly_) return;
