@@ -1,9 +1,12 @@
 #pragma once
-// The agent's per-entry status manager: one status per match-spec object, by identity.
+// The agent's per-entry status manager. A status belongs to the entry's key: the key manager
+// tells which key a match spec holds, and the statuses lie in one array by key, so that an
+// entry costs eight bytes here and a run of adds writes the array in order.
 #include <optional>
+#include <vector>
 
 #include "BfTwiceNatAddrOnly/platform/StatusManager.h"
-#include "Zin/IdentityMap.h"
+#include "agent/KeyManager.h"
 
 namespace TwiceNatAgent {
 
@@ -24,18 +27,21 @@ class StatusManager : public BfnTableStatusManager::StatusManager {
    using PtrConst = Pemra::Ptr<StatusManager const>;
    using MatchPtr = BfnTable::MatchSpecBase::PtrConst;
 
-   static Ptr statusManagerIs() { return Ptr(new StatusManager); }
+   // Statuses of the entries whose keys `keys` hands out.
+   static Ptr statusManagerIs(KeyManager::PtrConst keys) { return Ptr(new StatusManager(keys)); }
 
-   // Makes the status of `match`, or puts it back to initial; a null match is refused.
+   // Makes the status of `match`, or puts it back to initial; a null match is refused
+   // (InternalException), and a match that holds no key gets no status.
    void initStatus(MatchPtr const& match) override;
    // Every status made so far counts as resynced from now on, until its next initStatus.
    void resyncStatus() override { ++resyncs_; }
 
    std::optional<EntryStatus> status(BfnTable::MatchSpecBase const* match) const;
-   // Forgets the status of `match` after its removal; false when it had none.
-   bool statusDel(BfnTable::MatchSpecBase const* match) { return records_.erase(match); }
+   // Forgets the status of `match` after its removal, before its key is released; false when it
+   // had none.
+   bool statusDel(BfnTable::MatchSpecBase const* match);
    U64 resyncCount() const { return resyncs_; }
-   U64 size() const { return records_.size(); }
+   U64 size() const { return size_; }
 
    ZIN_ALLOCATED(StatusManager)
 
@@ -43,15 +49,18 @@ class StatusManager : public BfnTableStatusManager::StatusManager {
    ~StatusManager() override = default;
 
  private:
-   StatusManager() = default;
-
+   explicit StatusManager(KeyManager::PtrConst keys);
    struct Record {
-      U32 inits = 0;
+      U32 inits = 0;  // 0: no status
       // resyncs_ at its last initStatus: a later resync has passed over it when resyncs_ moved.
-      U64 resyncsAtInit = 0;
+      U32 resyncsAtInit = 0;
    };
-   Zin::IdentityMap<BfnTable::MatchSpecBase, Record> records_;
-   U64 resyncs_ = 0;
+   Record const* recordOf(BfnTable::MatchSpecBase const* match) const;
+
+   KeyManager::PtrConst keys_;
+   std::vector<Record> records_;  // by key - 1
+   U64 size_ = 0;
+   U32 resyncs_ = 0;
 };
 
 }  // namespace TwiceNatAgent

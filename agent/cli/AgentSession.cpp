@@ -37,7 +37,7 @@ AgentSession::AgentSession(chip::Chip& chip, std::string const& keyTablePath, Sd
    notes_ = chip.openNotes();
    notes_.insert(notes_.end(), table->openNotes().begin(), table->openNotes().end());
    keys_ = TwiceNatAgent::KeyManager::keyManagerIs(std::move(table));
-   statuses_ = TwiceNatAgent::StatusManager::statusManagerIs();
+   statuses_ = TwiceNatAgent::StatusManager::statusManagerIs(keys_);
    adoptOrphans();
    createTable(sdk);
    // Open cleared the damage it found; damage that appears after it stops the resync's walk,
@@ -274,8 +274,8 @@ void AgentSession::remove(MatchKey const& key) {
    MatchPtr match = find(key);
    if (!match) throw InputError("no entry " + keyText(key) + " in the table");
    table_->entryDel(match);
-   keys_->release(match.ptr());
    statuses_->statusDel(match.ptr());
+   keys_->release(match.ptr());
    index_.erase(key);
 }
 
@@ -290,8 +290,8 @@ bool AgentSession::defaultReset() {
    MatchPtr match = table_->defaultMatchSpecIs();
    if (!table_->helper()->sdkHandles()->entryHas(match)) return false;
    table_->entryDel(match);
-   keys_->release(match.ptr());
    statuses_->statusDel(match.ptr());
+   keys_->release(match.ptr());
    return true;
 }
 

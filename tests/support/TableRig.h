@@ -141,7 +141,7 @@ class Rig {
       chip::attach(kDev, *chip);
       keys = TwiceNatAgent::KeyManager::keyManagerIs(
           TwiceNatAgent::KeyTable::openOrCreate(opts.keyPath, 64));
-      statuses = TwiceNatAgent::StatusManager::statusManagerIs();
+      statuses = TwiceNatAgent::StatusManager::statusManagerIs(keys);
       if (opts.services) {
          km = new RecordingKeyManager(keys, log);
          sm = new RecordingStatusManager(statuses, log);
