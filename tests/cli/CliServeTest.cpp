@@ -244,49 +244,6 @@ TEST(CliServeTest, InterleavedClientsLeaveExactlyWhatWasAcknowledged) {
    EXPECT_EQ(st.keyRecords(), std::to_string(all.size()));
 }
 
-// The entries the agent holds now, as its status tells; 0 when it does not answer.
-int entriesServed(CliState const& st) {
-   CliResult const r = st.runAs("poll", "status --json");
-   return r.status == 0 ? nlohmann::json::parse(r.out)["entries"].get<int>() : 0;
-}
-
-// kill -9 of the agent in the middle of a client's load: the next agent starts normally, every
-// record names a chip entry, and running the load again converges on the file.
-TEST(CliServeTest, KilledAgentDuringLoadRecovers) {
-   for (int round = 0; round < 3; ++round) {
-      SCOPED_TRACE("round " + std::to_string(round));
-      CliState st;
-      st.ok("chip create --capacity 65536");
-      std::string const file = st.file("big", entryFile(3, 40000));
-      {
-         Background agent(st, "serve", "serve");
-         ASSERT_TRUE(agent.ready()) << agent.err();
-         Background load(st, "load", "load", {file});
-         // Past the first batches, before the end.
-         for (int i = 0; i < 2000 && entriesServed(st) < 3000 * (round + 1); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-         agent.signal(SIGKILL);
-         EXPECT_EQ(agent.wait(), -SIGKILL);
-         int const loaded = load.wait();
-         if (loaded != 0) {
-            EXPECT_THAT(load.err(), HasSubstr("the agent went away"));
-         }
-      }
-      Background again(st, "serve2", "serve");
-      ASSERT_TRUE(again.ready()) << again.err();
-      nlohmann::json chip = nlohmann::json::parse(st.ok("chip show --json"));
-      EXPECT_EQ(chip["entries"], chip["keyTable"]["records"]);
-      EXPECT_EQ(chip["staleRecords"], 0);
-      CliResult const rerun = st.run("load", {file});
-      EXPECT_EQ(rerun.status, 0) << rerun.err;
-      chip = nlohmann::json::parse(st.ok("chip show --json"));
-      EXPECT_EQ(chip["entries"], 40000);
-      EXPECT_EQ(chip["keyTable"]["records"], 40000);
-      again.signal(SIGINT);
-      EXPECT_EQ(again.wait(), 0);
-   }
-}
-
 // The agent's state after a kill between stores is the session's to settle; what serve adds
 // must not stand in the way: a killed agent's socket and lock file do not stop the next one.
 TEST(CliServeTest, KilledAgentLeavesNothingInTheWay) {
