@@ -4,7 +4,6 @@
 // again converges on exactly the file. One line per trial, a summary, exit 0 iff all passed.
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,12 +22,12 @@
 #include <set>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "agent/KeyTable.h"
 #include "agent/cli/StateLock.h"
 #include "chip/Chip.h"
+#include "support/ChildProcess.h"
 
 namespace {
 
@@ -40,99 +39,13 @@ double secondsSince(Clock::time_point t) {
    return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
-std::string slurp(std::string const& path) {
-   std::ifstream in(path);
-   return {std::istreambuf_iterator<char>(in), {}};
-}
-
 std::string firstLine(std::string const& s) {
    std::string const t = s.substr(0, s.find('\n'));
    return t.size() > 300 ? t.substr(0, 300) + "..." : t;
 }
 
-// Every child is registered until reaped and killed when the tool ends, however it ends.
-std::mutex gChildrenMutex;
-std::set<pid_t> gChildren;
-
-void killChildren() {
-   std::lock_guard<std::mutex> lock(gChildrenMutex);
-   for (pid_t p : gChildren)
-      ::kill(p, SIGKILL);
-}
-
-// kill() is safe in a handler; the set is read without its lock because the process ends.
-extern "C" void onFatalSignal(int sig) {
-   for (pid_t p : gChildren)
-      ::kill(p, SIGKILL);
-   ::signal(sig, SIG_DFL);
-   ::raise(sig);
-}
-
-class Process {
- public:
-   // Runs `args` with stdin /dev/null and stdout, stderr to `out`, `err`.
-   Process(Args const& args, std::string out, std::string err)
-       : out_(std::move(out)), err_(std::move(err)) {
-      std::vector<char*> argv;
-      for (std::string const& s : args)
-         argv.push_back(const_cast<char*>(s.c_str()));
-      argv.push_back(nullptr);
-      pid_t const parent = ::getpid();
-      std::lock_guard<std::mutex> lock(gChildrenMutex);
-      pid_ = ::fork();
-      if (pid_ < 0) throw std::runtime_error("fork failed");
-      if (pid_ == 0) {
-         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-         if (::getppid() != parent) ::_exit(126);
-         ::dup2(::open("/dev/null", O_RDONLY), 0);
-         ::dup2(::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-         ::dup2(::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-         ::execv(argv[0], argv.data());
-         ::_exit(127);
-      }
-      gChildren.insert(pid_);
-   }
-   ~Process() {
-      kill();
-      wait();
-   }
-   Process(Process const&) = delete;
-   Process& operator=(Process const&) = delete;
-
-   pid_t pid() const { return pid_; }
-   void kill() const {
-      if (!done_) ::kill(pid_, SIGKILL);
-   }
-   // The exit status; -SIG when a signal ended it.
-   int wait() {
-      int ws = 0;
-      while (!done_ && ::waitpid(pid_, &ws, 0) < 0 && errno == EINTR) {
-      }
-      return finish(ws);
-   }
-   bool ended() {
-      int ws = 0;
-      if (!done_ && ::waitpid(pid_, &ws, WNOHANG) != pid_) return false;
-      finish(ws);
-      return true;
-   }
-   std::string out() const { return slurp(out_); }
-   std::string err() const { return slurp(err_); }
-
- private:
-   int finish(int ws) {
-      if (done_) return status_;
-      std::lock_guard<std::mutex> lock(gChildrenMutex);
-      gChildren.erase(pid_);
-      status_ = WIFEXITED(ws) ? WEXITSTATUS(ws) : -WTERMSIG(ws);
-      done_ = true;
-      return status_;
-   }
-   std::string out_, err_;
-   pid_t pid_ = -1;
-   bool done_ = false;
-   int status_ = 0;
-};
+// Every child dies with the tool, however the tool ends.
+using Process = TwiceNatTest::ChildProcess;
 
 // ---- what the table should hold ----
 
@@ -596,7 +509,7 @@ class Runner {
             Process& victim = serve ? *agent : *load;
             if (loop) loop->killing();
             bool const running = !victim.ended();
-            victim.kill();
+            victim.signal(SIGKILL);
             int const vs = victim.wait();
             if (running && vs != -SIGKILL) note += " (it exited " + std::to_string(vs) + " first)";
             if (!running) note += " (it had ended)";
@@ -700,10 +613,6 @@ int main(int argc, char** argv) {
       return 2;
    }
    removeWhenGone(opt.work);
-   for (int sig : {SIGINT, SIGTERM, SIGHUP})
-      ::signal(sig, onFatalSignal);
-   std::atexit(killChildren);
-
    std::printf("kill test: %d trials of %d entries, mode %s, seed %llu, in %s\n", opt.trials,
                opt.entries, opt.mode.c_str(), (unsigned long long)opt.seed, opt.work.c_str());
    int passed = 0, run = 0;
@@ -723,7 +632,6 @@ int main(int argc, char** argv) {
    } catch (std::exception const& e) {
       std::printf("kill test stopped: %s\n", e.what());
    }
-   killChildren();
    std::printf("%d of %d trials passed (seed %llu)\n", passed, run, (unsigned long long)opt.seed);
    std::error_code ec;
    std::filesystem::remove_all(opt.work, ec);
