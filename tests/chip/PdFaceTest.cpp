@@ -107,21 +107,5 @@ TEST_F(PdFace, SinglePipeScopeKeepsEntriesPerPipe) {
              std::vector<U32>({1, 1, 0, 1}));
 }
 
-TEST_F(PdFace, DefaultEntryKeepsItsHandleAndResetsToOnMiss) {
-   attachChip();
-   Hdl h[3] = {};
-   auto a = hit(4, 5, 6, 7, 8);
-   HitEcmpSpec e{1, 2, 3, 4, 5};
-   ASSERT_EQ(pd->setDefaultActionOnMiss(kSess, tgt(), &h[0]), 0);
-   ASSERT_EQ(pd->setDefaultActionTwiceNatAddrOnlyHit(kSess, tgt(), &a, &h[1]), 0);
-   ASSERT_EQ(pd->setDefaultActionTwiceNatAddrOnlyHitEcmp(kSess, tgt(), &e, &h[2]), 0);
-   EXPECT_TRUE(h[0] != 0 && h[0] == h[1] && h[0] == h[2]) << h[0] << " " << h[1] << " " << h[2];
-   EXPECT_EQ(read(h[0]), "twiceNatAddrOnlyHitEcmp 0 0 0 1 2 3 4 5");
-   EXPECT_EQ(pd->tableDelete(kSess, kDev, h[0]), 6) << "the default is not deleted by handle";
-   ASSERT_EQ(pd->tableResetDefaultEntry(kSess, tgt()), 0);
-   EXPECT_EQ(read(h[0]), "onMiss 0 0 0 0 0 0 0 0");
-   EXPECT_EQ(chip->count(), 0u);
-}
-
 }  // namespace
 }  // namespace chiptest
