@@ -151,43 +151,32 @@ struct Options {
    std::cerr << "twicenat_killtest: " << why << "\n"
              << "usage: twicenat_killtest [--twicenat PATH] [--trials N] [--entries M]\n"
              << "         [--mode oneshot|serve|both] [--seed S]\n"
+             << "  N from 1 to 100000, M from 1 to 4000000.\n"
              << "Kills twicenat with SIGKILL at random moments of a load of M entries (every\n"
              << "other trial with a set/del loop beside it), restarts it and checks the state.\n";
    std::exit(2);
 }
 
-long long numberArg(std::string const& name, std::string const& v, long long min, long long max) {
-   char* end = nullptr;
-   errno = 0;
-   long long const n = std::strtoll(v.c_str(), &end, 10);
-   if (v.empty() || *end || errno || n < min || n > max) {
-      usage(name + " needs a number from " + std::to_string(min) + " to " + std::to_string(max) +
-            ", not '" + v + "'");
-   }
-   return n;
-}
-
 Options parseOptions(int argc, char** argv) {
    Options o;
-   for (int i = 1; i < argc; ++i) {
-      std::string const a = argv[i];
-      if (a == "--help" || a == "-h") usage("kill -9 trials of twicenat");
-      if (i + 1 >= argc) usage(a + " needs a value");
-      std::string const v = argv[++i];
-      if (a == "--twicenat") {
+   for (int i = 1; i < argc; i += 2) {
+      std::string const a = argv[i], v = i + 1 < argc ? argv[i + 1] : "";
+      char* end = nullptr;
+      long long const n = std::strtoll(v.c_str(), &end, 10);
+      bool const number = !v.empty() && !*end && n >= 0 && n < (1LL << 62);
+      if (a == "--twicenat" && !v.empty()) {
          o.twicenat = v;
-      } else if (a == "--trials") {
-         o.trials = int(numberArg(a, v, 1, 100000));
-      } else if (a == "--entries") {
-         o.entries = int(numberArg(a, v, 1, 4000000));
-      } else if (a == "--mode") {
-         if (v != "oneshot" && v != "serve" && v != "both")
-            usage("--mode is oneshot, serve or both");
+      } else if (a == "--trials" && number && n >= 1 && n <= 100000) {
+         o.trials = int(n);
+      } else if (a == "--entries" && number && n >= 1 && n <= 4000000) {
+         o.entries = int(n);
+      } else if (a == "--mode" && (v == "oneshot" || v == "serve" || v == "both")) {
          o.mode = v;
-      } else if (a == "--seed") {
-         o.seed = uint64_t(numberArg(a, v, 0, (1LL << 62)));
+      } else if (a == "--seed" && number) {
+         o.seed = uint64_t(n);
       } else {
-         usage("unknown option " + a);
+         usage(a == "--help" || a == "-h" ? "kill -9 trials of twicenat"
+                                          : "bad option '" + a + (v.empty() ? "'" : " " + v + "'"));
       }
    }
    if (::access(o.twicenat.c_str(), X_OK) != 0) usage("no executable twicenat at " + o.twicenat);
