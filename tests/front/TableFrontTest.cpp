@@ -1,5 +1,5 @@
 // The table front: the agent's creation function on the simulated chip, the lookup, the
-// default match spec, the generic interface, and the checks that stop the process.
+// generic interface with the default match spec, and the checks that stop the process.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -66,16 +66,6 @@ TEST_F(Front, CreationPicksTheBackEndTheSdkOffers) {
       ASSERT_NE(table->defaultMatchSpec(), nullptr);
       EXPECT_EQ(table->defaultMatchSpec()->isSet(), 0u);
    }
-}
-
-TEST_F(Front, DefaultMatchSpecIsMadeOnce) {
-   auto table = make({});
-   auto d = table->defaultMatchSpec();
-   EXPECT_EQ(table->defaultMatchSpecIs(), d);
-   EXPECT_EQ(table->defaultMatchSpecDel(), d);
-   EXPECT_EQ(table->defaultMatchSpec(), nullptr);
-   auto fresh = table->defaultMatchSpecIs();
-   EXPECT_NE(fresh, d);
 }
 
 // A back end that answers readbacks from a list and records the handles it was asked for.
