@@ -159,32 +159,18 @@ TEST(CliServeTest, MalformedRequestsKeepTheAgentServing) {
       std::string line, error;
    };
    for (Case const& k : std::vector<Case>{
-            {"hello\n", "request is not JSON"},
-            {"[1,2]\n", "request is not a JSON object"},
-            {R"({"cmd":"show"})"
-             "\n",
-             "no protocol version"},
-            {R"({"v":2,"cmd":"show"})"
-             "\n",
-             "protocol version 2; this agent speaks version 1"},
-            {R"({"v":1})"
-             "\n",
-             "request has no \"cmd\""},
-            {R"({"v":1,"cmd":"show","args":[1]})"
-             "\n",
-             "\"args\" holds something not a string"},
-            {R"({"v":1,"cmd":"load","first":-3})"
-             "\n",
-             "\"first\" is not a positive"},
-            {R"({"v":1,"cmd":"serve"})"
-             "\n",
-             "no command 'serve' for an agent to run"},
-            {R"({"v":1,"cmd":"set","args":["--dst"]})"
-             "\n",
-             "--dst needs a value"},
+            {"hello", "request is not JSON"},
+            {"[1,2]", "request is not a JSON object"},
+            {R"({"cmd":"show"})", "no protocol version"},
+            {R"({"v":2,"cmd":"show"})", "protocol version 2; this agent speaks version 1"},
+            {R"({"v":1})", "request has no \"cmd\""},
+            {R"({"v":1,"cmd":"show","args":[1]})", "\"args\" holds something not a string"},
+            {R"({"v":1,"cmd":"load","first":-3})", "\"first\" is not a positive"},
+            {R"({"v":1,"cmd":"serve"})", "no command 'serve' for an agent to run"},
+            {R"({"v":1,"cmd":"set","args":["--dst"]})", "--dst needs a value"},
         }) {
       SCOPED_TRACE(k.line);
-      TwiceNatCli::Reply const r = TwiceNatCli::parseReply(c->exchange(k.line));
+      TwiceNatCli::Reply const r = TwiceNatCli::parseReply(c->exchange(k.line + "\n"));
       EXPECT_EQ(r.status, 2);
       EXPECT_THAT(r.err, HasSubstr(k.error));
    }
