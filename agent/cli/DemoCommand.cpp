@@ -9,7 +9,6 @@
 #include "agent/cli/Format.h"
 #include "agent/cli/InputError.h"
 #include "agent/cli/SdkFailure.h"
-#include "chip/Faults.h"
 
 namespace TwiceNatCli {
 
@@ -92,8 +91,7 @@ ActionValues ecmp(U16 keyId, U16 rwId, U8 prot, U8 frag, U16 group) {
    return {ActionKind::ecmp, keyId, rwId, prot, frag, group};
 }
 
-void story(SdkLibrary const& sdk, chip::Profile const& profile, std::string const& title,
-           char const* faultOp) {
+void story(SdkLibrary const& sdk, chip::Profile const& profile, std::string const& title) {
    TempFolder state;
    std::cout << "=== " << title << " ===\n";
    Story st(sdk, profile, state.path + "/keys");
@@ -135,19 +133,19 @@ void story(SdkLibrary const& sdk, chip::Profile const& profile, std::string cons
       std::cout << "    " << line << "\n";
    st.set(b, hit(101, 201, 17, 1, 4));  // a resynced entry is modified in place
 
-   std::cout << "\n4. an SDK failure: the chip refuses the next add (fault injected on " << faultOp
-             << ")\n";
+   std::cout << "\n4. an SDK failure: the table is full (the chip holds " << profile.capacity
+             << " entries)\n";
+   MatchKey e = st.key(ip(10, 0, 0, 5), ip(192, 168, 1, 5), 3);
+   st.set(e, hit(104, 204, 6, 0, 12));
    std::string countsBefore = st.counts(), textBefore = st.text();
-   chip::faultIs(faultOp, chip::status::kNoSpace);
    try {
-      st.set(st.key(ip(10, 0, 0, 5), ip(192, 168, 1, 5), 3), hit(1, 2, 3, 4, 5));
-      std::cout << "  the add went through: the fault was not hit\n";
+      st.set(st.key(ip(10, 0, 0, 6), ip(192, 168, 1, 6), 3), hit(1, 2, 3, 4, 5));
+      std::cout << "  the add went through: the table was not full\n";
    } catch (...) {
       auto sdkText = sdkFailureText(std::current_exception());
       if (!sdkText) throw;
       std::cout << "  exception: " << *sdkText << "\n";
    }
-   chip::faultsClear();
    std::cout << "  after the failure: " << st.counts() << " (before: " << countsBefore
              << "), entries " << (st.text() == textBefore ? "unchanged" : "CHANGED") << "\n";
 
@@ -157,19 +155,20 @@ void story(SdkLibrary const& sdk, chip::Profile const& profile, std::string cons
    st.del(a);
    st.del(b);
    st.del(c);
+   st.del(e);
    std::cout << "  " << st.counts() << "\n\n";
 }
 
 int demo(ParsedArgs const&, GlobalOptions const&) {
    SdkLibrary sdk;
+   // Small enough that the story fills it: the failure step is a real refusal.
    chip::Profile bfrt;
-   bfrt.capacity = 1024;
-   story(sdk, bfrt, "BfRt back end", "tableEntryAdd");
+   bfrt.capacity = 4;
+   story(sdk, bfrt, "BfRt back end");
    chip::Profile pd = bfrt;
    pd.bfrt = false;
    pd.vrfKeyField = false;
-   story(sdk, pd, "PD back end, table without the VRF key field",
-         "p4_pd_tolvex_switch_twiceNatAddrOnly_table_add_with_twiceNatAddrOnlyHit");
+   story(sdk, pd, "PD back end, table without the VRF key field");
    return kExitOk;
 }
 
@@ -182,8 +181,8 @@ Command demoCommand() {
             "Runs the whole story on a fresh private chip in a temporary state folder, once "
             "through the BfRt back end and once through the PD back end: programs entries of "
             "all three actions and the default, modifies and deletes some, restarts the agent "
-            "and shows that the resync found everything, then makes the chip fail an add and "
-            "shows the exception.",
+            "and shows that the resync found everything, then fills the small chip and shows the "
+            "exception of the add it refuses.",
             {}},
            demo};
 }

@@ -1,9 +1,5 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <vector>
 
 #include "ServiceTestSupport.h"
@@ -106,45 +102,6 @@ TEST_F(KeyManagerTest, MatchesAreHeldWhileAssociated) {
    for (auto* m : {a.ptr(), b.ptr(), c.ptr()})
       EXPECT_EQ(m->references(), 1u) << "destroying the manager releases every match";
    EXPECT_EQ(KeyTable::open(path_.str())->count(), 1u) << "records outlive the manager";
-}
-
-TEST_F(KeyManagerTest, ASecondProcessSeesTheTableWholeInKeyOrder) {
-   auto km = managerOf(64);
-   Key mine = km->alloc(nullptr, false);
-   km->recordHandleIs(mine, 0);
-   std::fflush(nullptr);
-   pid_t child = ::fork();
-   ASSERT_GE(child, 0);
-   if (child == 0) {
-      // Its own manager over the same file: keys 2..41 with handles, then 10 of them freed.
-      int rc = 0;
-      try {
-         auto other = KeyManager::keyManagerIs(KeyTable::open(path_.str()));
-         for (int i = 0; i < 40; ++i) {
-            Key k = other->alloc(nullptr, false);
-            other->recordHandleIs(k, U32(k * 1000 + 7));
-         }
-         for (Key k = 10; k < 30; k += 2)
-            other->free(k);
-      } catch (...) {
-         rc = 1;
-      }
-      ::_exit(rc);
-   }
-   int status = 0;
-   ASSERT_EQ(::waitpid(child, &status, 0), child);
-   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-
-   Steps expected{{mine, 0}};
-   for (Key k = 2; k <= 41; ++k) {
-      if (k < 10 || k >= 30 || k % 2 == 1) expected.emplace_back(k, U32(k * 1000 + 7));
-   }
-   // Seen through this process's own mapping, and through a fresh open of the file.
-   auto fresh = KeyManager::keyManagerIs(KeyTable::open(path_.str()));
-   for (auto* m : {km.ptr(), fresh.ptr()})
-      EXPECT_EQ(walk(*m), expected);
-   EXPECT_EQ(fresh->highestKey(), 41u) << "the mark is the highest record at start";
-   EXPECT_EQ(km->alloc(nullptr, false), 10u) << "keys the child freed are handed out again";
 }
 
 TEST(KeyManagerCorruption, WalkStopsAtTheDamageAndRepairKeepsTheRest) {

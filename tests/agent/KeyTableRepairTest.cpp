@@ -21,14 +21,14 @@ using TwiceNatAgent::KeyTableRefused;
 using TwiceNatAgentTest::flipByte;
 using TwiceNatAgentTest::TablePath;
 using Config = KeyTable::EntryConfig;
-using Records = std::map<U64, std::pair<U64, U64>>;  // key: handle, flags
+using Records = std::map<U64, std::vector<U64>>;  // key: opId, handle, flags, generation
 
 Records recordsOf(KeyTable const& t) {
    Records r;
    for (U64 slot = t.nextTakenSlot(0); slot < t.capacity(); slot = t.nextTakenSlot(slot + 1)) {
       EXPECT_EQ(t.slotState(slot), KeyTable::SlotState::used) << "open left damage in " << slot;
       Config c = t.record(slot + 1);
-      r[c.key] = {c.sdkEntryHandle, c.flags};
+      r[c.key] = {c.opId, c.sdkEntryHandle, c.flags, c.generation};
    }
    EXPECT_EQ(t.count(), r.size());
    EXPECT_EQ(t.highestKey(), r.empty() ? 0 : r.rbegin()->first);
@@ -88,14 +88,15 @@ TEST(KeyTableRepair, AKillBeforeAnyStoreLeavesTheStateBeforeOrAfterTheWriteInFli
    EXPECT_GT(kills, 20u);
 }
 
-TEST(KeyTableRepair, EveryHeaderByteAndASampleOfRecordBytesFlipped) {
+TEST(KeyTableRepair, EveryHeaderByteAndEveryRecordByteFlipped) {
    TablePath path;
    Records intact;
    {
       auto t = KeyTable::create(path.str(), 16, 4242);
       for (U64 key : {1, 2, 7, 16}) {
-         t->recordIs(Config(key, 0, 1000 + key, 0, t->generationIs()));
-         intact[key] = {1000 + key, 0};
+         U32 const generation = t->generationIs();
+         t->recordIs(Config(key, 500 + key, 1000 + key, key % 2, generation));
+         intact[key] = {500 + key, 1000 + key, key % 2, generation};
       }
    }
    std::string const pristine = path.str() + ".pristine";
@@ -108,7 +109,7 @@ TEST(KeyTableRepair, EveryHeaderByteAndASampleOfRecordBytesFlipped) {
    for (std::size_t b = 0; b < KeyTable::headerBytes(); ++b)
       targets.push_back({b, 0});
    for (U64 key : {1, 7, 16}) {
-      for (std::size_t b = 0; b < KeyTable::recordBytes(); b += 3)
+      for (std::size_t b = 0; b < KeyTable::recordBytes(); ++b)
          targets.push_back({KeyTable::recordOffset(key - 1) + b, key});
    }
    targets.push_back({KeyTable::recordOffset(4), 0});  // a free slot: damage with nothing lost

@@ -59,33 +59,6 @@ class BfRtFace : public ChipFixture {
    BfRtTarget all{kDev, kAll};
 };
 
-TEST_F(BfRtFace, EntriesCrossBetweenTheFaces) {
-   attachBfRt();
-   BfRtTable::TableType kind{};
-   ASSERT_EQ(t->tableTypeGet(&kind), 0);
-   EXPECT_EQ(kind, BfRtTable::TableType::MATCH_DIRECT);
-   EXPECT_TRUE(pd->hasVrfKeyField);
-   EXPECT_EQ(pd->optionalFieldsIndication, 1u);
-   U32 hb = 0;
-   ASSERT_EQ(addHit(all, 0x01020304, {7, 9, 17, 1, 100}, &hb), 0);
-   EXPECT_EQ(read(hb), "twiceNatAddrOnlyHit 44 1020304 5060708 7 9 17 1 100");
-
-   HitEcmpSpec e{11, 12, 13, 14, 0xbeef};
-   MatchSpec m = match(8, 0xa, 0xb);
-   Hdl hp = 0;
-   ASSERT_EQ(pd->tableAddWithTwiceNatAddrOnlyHitEcmp(kSess, tgt(), &m, &e, &hp), 0);
-   EXPECT_EQ(get(hp, {pd->hitEcmpKeyIdFieldId, pd->hitEcmpRwIdFieldId, pd->hitEcmpProtFieldId,
-                      pd->hitEcmpFragFieldId, pd->hitEcmpEcmpGroupFieldId}),
-             (Values{pd->actionIdHitEcmp, 8, 0xa, 0xb, 11, 12, 13, 14, 0xbeef}));
-
-   ASSERT_EQ(t->dataReset(pd->actionIdOnMiss, data.get()), 0);
-   ASSERT_EQ(t->tableEntryModByHandle(*session, all, 0x20, hp, *data), 0);
-   EXPECT_EQ(read(hp), "onMiss 8 a b 0 0 0 0 0");
-   ASSERT_EQ(t->tableEntryDelByHandle(*session, all, hp), 0);
-   EXPECT_EQ(get(hp, {}), Values{6});
-   EXPECT_EQ(addHit(all, 0x01020304, {}, &hb), 4);
-}
-
 TEST_F(BfRtFace, EntryScopeAttributeAndDefaultEntry) {
    attachBfRt();
    BfRtTarget const pipe1{kDev, 1};

@@ -1,14 +1,10 @@
 // A kill before any store of a scripted session, and again before any store of the open that
 // recovers from it, leaves a chip that opens, holds exactly the state before or after the
 // operation in flight, and keeps working.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <functional>
 
 #include "StateFixture.h"
-#include "chip/CrashPoint.h"
+#include "support/KilledChild.h"
 
 namespace chiptest {
 namespace {
@@ -68,62 +64,26 @@ std::vector<std::string> expectedStates() {
    return states;
 }
 
-// Runs `body` in a child armed to die before its n-th store. Returns whether it finished, and
-// the last byte it reported through `progress`.
-bool runChild(uint64_t n, std::function<void(int fd)> const& body, int* last) {
-   int fds[2];
-   EXPECT_EQ(::pipe(fds), 0);
-   pid_t pid = ::fork();
-   if (pid == 0) {
-      ::close(fds[0]);
-      chip::crashAtIs(n);
-      body(fds[1]);
-      ::_exit(0);
-   }
-   ::close(fds[1]);
-   char buf[64];
-   for (ssize_t r; (r = ::read(fds[0], buf, sizeof buf)) > 0;)
-      *last = buf[r - 1];
-   ::close(fds[0]);
-   int status = 0;
-   EXPECT_EQ(::waitpid(pid, &status, 0), pid);
-   if (WIFEXITED(status)) {
-      EXPECT_EQ(WEXITSTATUS(status), 0);
-      return true;
-   }
-   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
-   return false;
-}
-
 class CrashSweep : public StateFolder {};
 
 TEST_F(CrashSweep, EveryKillLeavesTheStateBeforeOrAfterTheOperationInFlight) {
    std::vector<std::string> const states = expectedStates();
    std::string const path = file();
-   auto session = [&](int fd) {
-      try {
-         auto c = Chip::open(path);
-         for (size_t k = 0; k < script().size(); ++k) {
-            char b = char(k);
-            if (::write(fd, &b, 1) != 1 || script()[k](*c) != 0) ::_exit(3);
-         }
-      } catch (std::exception const&) {
-         ::_exit(4);
-      }
-   };
-   auto recovery = [&](int) {
-      try {
-         Chip::open(path);
-      } catch (std::exception const&) {
-         ::_exit(5);
+   // The child acknowledges each step before it starts it: the last one is the one in flight.
+   auto session = [&](std::function<void()> const& ack) {
+      auto c = Chip::open(path);
+      for (Step const& step : script()) {
+         ack();
+         if (step(*c) != 0) throw std::runtime_error("a step of the script failed");
       }
    };
    uint64_t n = 1;
    for (;; ++n) {
       SCOPED_TRACE("killed before store " + std::to_string(n));
       Chip::create(path, profile()).reset();
-      int inFlight = -1;  // killed while opening
-      if (runChild(n, session, &inFlight)) {
+      TwiceNatTest::ChildEnd const end = TwiceNatTest::runKilledBefore(n, session);
+      int const inFlight = int(end.acknowledged) - 1;  // -1: killed while opening
+      if (end.finished) {
          auto c = Chip::open(path);
          EXPECT_EQ(stateOf(*c), states.back());
          EXPECT_TRUE(c->openNotes().empty());
@@ -131,8 +91,8 @@ TEST_F(CrashSweep, EveryKillLeavesTheStateBeforeOrAfterTheOperationInFlight) {
       }
       // A kill of the recovering open itself changes nothing either.
       for (uint64_t m = 1; m < 20; ++m) {
-         int unused = 0;
-         if (runChild(m, recovery, &unused)) break;
+         if (TwiceNatTest::runKilledBefore(m, [&](auto const&) { Chip::open(path); }).finished)
+            break;
       }
       std::unique_ptr<Chip> c;
       ASSERT_NO_THROW(c = Chip::open(path));

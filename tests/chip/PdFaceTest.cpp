@@ -1,6 +1,5 @@
 // The PD interface object's binding, and the PD face through the functions it bound.
 #include <functional>
-#include <set>
 
 #include "ChipFixture.h"
 #include "Zin/Exception.h"
@@ -32,27 +31,6 @@ TEST_F(PdFace, BindingFindsEachFunctionAndNamesWhatIsMissing) {
              "PD library 'libzinrt.so' has no symbol "
              "'p4_pd_tolvex_switch_twiceNatAddrOnly_set_property'");
    ::dlclose(other);
-}
-
-TEST_F(PdFace, HandlesAreUniqueNeverReusedAndEntriesReadBack) {
-   attachChip();
-   std::set<Hdl> seen;
-   Hdl first = 0;
-   for (U32 i = 0; i < 20; ++i) {
-      Hdl h = 0;
-      ASSERT_EQ(addHit(match(12, 0xc0a80000 + i, 0xa0a0a0a), hit(7, 9, 17, 0, U16(100 + i)), &h),
-                0);
-      EXPECT_TRUE(h != 0 && seen.insert(h).second) << h;
-      if (i == 0) first = h;
-   }
-   EXPECT_EQ(read(first), "twiceNatAddrOnlyHit 12 c0a80000 a0a0a0a 7 9 17 0 100");
-   auto spec = hit(1, 2, 3, 4, 5);
-   ASSERT_EQ(pd->tableModifyWithTwiceNatAddrOnlyHit(kSess, kDev, first, &spec), 0);
-   EXPECT_EQ(read(first), "twiceNatAddrOnlyHit 12 c0a80000 a0a0a0a 1 2 3 4 5");
-   ASSERT_EQ(pd->tableDelete(kSess, kDev, first), 0);
-   Hdl again = 0;
-   ASSERT_EQ(addMiss(match(12, 0xc0a80000, 0xa0a0a0a), &again), 0);
-   EXPECT_TRUE(seen.insert(again).second) << "handle " << again << " came back";
 }
 
 // A chip of capacity 3 holding entry `h` at (1, 2, 3), through a script of calls.
@@ -105,22 +83,6 @@ TEST_F(PdFace, SinglePipeScopeKeepsEntriesPerPipe) {
    ASSERT_EQ(pd->tableDelete(kSess, kDev, hp[2]), 0);
    EXPECT_EQ(std::vector<U32>({chip->count(0), chip->count(1), chip->count(2), chip->count(3)}),
              std::vector<U32>({1, 1, 0, 1}));
-}
-
-TEST_F(PdFace, DefaultEntryKeepsItsHandleAndResetsToOnMiss) {
-   attachChip();
-   Hdl h[3] = {};
-   auto a = hit(4, 5, 6, 7, 8);
-   HitEcmpSpec e{1, 2, 3, 4, 5};
-   ASSERT_EQ(pd->setDefaultActionOnMiss(kSess, tgt(), &h[0]), 0);
-   ASSERT_EQ(pd->setDefaultActionTwiceNatAddrOnlyHit(kSess, tgt(), &a, &h[1]), 0);
-   ASSERT_EQ(pd->setDefaultActionTwiceNatAddrOnlyHitEcmp(kSess, tgt(), &e, &h[2]), 0);
-   EXPECT_TRUE(h[0] != 0 && h[0] == h[1] && h[0] == h[2]) << h[0] << " " << h[1] << " " << h[2];
-   EXPECT_EQ(read(h[0]), "twiceNatAddrOnlyHitEcmp 0 0 0 1 2 3 4 5");
-   EXPECT_EQ(pd->tableDelete(kSess, kDev, h[0]), 6) << "the default is not deleted by handle";
-   ASSERT_EQ(pd->tableResetDefaultEntry(kSess, tgt()), 0);
-   EXPECT_EQ(read(h[0]), "onMiss 0 0 0 0 0 0 0 0");
-   EXPECT_EQ(chip->count(), 0u);
 }
 
 }  // namespace

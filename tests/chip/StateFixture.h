@@ -1,9 +1,7 @@
 #pragma once
-// File-backed chips for the state tests: a temporary folder per test (made by the test process
-// itself, so a forked child that is killed leaves nothing), and the chip's whole observable
-// state as one comparable text.
+// File-backed chips for the state tests: a scratch folder per test, and the chip's whole
+// observable state as one comparable text.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -15,21 +13,12 @@
 
 #include "chip/Chip.h"
 #include "chip/ChipException.h"
+#include "support/Scratch.h"
 
 namespace chiptest {
 
 class StateFolder : public testing::Test {
  public:
-   StateFolder() {
-      std::string tmpl = (std::filesystem::temp_directory_path() / "chipstate-XXXXXX").string();
-      if (::mkdtemp(tmpl.data())) dir = tmpl;
-   }
-   ~StateFolder() override {
-      std::error_code ec;
-      if (!dir.empty()) std::filesystem::remove_all(dir, ec);
-   }
-   void SetUp() override { ASSERT_FALSE(dir.empty()); }
-
    std::string file(std::string const& name = "chip") const { return dir + "/" + name; }
 
    static std::vector<char> bytesOf(std::string const& path) {
@@ -40,7 +29,7 @@ class StateFolder : public testing::Test {
       std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), bytes.size());
    }
 
-   std::string dir;
+   std::string const dir = TwiceNatTest::scratchFolder("chipstate");
 };
 
 inline chip::Key keyOf(int k, uint16_t pipe = chip::kAllPipes) {

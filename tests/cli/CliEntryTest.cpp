@@ -86,8 +86,8 @@ TEST(CliStoryTest, DemoTellsTheWholeStoryOnBothBackEnds) {
    CliResult r = CliState().run("demo");
    EXPECT_EQ(r.status, 0);
    EXPECT_EQ(r.err, "");
-   // Per back end: the resync finds what was programmed, the injected failure surfaces as the
-   // table exception and changes nothing, and the clean-up leaves nothing behind.
+   // Per back end: the resync finds what was programmed, the add into the full table surfaces
+   // as the table exception and changes nothing, and the clean-up leaves nothing behind.
    for (char const* once :
         {"table through the BfRt back end", "table through the PD back end",
          "exception: twiceNatAddrOnly_tableEntryAdd() failed: Not enough space (BfTableFull, "
@@ -98,8 +98,8 @@ TEST(CliStoryTest, DemoTellsTheWholeStoryOnBothBackEnds) {
    }
    for (char const* twice :
         {"the resync found 3 entries and the default; text form identical to before the restart",
-         "after the failure: 3 entries on the chip, 4 key records (before: 3 entries on the chip, "
-         "4 key records), entries unchanged",
+         "after the failure: 4 entries on the chip, 5 key records (before: 4 entries on the chip, "
+         "5 key records), entries unchanged",
          "0 entries on the chip, 0 key records"}) {
       EXPECT_EQ(occurrences(r.out, twice), 2) << twice;
    }

@@ -11,13 +11,10 @@ namespace {
 
 // Runs a command as the unprivileged user 65534; needs root and setpriv.
 CliResult runAsNobody(CliState const& st, std::string const& line) {
-   std::string cmd = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+   Args args{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
    for (std::string const& a : st.argv(line))
-      cmd += " '" + a + "'";
-   cmd += " </dev/null >" + st.root() + "/nobody.out 2>" + st.root() + "/nobody.err";
-   int const ws = std::system(cmd.c_str());
-   return {WIFEXITED(ws) ? WEXITSTATUS(ws) : -1, CliState::slurp(st.root() + "/nobody.out"),
-           CliState::slurp(st.root() + "/nobody.err")};
+      args.push_back(a);
+   return st.runArgs("nobody", args);
 }
 
 bool canSwitchUser() {
@@ -71,8 +68,8 @@ TEST(CliStateFiles, ForeignOrWrongFilesAreRefusedInOneLine) {
        {"a chip file cut short", [&] { std::filesystem::resize_file(st.dir() + "/chip", 100); },
         "chip file"},
    };
-   std::string const chip = CliState::slurp(st.dir() + "/chip");
-   std::string const keys = CliState::slurp(st.dir() + "/keys");
+   std::string const chip = TwiceNatTest::slurp(st.dir() + "/chip");
+   std::string const keys = TwiceNatTest::slurp(st.dir() + "/keys");
    for (Case const& c : cases) {
       SCOPED_TRACE(c.name);
       std::ofstream(st.dir() + "/chip", std::ios::binary) << chip;

@@ -3,8 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "SessionRig.h"
 
 namespace TwiceNatSessionTest {
@@ -29,13 +27,7 @@ U64 keyOfHandle(KeyTable const& kt, U32 handle) {
    return 0;
 }
 
-void flipByte(std::string const& path, std::size_t offset) {
-   std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-   f.seekg(std::streamoff(offset));
-   char b = char(f.get());
-   f.seekp(std::streamoff(offset));
-   f.put(char(~b));
-}
+using TwiceNatTest::flipByte;
 
 TEST(Reconcile, OrphansAreAdoptedAndStaleRecordsDropped) {
    struct Case {

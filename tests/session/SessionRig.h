@@ -1,5 +1,5 @@
 #pragma once
-// A chip file and its key table in a temporary folder, agent sessions over them, and the
+// A chip file and its key table in a scratch folder, agent sessions over them, and the
 // checks that relate the two files after a start.
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -16,6 +16,7 @@
 #include "agent/cli/Format.h"
 #include "agent/cli/SdkLibrary.h"
 #include "chip/Chip.h"
+#include "support/Scratch.h"
 
 namespace TwiceNatSessionTest {
 
@@ -26,17 +27,9 @@ using TwiceNatCli::AgentSession;
 class StateFiles {
  public:
    explicit StateFiles(chip::Profile const& profile) {
-      dir_ = testing::TempDir() + "session_XXXXXX";
-      if (!::mkdtemp(dir_.data())) throw std::runtime_error("mkdtemp " + dir_);
       chip::Chip::create(chip(), profile);
       KeyTable::create(keys(), profile.capacity + chip::kMaxPipes + 1);
    }
-   ~StateFiles() {
-      std::error_code ignored;
-      std::filesystem::remove_all(dir_, ignored);
-   }
-   StateFiles(StateFiles const&) = delete;
-   StateFiles& operator=(StateFiles const&) = delete;
 
    std::string chip() const { return dir_ + "/chip"; }
    std::string keys() const { return dir_ + "/keys"; }
@@ -48,7 +41,7 @@ class StateFiles {
    }
 
  private:
-   std::string dir_;
+   std::string const dir_ = TwiceNatTest::scratchFolder("session");
 };
 
 // One agent start over the files: the chip opened, the session made (and so reconciled).

@@ -21,6 +21,7 @@
 #include "chip/Chip.h"
 #include "chip/Devices.h"
 #include "chip/Journal.h"
+#include "support/Scratch.h"
 
 namespace tabletest {
 
@@ -44,11 +45,7 @@ inline void* sdkHandle() {
    return dl;
 }
 
-inline std::string scratchPath(char const* what) {
-   static unsigned serial = 0;
-   return testing::TempDir() + "tbl_" + what + "_" + std::to_string(::getpid()) + "_" +
-          std::to_string(++serial);
-}
+using TwiceNatTest::scratchPath;
 
 // Service calls with the journal length at each; matches appear by the names tests give them.
 struct ServiceLog {

@@ -309,15 +309,4 @@ TEST(EntryText, RejectsBadTextAtThePlaceItGoesWrong) {
    }
 }
 
-TEST(EntryText, EntryIsUnhashableAndItsMatchIsNotSettable) {
-   auto m = twiceNatAddrOnlyMatchSpecFactory();
-   Zin::Value v = Zin::valueOf(TwiceNatAddrOnlyTableEntry(m));
-   expectFailure({"hash", "", is<Zin::UnhashableTypeException>,
-                  "unhashable type: 'BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry'"},
-                 [&](std::string const&) { Zin::valueHash(v); });
-   EXPECT_THROW(Zin::valueAttributeIs(v, "match", Zin::valueOf(twiceNatAddrOnlyMatchSpecFactory())),
-                Zin::AttributeReadOnlyException);
-   EXPECT_EQ(Zin::valueAs<TwiceNatAddrOnlyTableEntry>(v).match(), m);
-}
-
 }  // namespace

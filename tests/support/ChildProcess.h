@@ -1,0 +1,86 @@
+#pragma once
+// A program run as a child process: stdin /dev/null, stdout and stderr into files. It dies with
+// the process that started it, and is killed when the object goes while it still runs.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace TwiceNatTest {
+
+inline std::string slurp(std::string const& path) {
+   std::ifstream in(path);
+   return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class ChildProcess {
+ public:
+   // `args[0]` is looked up on PATH when it holds no slash.
+   ChildProcess(std::vector<std::string> const& args, std::string out, std::string err)
+       : out_(std::move(out)), err_(std::move(err)) {
+      std::vector<char*> argv;
+      for (std::string const& s : args)
+         argv.push_back(const_cast<char*>(s.c_str()));
+      argv.push_back(nullptr);
+      pid_t const parent = ::getpid();
+      pid_ = ::fork();
+      if (pid_ < 0) throw std::runtime_error("fork failed");
+      if (pid_ == 0) {
+         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+         if (::getppid() != parent) ::_exit(126);
+         ::dup2(::open("/dev/null", O_RDONLY), 0);
+         ::dup2(::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+         ::dup2(::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+         ::execvp(argv[0], argv.data());
+         ::_exit(127);
+      }
+   }
+   ~ChildProcess() {
+      signal(SIGKILL);
+      wait();
+   }
+   ChildProcess(ChildProcess const&) = delete;
+   ChildProcess& operator=(ChildProcess const&) = delete;
+
+   pid_t pid() const { return pid_; }
+   void signal(int sig) const {
+      if (!done_) ::kill(pid_, sig);
+   }
+   // The exit status; -SIG when a signal ended it.
+   int wait() {
+      int ws = 0;
+      while (!done_ && ::waitpid(pid_, &ws, 0) < 0 && errno == EINTR) {
+      }
+      return finish(ws);
+   }
+   // True once it ended; then wait() returns at once.
+   bool ended() {
+      int ws = 0;
+      if (!done_ && ::waitpid(pid_, &ws, WNOHANG) != pid_) return false;
+      finish(ws);
+      return true;
+   }
+   std::string out() const { return slurp(out_); }
+   std::string err() const { return slurp(err_); }
+
+ private:
+   int finish(int ws) {
+      if (!done_) status_ = WIFEXITED(ws) ? WEXITSTATUS(ws) : -WTERMSIG(ws);
+      done_ = true;
+      return status_;
+   }
+   std::string out_, err_;
+   pid_t pid_ = -1;
+   bool done_ = false;
+   int status_ = 0;
+};
+
+}  // namespace TwiceNatTest
