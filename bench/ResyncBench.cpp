@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <map>
 #include <memory>
@@ -60,16 +61,27 @@ struct ProgrammedState {
    bool vrf = false;
 };
 
-// One state at a time: a 1M state holds a few hundred MB between chip and key table.
+// One state at a time: a 1M state holds a few hundred MB between chip and key table. The last
+// one is dropped at exit ahead of the SDK's device table (the release is registered after the
+// first state attached its chip), so that its chip detaches from a table that still exists.
+struct CurrentState {
+   std::unique_ptr<ProgrammedState> state;
+   std::pair<bool, U32> made{false, 0};
+};
+CurrentState* current = nullptr;
+
+void releaseState() {
+   delete current;
+   current = nullptr;
+}
+
 ProgrammedState& stateFor(bool bfrt, U32 n) {
-   static std::unique_ptr<ProgrammedState> state;
-   static std::pair<bool, U32> made{false, 0};
-   if (!state || made != std::pair<bool, U32>{bfrt, n}) {
-      state.reset();
-      state = std::make_unique<ProgrammedState>(bfrt, n);
-      made = {bfrt, n};
-   }
-   return *state;
+   if (current && current->made == std::pair<bool, U32>{bfrt, n}) return *current->state;
+   bool const first = !current;
+   releaseState();
+   current = new CurrentState{std::make_unique<ProgrammedState>(bfrt, n), {bfrt, n}};
+   if (first) std::atexit(releaseState);
+   return *current->state;
 }
 
 // Fastest iteration's ns per entry, by run name: the least disturbed run.
