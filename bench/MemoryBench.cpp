@@ -16,6 +16,7 @@
 #include <limits>
 
 #include "AgentBed.h"
+#include "BfTwiceNatAddrOnly/platform/BfPdTwiceNatAddrOnlyIntf.h"
 #include "HeapCount.h"
 #include "Summary.h"
 #include "Zin/Alloc.h"
@@ -53,12 +54,13 @@ long liveBytes() {
           static_cast<long>(Zin::slabChunkCount()) * slabChunkHeapBytes();
 }
 
-enum class Side { library, services, agent };
+enum class Side { chip, library, services, agent };
 
-// Bytes per entry that programming kEntries entries leaves live: through the library alone,
-// with the agent's services, or with the services and the agent's entry index.
+// Bytes per entry that programming kEntries entries leaves live: through the PD functions
+// directly (what the chip and the SDK keep themselves, which is subtracted), through the
+// library alone, with the agent's services, or with the services and the agent's entry index.
 double bytesPerEntry(Side side) {
-   bool const withAgent = side != Side::library;
+   bool const withAgent = side == Side::services || side == Side::agent;
    bench::ScratchFolder folder("memory-bench");
    bench::SdkHandle sdk;
    bench::AttachedChip chip(kDevice, false, kEntries + 16);
@@ -71,6 +73,20 @@ double bytesPerEntry(Side side) {
    bool const vrf = table->supportedOptionalFields() != 0;
    TwiceNatCli::EntryIndex index;
    long const before = liveBytes();
+   if (side == Side::chip) {
+      auto& pd = *table->helper()->pdLib();
+      BfPdTwiceNatAddrOnly::DevTarget const target{kDevice, 0xFFFF};
+      for (U32 i = 0; i < kEntries; ++i) {
+         BfPdTwiceNatAddrOnly::MatchSpec m{static_cast<U16>(i & 0xFF), 0x0A000000u + i,
+                                           0xC0A80001u};
+         BfPdTwiceNatAddrOnly::HitSpec a{static_cast<U16>(i), 0, 6, 0, 7};
+         U32 handle = 0;
+         if (pd.tableAddWithTwiceNatAddrOnlyHit(bench::kSessionId, target, &m, &a, &handle) != 0) {
+            std::abort();
+         }
+      }
+      return static_cast<double>(liveBytes() - before) / kEntries;
+   }
    for (U32 i = 0; i < kEntries; ++i) {
       TwiceNatAddrOnlyTableEntry const e = bench::benchEntry(i, vrf);
       if (!bench::programOne(*table, services.get(), e)) std::abort();
@@ -84,11 +100,12 @@ double bytesPerEntry(Side side) {
 }
 
 void memoryPerEntry(benchmark::State& st) {
-   double library = 0, services = 0, total = 0;
+   double chip = 0, library = 0, services = 0, total = 0;
    for (auto _ : st) {
-      library = bytesPerEntry(Side::library);
-      services = bytesPerEntry(Side::services);
-      total = bytesPerEntry(Side::agent);
+      chip = bytesPerEntry(Side::chip);
+      library = bytesPerEntry(Side::library) - chip;
+      services = bytesPerEntry(Side::services) - chip;
+      total = bytesPerEntry(Side::agent) - chip;
    }
    double const nan = std::numeric_limits<double>::quiet_NaN();
    bench::figureIs("memory per entry, library", library, "B", nan, true);
@@ -96,6 +113,7 @@ void memoryPerEntry(benchmark::State& st) {
    bench::figureIs("  of which key and status managers", services - library, "B", nan, true);
    bench::figureIs("  of which the agent's entry index", total - services, "B", nan, true);
    bench::figureIs("memory per entry, library and agent", total, "B", 160, true);
+   bench::figureIs("chip and SDK heap per entry (not counted)", chip, "B", nan, true);
    bench::figureIs("key table record (shared file, not counted)",
                    static_cast<double>(TwiceNatAgent::KeyTable::recordBytes()), "B", nan, true);
    st.counters["library_B"] = library;
