@@ -13,14 +13,12 @@
 #include <time.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <map>
 #include <memory>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "AgentBed.h"
 #include "BfTwiceNatAddrOnly/platform/BfPdTwiceNatAddrOnlyIntf.h"
@@ -42,8 +40,7 @@ constexpr U32 kSizes[] = {10'000, 100'000, 1'000'000};
 // A chip and a key table holding `n` programmed entries; the key table is reopened by every
 // run, the chip stays attached.
 struct ProgrammedState {
-   ProgrammedState(bool bfrt, U32 n)
-       : folder("resync-bench"), chip(kDevice, bfrt, n + 16), entries(n) {
+   ProgrammedState(bool bfrt, U32 n) : folder("resync-bench"), chip(kDevice, bfrt, n + 16) {
       keyTablePath = folder.path + "/keys";
       TwiceNatAgent::KeyTable::create(keyTablePath, n + chip::kMaxPipes + 1);
       bench::AgentServices services(keyTablePath);
@@ -57,11 +54,10 @@ struct ProgrammedState {
    bench::SdkHandle sdk;
    bench::AttachedChip chip;
    std::string keyTablePath;
-   U32 entries;
    bool vrf = false;
 };
 
-// One state at a time: a 1M state holds a few hundred MB between chip and key table. The last
+// One state at a time: a 1M state is large (the chip's slots and indexes, the key table). The last
 // one is dropped at exit ahead of the SDK's device table (the release is registered after the
 // first state attached its chip), so that its chip detaches from a table that still exists.
 struct CurrentState {
