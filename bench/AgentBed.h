@@ -1,0 +1,134 @@
+// What the resync and memory families share: a scratch folder that is removed again, the SDK
+// library as the agent loads it, and a table with the agent's services (key manager over a key
+// table in the folder, status manager) on a private chip, programmed the way the agent
+// programs: the library adds the entry, then the agent writes the key's record.
+#pragma once
+
+#include <dlfcn.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "BfTwiceNatAddrOnly/table/TwiceNatAddrOnlyTableFactory.h"
+#include "agent/KeyManager.h"
+#include "agent/StatusManager.h"
+#include "chip/Chip.h"
+#include "chip/Devices.h"
+
+namespace bench {
+
+inline constexpr char kSdkLib[] = TWICENAT_LIB_DIR "/libtwicenat_sdk.so";
+inline constexpr U32 kSessionId = 1;
+
+struct ScratchFolder {
+   explicit ScratchFolder(char const* name) {
+      std::string pattern =
+          (std::filesystem::temp_directory_path() / (std::string(name) + "-XXXXXX")).string();
+      if (!::mkdtemp(pattern.data())) {
+         std::perror("mkdtemp");
+         std::abort();
+      }
+      path = pattern;
+   }
+   ~ScratchFolder() {
+      std::error_code ec;
+      std::filesystem::remove_all(path, ec);
+   }
+   ScratchFolder(ScratchFolder const&) = delete;
+   ScratchFolder& operator=(ScratchFolder const&) = delete;
+   std::string path;
+};
+
+struct SdkHandle {
+   SdkHandle() : dl(::dlopen(kSdkLib, RTLD_NOW)) {
+      if (!dl) {
+         std::fprintf(stderr, "%s\n", ::dlerror());
+         std::abort();
+      }
+   }
+   ~SdkHandle() { ::dlclose(dl); }
+   SdkHandle(SdkHandle const&) = delete;
+   SdkHandle& operator=(SdkHandle const&) = delete;
+   void* dl;
+};
+
+// A private chip attached as `device` for the bed's life.
+struct AttachedChip {
+   AttachedChip(U8 device, bool bfrt, U32 capacity) : device(device) {
+      chip::Profile p;
+      p.bfrt = bfrt;
+      p.capacity = capacity;
+      chip = chip::Chip::createPrivate(p);
+      chip::attach(device, *chip);
+   }
+   ~AttachedChip() {
+      chip::detach(device);
+      chip.reset();
+   }
+   AttachedChip(AttachedChip const&) = delete;
+   AttachedChip& operator=(AttachedChip const&) = delete;
+   U8 device;
+   std::unique_ptr<chip::Chip> chip;
+};
+
+// Entry `i` of a bed: distinct destinations, hit and ECMP actions in turn, a VRF when the
+// table has the field.
+inline BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry benchEntry(U32 i, bool vrf) {
+   using namespace BfTwiceNatAddrOnly;
+   auto m = twiceNatAddrOnlyMatchSpecFactory();
+   m->outerIpv4HdrDipIs(0x0A000000u + i);
+   m->outerIpv4HdrSipIs(0xC0A80001u + (i & 0xF));
+   if (vrf) m->l3InfoVrfIdIs(static_cast<U16>(i & 0xFF));
+   TwiceNatAddrOnlyTableEntry e(m);
+   if (i & 1) {
+      auto a = twiceNatAddrOnlyHitEcmpActionSpecFactory();
+      a->keyIdIs(static_cast<U16>(i));
+      a->rwIdIs(static_cast<U16>(i >> 16));
+      a->protIs(17);
+      a->ecmpGroupIs(static_cast<U16>(i & 0x3FF));
+      e.actionIs(a);
+   } else {
+      auto a = twiceNatAddrOnlyHitActionSpecFactory();
+      a->keyIdIs(static_cast<U16>(i));
+      a->rwIdIs(static_cast<U16>(i >> 16));
+      a->protIs(6);
+      a->nextHopIs(static_cast<U16>(i & 0x3FF));
+      e.actionIs(a);
+   }
+   return e;
+}
+
+// The agent's services for a key table file: a fresh key manager over it (no associations
+// yet, as at a start) and a status manager.
+struct AgentServices {
+   explicit AgentServices(std::string const& keyTablePath)
+       : keys(TwiceNatAgent::KeyManager::keyManagerIs(TwiceNatAgent::KeyTable::open(keyTablePath))),
+         statuses(TwiceNatAgent::StatusManager::statusManagerIs()) {}
+   TwiceNatAgent::KeyManager::Ptr keys;
+   TwiceNatAgent::StatusManager::Ptr statuses;
+};
+
+inline BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable::Ptr tableOf(AgentServices const* services,
+                                                              SdkHandle const& sdk, U8 device) {
+   return twiceNatAddrOnlyTableFactory(services ? services->keys : nullptr,
+                                       services ? services->statuses : nullptr, sdk.dl, kSessionId,
+                                       device, 0xFFFF, kSdkLib);
+}
+
+// Adds an entry and, with services, writes its key's record as the agent does after the chip
+// took it. False when the table refused it.
+inline bool programOne(BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable& table, AgentServices* services,
+                       BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry const& e) {
+   table.entryIs(e);
+   if (!services) return true;
+   U64 const key = services->keys->keyOf(e.match().ptr());
+   if (key == 0) return false;
+   services->keys->recordHandleIs(key, table.helper()->sdkHandles()->entry(e.match()));
+   return true;
+}
+
+}  // namespace bench

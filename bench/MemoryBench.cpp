@@ -1,0 +1,124 @@
+// Memory an entry costs in the agent's process once it is programmed, the library's share and
+// the agent's apart. The library's share is what a table without services keeps per entry
+// (the match spec its handle map holds, the map's slots); the agent's is what the same
+// programming costs on top of that with the key manager, the status manager and the agent's
+// entry index present. The chip's file and the key table's shared file are not process memory
+// of either and are not counted (the key table's record size is shown for information).
+//
+// Live bytes are the runtime's objects in the slab, by block size, plus the heap outside the
+// slab's chunks: the slab takes its chunks from the heap and keeps them, so counting the
+// chunks would charge whichever run first needed one.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "AgentBed.h"
+#include "BfTwiceNatAddrOnly/platform/BfPdTwiceNatAddrOnlyIntf.h"
+#include "HeapCount.h"
+#include "Summary.h"
+#include "Zin/Alloc.h"
+#include "agent/cli/EntryIndex.h"
+
+namespace {
+
+using namespace BfTwiceNatAddrOnly;
+
+constexpr U8 kDevice = 21;
+constexpr U32 kEntries = 100'000;
+// The runtime's slab: blocks of 16-byte steps up to this size, chunks of kSlabChunk bytes.
+constexpr long kSlabLargest = 512;
+constexpr std::size_t kSlabChunk = 64 * 1024;
+
+long slabChunkHeapBytes() {
+   static long const usable = [] {
+      void* p = std::malloc(kSlabChunk);
+      long const n = static_cast<long>(::malloc_usable_size(p));
+      std::free(p);
+      return n;
+   }();
+   return usable;
+}
+
+long liveBytes() {
+   long slabObjects = 0;
+   for (Zin::AllocCount const& c : Zin::allocCounts()) {
+      if (c.liveObjects <= 0) continue;
+      long const size = static_cast<long>(c.liveBytes / c.liveObjects);
+      if (size > kSlabLargest) continue;  // from the heap, counted there
+      slabObjects += c.liveObjects * ((size + 15) / 16 * 16);
+   }
+   return slabObjects + bench::heapLiveBytes() -
+          static_cast<long>(Zin::slabChunkCount()) * slabChunkHeapBytes();
+}
+
+enum class Side { chip, library, services, agent };
+
+// Bytes per entry that programming kEntries entries leaves live: through the PD functions
+// directly (what the chip and the SDK keep themselves, which is subtracted), through the
+// library alone, with the agent's services, or with the services and the agent's entry index.
+double bytesPerEntry(Side side) {
+   bool const withAgent = side == Side::services || side == Side::agent;
+   bench::ScratchFolder folder("memory-bench");
+   bench::SdkHandle sdk;
+   bench::AttachedChip chip(kDevice, false, kEntries + 16);
+   std::unique_ptr<bench::AgentServices> services;
+   if (withAgent) {
+      TwiceNatAgent::KeyTable::create(folder.path + "/keys", kEntries + chip::kMaxPipes + 1);
+      services = std::make_unique<bench::AgentServices>(folder.path + "/keys");
+   }
+   auto table = bench::tableOf(services.get(), sdk, kDevice);
+   bool const vrf = table->supportedOptionalFields() != 0;
+   TwiceNatCli::EntryIndex index;
+   long const before = liveBytes();
+   if (side == Side::chip) {
+      auto& pd = *table->helper()->pdLib();
+      BfPdTwiceNatAddrOnly::DevTarget const target{kDevice, 0xFFFF};
+      for (U32 i = 0; i < kEntries; ++i) {
+         BfPdTwiceNatAddrOnly::MatchSpec m{static_cast<U16>(i & 0xFF), 0x0A000000u + i,
+                                           0xC0A80001u};
+         BfPdTwiceNatAddrOnly::HitSpec a{static_cast<U16>(i), 0, 6, 0, 7};
+         U32 handle = 0;
+         if (pd.tableAddWithTwiceNatAddrOnlyHit(bench::kSessionId, target, &m, &a, &handle) != 0) {
+            std::abort();
+         }
+      }
+      return static_cast<double>(liveBytes() - before) / kEntries;
+   }
+   for (U32 i = 0; i < kEntries; ++i) {
+      TwiceNatAddrOnlyTableEntry const e = bench::benchEntry(i, vrf);
+      if (!bench::programOne(*table, services.get(), e)) std::abort();
+      if (side == Side::agent) index.insert(TwiceNatCli::matchKeyOf(*e.match()), e.match());
+   }
+   long const after = liveBytes();
+   if (table->helper()->sdkHandles()->entries() != kEntries) std::abort();
+   index.clear();
+   table = nullptr;
+   return static_cast<double>(after - before) / kEntries;
+}
+
+void memoryPerEntry(benchmark::State& st) {
+   double chip = 0, library = 0, services = 0, total = 0;
+   for (auto _ : st) {
+      chip = bytesPerEntry(Side::chip);
+      library = bytesPerEntry(Side::library) - chip;
+      services = bytesPerEntry(Side::services) - chip;
+      total = bytesPerEntry(Side::agent) - chip;
+   }
+   double const nan = std::numeric_limits<double>::quiet_NaN();
+   bench::figureIs("memory per entry, library", library, "B", nan, true);
+   bench::figureIs("memory per entry, agent", total - library, "B", nan, true);
+   bench::figureIs("  of which key and status managers", services - library, "B", nan, true);
+   bench::figureIs("  of which the agent's entry index", total - services, "B", nan, true);
+   bench::figureIs("memory per entry, library and agent", total, "B", 160, true);
+   bench::figureIs("chip and SDK heap per entry (not counted)", chip, "B", nan, true);
+   bench::figureIs("key table record (shared file, not counted)",
+                   static_cast<double>(TwiceNatAgent::KeyTable::recordBytes()), "B", nan, true);
+   st.counters["library_B"] = library;
+   st.counters["agent_B"] = total - library;
+}
+BENCHMARK(memoryPerEntry)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
