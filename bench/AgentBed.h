@@ -107,7 +107,7 @@ inline BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry benchEntry(U32 i, bool vrf
 struct AgentServices {
    explicit AgentServices(std::string const& keyTablePath)
        : keys(TwiceNatAgent::KeyManager::keyManagerIs(TwiceNatAgent::KeyTable::open(keyTablePath))),
-         statuses(TwiceNatAgent::StatusManager::statusManagerIs()) {}
+         statuses(TwiceNatAgent::StatusManager::statusManagerIs(keys)) {}
    TwiceNatAgent::KeyManager::Ptr keys;
    TwiceNatAgent::StatusManager::Ptr statuses;
 };
