@@ -46,6 +46,8 @@ class KeyManager : public MbbDroskKey::DroskKeyManager {
    // The agent's side, which the library never calls.
    // The key associated with `match`; 0 when none.
    EntryKey keyOf(BfnTable::MatchSpecBase const* match) const;
+   // Starts fetching where `match`'s key is kept (see Zin::IdentityMap::prefetch).
+   void prefetch(BfnTable::MatchSpecBase const* match) const { keyOfMatch_.prefetch(match); }
    // The match associated with `key`; null when none.
    MatchPtr matchOf(EntryKey key) const;
    // Writes the record of `key` with the SDK entry handle after a successful programming:

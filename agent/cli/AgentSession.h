@@ -53,6 +53,8 @@ class AgentSession {
    MatchKey fitted(MatchKey key, bool strictVrf) const;
    // The match-spec object the table knows for these contents; null when none.
    MatchPtr find(MatchKey const& key) const;
+   // Starts fetching where find(key) looks, for a caller that knows its next keys ahead.
+   void prefetch(MatchKey const& key) const { index_.prefetch(key); }
 
    enum class Change { added, changed };
    // Adds or modifies the entry of a fitted key; table exceptions pass through and leave the

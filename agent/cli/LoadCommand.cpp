@@ -106,33 +106,46 @@ Reply loadBatch(AgentSession& s, Request const& request) {
    U64 added = 0, changed = 0, bad = 0;
    std::ostringstream err;
    Reply r;
-   for (std::size_t i = 0; i < request.lines.size(); ++i) {
-      std::string const& line = request.lines[i];
-      U64 const number = request.firstLine + i;
-      if (skipped(line)) continue;
-      EntrySpec spec;
+   // Every line is checked first, so that the index slots of the entries to come can be
+   // fetched a few lines ahead of their programming.
+   std::size_t const n = request.lines.size();
+   std::vector<EntrySpec> specs(n);
+   std::vector<std::string> why(n);  // empty: a line to program (or skip)
+   std::vector<bool> programmed(n);
+   for (std::size_t i = 0; i < n; ++i) {
+      if (skipped(request.lines[i])) continue;
       try {
-         spec = parseEntryLine(line);
-         spec.match = s.fitted(spec.match, false);
+         specs[i] = parseEntryLine(request.lines[i]);
+         specs[i].match = s.fitted(specs[i].match, false);
+         programmed[i] = true;
       } catch (InputError const& e) {
-         err << request.path << ":" << number << ": " << e.what() << "\n";
+         why[i] = e.what();
+      }
+   }
+   constexpr std::size_t kAhead = 8;
+   for (std::size_t i = 0; i < n; ++i) {
+      U64 const number = request.firstLine + i;
+      if (!why[i].empty()) {
+         err << request.path << ":" << number << ": " << why[i] << "\n";
          ++bad;
          continue;
       }
+      if (!programmed[i]) continue;
+      if (i + kAhead < n && programmed[i + kAhead]) s.prefetch(specs[i + kAhead].match);
       try {
-         (s.program(spec) == AgentSession::Change::added ? added : changed)++;
+         (s.program(specs[i]) == AgentSession::Change::added ? added : changed)++;
       } catch (...) {
          // An SDK failure, or a key table that cannot take the entry: either way the chip
          // refuses what follows too, so the load stops here.
-         std::optional<std::string> why = sdkFailureText(std::current_exception());
-         if (!why) {
+         std::optional<std::string> failure = sdkFailureText(std::current_exception());
+         if (!failure) {
             try {
                throw;
             } catch (std::exception const& e) {
-               why = e.what();
+               failure = e.what();
             }
          }
-         err << request.path << ":" << number << ": " << *why << "\n";
+         err << request.path << ":" << number << ": " << *failure << "\n";
          r.data["failedLine"] = number;
          break;
       }

@@ -37,6 +37,11 @@ class IdentityMap {
       return slots_[i].state == full ? &slots_[i].value : nullptr;
    }
    bool contains(T const* key) const { return find(key) != nullptr; }
+   // Starts fetching the slot where `key` is looked for, so that a caller about to use several
+   // maps for one new object has their cache misses overlap instead of follow each other.
+   void prefetch(T const* key) const {
+      if (key && capacity_ != 0) __builtin_prefetch(&slots_[hashOf(key) & (capacity_ - 1)]);
+   }
 
    // Adds the pair, taking a count on `key`, or replaces the value of a key already present.
    void insertOrAssign(Key const& key, V value) {
