@@ -30,10 +30,10 @@ ActionData actionData(TwiceNatAddrOnlyBaseActionSpec const& action, PdLib const&
       case onMissActionSpec:
          return {&m.onMissData, &m.onMissDataPrepared, pdLib.actionIdOnMiss};
       case twiceNatAddrOnlyHitActionSpec:
-         if (!dynamic_cast<TwiceNatAddrOnlyHitActionSpec const*>(&action)) break;
+         if (!actionSpecAs<TwiceNatAddrOnlyHitActionSpec>(action)) break;
          return {&m.hitData, &m.hitDataPrepared, pdLib.actionIdHit};
       case twiceNatAddrOnlyHitEcmpActionSpec:
-         if (!dynamic_cast<TwiceNatAddrOnlyHitEcmpActionSpec const*>(&action)) break;
+         if (!actionSpecAs<TwiceNatAddrOnlyHitEcmpActionSpec>(action)) break;
          return {&m.hitEcmpData, &m.hitEcmpDataPrepared, pdLib.actionIdHitEcmp};
    }
    BF_CHECK(false, "0", kFn);

@@ -2,7 +2,9 @@
 // A hash map keyed by object identity: two keys are equal exactly when they point to the same
 // object, and the hash is taken from the pointer. The map holds one count on every key object
 // while the key is in it. Open addressing keeps lookups and updates free of allocation once the
-// table has grown to its working size.
+// table has grown to its working size. A removal shifts the keys after it back instead of
+// leaving a tombstone, so a map that keys come and go from never rehashes and its probes stay
+// short; removing keys while iterating may therefore skip some.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -24,8 +26,8 @@ class IdentityMap {
 
    std::size_t size() const { return size_; }
    bool empty() const { return size_ == 0; }
-   // Slots in the table. When it runs short of free slots it doubles if live keys fill a
-   // quarter of it, and otherwise rehashes in place to drop tombstones.
+   // Slots in the table. Keys fill at most five eighths of it, which keeps the probe for an
+   // absent key short; the table doubles when they would fill more.
    std::size_t capacity() const { return capacity_; }
 
    // The value stored for `key`, or null when `key` is not in the map. The null pointer is a
@@ -48,16 +50,17 @@ class IdentityMap {
          nullValue_ = std::move(value);
          return;
       }
-      if (capacity_ != 0) {
-         Slot& s = slots_[probe(k)];
-         if (s.state == full) {
-            s.value = std::move(value);
-            return;
-         }
+      // One probe finds the key or the slot it goes to; only a growth probes again.
+      std::size_t i = capacity_ != 0 ? probe(k) : 0;
+      if (capacity_ != 0 && slots_[i].state == full) {
+         slots_[i].value = std::move(value);
+         return;
       }
-      if ((size_ + tombstones_ + 1) * 4 > capacity_ * 3) grow();
-      Slot& s = slots_[probe(k)];
-      if (s.state == tombstone) --tombstones_;
+      if (capacity_ == 0 || (size_ + 1) * 8 > capacity_ * 5) {
+         rehash(capacity_ == 0 ? 16 : capacity_ * 2);
+         i = probe(k);
+      }
+      Slot& s = slots_[i];
       s.key = Key(k);
       s.value = std::move(value);
       s.state = full;
@@ -75,13 +78,24 @@ class IdentityMap {
       }
       if (capacity_ == 0) return false;
       std::size_t i = probe(key);
+      if (slots_[i].state != full) return false;
+      // Every key after the hole in its run that may move into it does, so that no key sits
+      // behind an empty slot on its way from its home slot.
+      std::size_t const mask = capacity_ - 1;
+      for (std::size_t j = (i + 1) & mask; slots_[j].state == full; j = (j + 1) & mask) {
+         std::size_t const home = hashOf(slots_[j].key.ptr()) & mask;
+         // j may fill the hole unless its home lies cyclically in (i, j].
+         if (((j - home) & mask) >= ((j - i) & mask)) {
+            slots_[i].key = std::move(slots_[j].key);
+            slots_[i].value = std::move(slots_[j].value);
+            i = j;
+         }
+      }
       Slot& s = slots_[i];
-      if (s.state != full) return false;
-      s.state = tombstone;
+      s.state = empty_;
       s.key = nullptr;
       s.value = V();
       --size_;
-      ++tombstones_;
       return true;
    }
 
@@ -89,7 +103,7 @@ class IdentityMap {
    // table) is built without growing step by step.
    void reserve(std::size_t n) {
       std::size_t want = 16;
-      while (want * 3 < (n + 1) * 4)
+      while (want * 5 < n * 8)
          want <<= 1;
       if (want > capacity_) rehash(want);
    }
@@ -97,7 +111,7 @@ class IdentityMap {
    void clear() {
       for (std::size_t i = 0; i < capacity_; ++i)
          slots_[i] = Slot();
-      size_ = tombstones_ = 0;
+      size_ = 0;
       hasNull_ = false;
       nullValue_ = V();
    }
@@ -136,7 +150,7 @@ class IdentityMap {
    }
 
  private:
-   enum State : std::uint8_t { empty_ = 0, full = 1, tombstone = 2 };
+   enum State : std::uint8_t { empty_ = 0, full = 1 };
    struct Slot {
       Key key;
       V value{};
@@ -155,25 +169,14 @@ class IdentityMap {
       return static_cast<std::size_t>(h ^ (h >> 29));
    }
 
-   // Slot of `key` when present; otherwise the slot an insertion should use.
+   // Slot of `key` when present; otherwise the empty slot that ends its run, where an
+   // insertion puts it.
    std::size_t probe(T const* key) const {
-      std::size_t mask = capacity_ - 1;
+      std::size_t const mask = capacity_ - 1;
       std::size_t i = hashOf(key) & mask;
-      std::size_t firstFree = capacity_;
-      for (;;) {
-         Slot const& s = slots_[i];
-         if (s.state == empty_) return firstFree != capacity_ ? firstFree : i;
-         if (s.state == tombstone) {
-            if (firstFree == capacity_) firstFree = i;
-         } else if (s.key.ptr() == key) {
-            return i;
-         }
+      while (slots_[i].state == full && slots_[i].key.ptr() != key)
          i = (i + 1) & mask;
-      }
-   }
-
-   void grow() {
-      rehash(capacity_ == 0 ? 16 : (size_ * 4 >= capacity_ ? capacity_ * 2 : capacity_));
+      return i;
    }
 
    void rehash(std::size_t newCap) {
@@ -181,7 +184,7 @@ class IdentityMap {
       std::size_t oldCap = capacity_;
       slots_ = std::make_unique<Slot[]>(newCap);
       capacity_ = newCap;
-      size_ = tombstones_ = 0;
+      size_ = 0;
       for (std::size_t i = 0; i < oldCap; ++i) {
          if (old[i].state == full) {
             Slot& s = slots_[probe(old[i].key.ptr())];
@@ -196,7 +199,6 @@ class IdentityMap {
    std::unique_ptr<Slot[]> slots_;
    std::size_t capacity_ = 0;
    std::size_t size_ = 0;
-   std::size_t tombstones_ = 0;
    bool hasNull_ = false;
    V nullValue_{};
 };
