@@ -128,7 +128,8 @@ void TwiceNatAddrOnlyTablePd::entryIs(TwiceNatAddrOnlyTableEntry const& entry) {
    BfPdTwiceNatAddrOnlyIntf const& pdLib = *helper.pdLib();
    MbbDroskKey::DroskKeyManager* const keyManager = droskKeyManager().ptr();
    // One probe of the handle map serves the choice of path and the handle it needs.
-   Hdl const* const held = handles.entryMap().find(match.ptr());
+   TwiceNatAddrOnlyTableHandles::Position const at = handles.entryPosition(match);
+   Hdl const* const held = at.value();
    Hdl const heldHdl = held ? *held : 0;
    enum class Path { setDefault, modify, add };
    Path const path = match == defaultMatchSpec() ? Path::setDefault
@@ -157,7 +158,7 @@ void TwiceNatAddrOnlyTablePd::entryIs(TwiceNatAddrOnlyTableEntry const& entry) {
             // The SDK keeps one default entry, so its handle never changes.
             BF_CHECK(entryHdl == defaultHdl, "entry_hdl == default_hdl", pd::kEntryIsFn);
          } else {
-            handles.entryIs(match, defaultHdl);
+            handles.entryIs(at, match, defaultHdl);
          }
          break;
       }
@@ -177,7 +178,7 @@ void TwiceNatAddrOnlyTablePd::entryIs(TwiceNatAddrOnlyTableEntry const& entry) {
             if (keyManager) keyManager->free(key);
             throwPdFailure(pd::kAddFn[action.type], status);
          }
-         handles.entryIs(match, hdl);
+         handles.entryIs(at, match, hdl);
          break;
       }
    }

@@ -10,7 +10,8 @@ void TwiceNatAddrOnlyTablePd::entryDel(TwiceNatAddrOnlyMatchSpec::PtrConst const
             pd::kEntryDelFn << ", matchSpec: " << static_cast<void const*>(match.ptr()));
    TwiceNatAddrOnlyTableHelper const& helper = *this->helper();
    TwiceNatAddrOnlyTableHandles& handles = *helper.sdkHandles();
-   BfnTable::BfnSdkEntryHandle const* const held = handles.entryMap().find(match.ptr());
+   TwiceNatAddrOnlyTableHandles::Position const at = handles.entryPosition(match);
+   BfnTable::BfnSdkEntryHandle const* const held = at.value();
    BF_CHECK(held != nullptr, "helper()->sdkHandles()->entryHas( match )", pd::kEntryDelFn);
    BfnTable::BfnSdkEntryHandle const entryHdl = *held;
    // The status starts afresh whatever the SDK answers; a failed removal is retried later.
@@ -28,7 +29,7 @@ void TwiceNatAddrOnlyTablePd::entryDel(TwiceNatAddrOnlyMatchSpec::PtrConst const
       status = pdLib.tableDelete(t.sess, t.dev, entryHdl);
    }
    if (status != 0) throwPdFailure(function, status);
-   handles.entryDel(match);
+   handles.entryDel(at, match);
 }
 
 }  // namespace BfTwiceNatAddrOnly

@@ -60,11 +60,7 @@ class IdentityMap {
          rehash(capacity_ == 0 ? 16 : capacity_ * 2);
          i = probe(k);
       }
-      Slot& s = slots_[i];
-      s.key = Key(k);
-      s.value = std::move(value);
-      s.state = full;
-      ++size_;
+      fill(i, k, std::move(value));
    }
 
    // Removes the pair and drops the count on its key; false when `key` was not present.
@@ -79,23 +75,60 @@ class IdentityMap {
       if (capacity_ == 0) return false;
       std::size_t i = probe(key);
       if (slots_[i].state != full) return false;
-      // Every key after the hole in its run that may move into it does, so that no key sits
-      // behind an empty slot on its way from its home slot.
-      std::size_t const mask = capacity_ - 1;
-      for (std::size_t j = (i + 1) & mask; slots_[j].state == full; j = (j + 1) & mask) {
-         std::size_t const home = hashOf(slots_[j].key.ptr()) & mask;
-         // j may fill the hole unless its home lies cyclically in (i, j].
-         if (((j - home) & mask) >= ((j - i) & mask)) {
-            slots_[i].key = std::move(slots_[j].key);
-            slots_[i].value = std::move(slots_[j].value);
-            i = j;
-         }
+      vacate(i);
+      return true;
+   }
+
+   // Where `key` is, or where it would go, found by one probe; an operation that looks a key up
+   // and then adds or removes it probes once instead of twice. A position serves insertAt and
+   // eraseAt for its own key, and only while the map keeps its layout (no key added or removed
+   // since); after that they probe afresh, so a stale position costs time, never correctness.
+   class Position {
+    public:
+      // The key's value, or null when it is absent; valid while the layout stays.
+      V const* value() const { return value_; }
+
+    private:
+      friend class IdentityMap;
+      V const* value_ = nullptr;
+      T const* key_ = nullptr;
+      std::size_t slot_ = 0;
+      std::uint64_t layout_ = ~std::uint64_t(0);
+   };
+
+   Position locate(T const* key) const {
+      Position at;
+      at.key_ = key;
+      if (!key) {
+         at.value_ = hasNull_ ? &nullValue_ : nullptr;
+         return at;
       }
-      Slot& s = slots_[i];
-      s.state = empty_;
-      s.key = nullptr;
-      s.value = V();
-      --size_;
+      if (capacity_ == 0) return at;
+      at.slot_ = probe(key);
+      at.layout_ = layout_;
+      if (slots_[at.slot_].state == full) at.value_ = &slots_[at.slot_].value;
+      return at;
+   }
+
+   // insertOrAssign for the key that `at` was located for.
+   void insertAt(Position const& at, Key const& key, V value) {
+      T const* k = key.ptr();
+      if (!k || at.key_ != k || at.layout_ != layout_ || (size_ + 1) * 8 > capacity_ * 5) {
+         insertOrAssign(key, std::move(value));
+         return;
+      }
+      if (slots_[at.slot_].state == full) {
+         slots_[at.slot_].value = std::move(value);
+         return;
+      }
+      fill(at.slot_, k, std::move(value));
+   }
+
+   // erase for the key that `at` was located for.
+   bool eraseAt(Position const& at, T const* key) {
+      if (!key || at.key_ != key || at.layout_ != layout_) return erase(key);
+      if (slots_[at.slot_].state != full) return false;
+      vacate(at.slot_);
       return true;
    }
 
@@ -112,6 +145,7 @@ class IdentityMap {
       for (std::size_t i = 0; i < capacity_; ++i)
          slots_[i] = Slot();
       size_ = 0;
+      ++layout_;
       hasNull_ = false;
       nullValue_ = V();
    }
@@ -169,6 +203,37 @@ class IdentityMap {
       return static_cast<std::size_t>(h ^ (h >> 29));
    }
 
+   // Puts a new key into the empty slot `i` that ends its run.
+   void fill(std::size_t i, T const* k, V value) {
+      Slot& s = slots_[i];
+      s.key = Key(k);
+      s.value = std::move(value);
+      s.state = full;
+      ++size_;
+      ++layout_;
+   }
+
+   // Empties slot `i`, dropping its key's count. Every key after the hole in its run that may
+   // move into it does, so that no key sits behind an empty slot on its way from its home slot.
+   void vacate(std::size_t i) {
+      std::size_t const mask = capacity_ - 1;
+      for (std::size_t j = (i + 1) & mask; slots_[j].state == full; j = (j + 1) & mask) {
+         std::size_t const home = hashOf(slots_[j].key.ptr()) & mask;
+         // j may fill the hole unless its home lies cyclically in (i, j].
+         if (((j - home) & mask) >= ((j - i) & mask)) {
+            slots_[i].key = std::move(slots_[j].key);
+            slots_[i].value = std::move(slots_[j].value);
+            i = j;
+         }
+      }
+      Slot& s = slots_[i];
+      s.state = empty_;
+      s.key = nullptr;
+      s.value = V();
+      --size_;
+      ++layout_;
+   }
+
    // Slot of `key` when present; otherwise the empty slot that ends its run, where an
    // insertion puts it.
    std::size_t probe(T const* key) const {
@@ -185,6 +250,7 @@ class IdentityMap {
       slots_ = std::make_unique<Slot[]>(newCap);
       capacity_ = newCap;
       size_ = 0;
+      ++layout_;
       for (std::size_t i = 0; i < oldCap; ++i) {
          if (old[i].state == full) {
             Slot& s = slots_[probe(old[i].key.ptr())];
@@ -199,6 +265,7 @@ class IdentityMap {
    std::unique_ptr<Slot[]> slots_;
    std::size_t capacity_ = 0;
    std::size_t size_ = 0;
+   std::uint64_t layout_ = 0;  // changes whenever a key is added or removed
    bool hasNull_ = false;
    V nullValue_{};
 };
