@@ -113,15 +113,16 @@ class IdentityMap {
    // insertOrAssign for the key that `at` was located for.
    void insertAt(Position const& at, Key const& key, V value) {
       T const* k = key.ptr();
-      if (!k || at.key_ != k || at.layout_ != layout_ || (size_ + 1) * 8 > capacity_ * 5) {
-         insertOrAssign(key, std::move(value));
+      if (k && at.key_ == k && at.layout_ == layout_ && (size_ + 1) * 8 <= capacity_ * 5)
+          [[likely]] {
+         if (slots_[at.slot_].state == full) {
+            slots_[at.slot_].value = std::move(value);
+         } else {
+            fill(at.slot_, k, std::move(value));
+         }
          return;
       }
-      if (slots_[at.slot_].state == full) {
-         slots_[at.slot_].value = std::move(value);
-         return;
-      }
-      fill(at.slot_, k, std::move(value));
+      insertOrAssign(key, std::move(value));
    }
 
    // erase for the key that `at` was located for.
