@@ -30,10 +30,10 @@ ActionData actionData(TwiceNatAddrOnlyBaseActionSpec const& action, PdLib const&
       case onMissActionSpec:
          return {&m.onMissData, &m.onMissDataPrepared, pdLib.actionIdOnMiss};
       case twiceNatAddrOnlyHitActionSpec:
-         if (!dynamic_cast<TwiceNatAddrOnlyHitActionSpec const*>(&action)) break;
+         if (!actionSpecAs<TwiceNatAddrOnlyHitActionSpec>(action)) break;
          return {&m.hitData, &m.hitDataPrepared, pdLib.actionIdHit};
       case twiceNatAddrOnlyHitEcmpActionSpec:
-         if (!dynamic_cast<TwiceNatAddrOnlyHitEcmpActionSpec const*>(&action)) break;
+         if (!actionSpecAs<TwiceNatAddrOnlyHitEcmpActionSpec>(action)) break;
          return {&m.hitEcmpData, &m.hitEcmpDataPrepared, pdLib.actionIdHitEcmp};
    }
    BF_CHECK(false, "0", kFn);
@@ -139,11 +139,13 @@ void TwiceNatAddrOnlyTableBfrt::entryIs(TwiceNatAddrOnlyTableEntry const& entry)
    }
 
    TwiceNatAddrOnlyTableHandles& handles = *helper()->sdkHandles();
+   // One probe of the handle map serves the choice of path, the handle and the insertion.
+   TwiceNatAddrOnlyTableHandles::Position const at = handles.entryPosition(match);
    KeyClaim claim(droskKeyManager().ptr());
    if (defaultMatchSpec() && defaultMatchSpec().ptr() == match.ptr()) {
       BF_TRACE(kFn, "Setting default action");
       ActionData const ad = actionData(action, pd);
-      BfnTable::BfnSdkEntryHandle const default_hdl = handles.entry(match);
+      BfnTable::BfnSdkEntryHandle const default_hdl = at.value() ? *at.value() : 0;
       if (default_hdl == 0) claim.alloc(match);
       bfrt::BfRtTableData const& data = prepareOrRelease(table, ad, action, pd, claim);
       BfnTable::BfnSdkEntryHandle entry_hdl = 0;
@@ -154,15 +156,15 @@ void TwiceNatAddrOnlyTableBfrt::entryIs(TwiceNatAddrOnlyTableEntry const& entry)
          throwBfrtEntryOpFailure("twiceNatAddrOnly_tableDefaultEntrySet", st);
       }
       if (default_hdl == 0) {
-         handles.entryIs(match, entry_hdl);
+         handles.entryIs(at, match, entry_hdl);
       } else {
          BF_CHECK(entry_hdl == default_hdl, "entry_hdl == default_hdl", kFn);
       }
-   } else if (handles.entryHas(match)) {
+   } else if (at.value()) {
       BF_TRACE(kFn, "Modifying existing entry");
       ActionData const ad = actionData(action, pd);
       bfrt::BfRtTableData const& data = prepareAndFill(table, ad, action, pd);
-      BfnTable::BfnSdkEntryHandle const entry_hdl = handles.entry(match);
+      BfnTable::BfnSdkEntryHandle const entry_hdl = *at.value();
       bfrt::bf_status_t const st =
           table.tableEntryModByHandle(*session, target, kEntryFlags, entry_hdl, data);
       if (st != 0) throwBfrtEntryOpFailure("twiceNatAddrOnly_tableEntryMod", st);
@@ -183,7 +185,7 @@ void TwiceNatAddrOnlyTableBfrt::entryIs(TwiceNatAddrOnlyTableEntry const& entry)
          claim.release();
          throwBfrtEntryOpFailure("twiceNatAddrOnly_tableEntryAdd", st);
       }
-      handles.entryIs(match, entry_hdl);
+      handles.entryIs(at, match, entry_hdl);
    }
    if (statusManager()) statusManager()->initStatus(match);
 }

@@ -12,7 +12,9 @@ void TwiceNatAddrOnlyTableBfrt::entryDel(TwiceNatAddrOnlyMatchSpec::PtrConst con
    TwiceNatAddrOnlyMatchSpec::PtrConst const match = matchArg;
    BF_TRACE(kFn, kFn << ", matchSpec: " << static_cast<void const*>(match.ptr()));
    TwiceNatAddrOnlyTableHandles& handles = *helper()->sdkHandles();
-   BF_CHECK(handles.entryHas(match), "helper()->sdkHandles()->entryHas( match )", kFn);
+   TwiceNatAddrOnlyTableHandles::Position const at = handles.entryPosition(match);
+   BF_CHECK(at.value() != nullptr, "helper()->sdkHandles()->entryHas( match )", kFn);
+   BfnTable::BfnSdkEntryHandle const entry_hdl = *at.value();
    if (statusManager()) statusManager()->initStatus(match);
 
    TwiceNatAddrOnlyTableHelper::PdLib const& pd = *helper()->pdLib();
@@ -21,8 +23,7 @@ void TwiceNatAddrOnlyTableBfrt::entryDel(TwiceNatAddrOnlyMatchSpec::PtrConst con
    bfrt::BfRtTarget const target = bfrtAccess::target(*helper());
 
    // Forgotten before the SDK is asked: after a failure the library no longer claims the entry.
-   BfnTable::BfnSdkEntryHandle const entry_hdl = handles.entry(match);
-   handles.entryDel(match);
+   handles.entryDel(at, match);
 
    char const* label;
    bfrt::bf_status_t st;

@@ -1,6 +1,8 @@
 #pragma once
 // The action of one entry: the base spec with the four common parameters, and one subclass
 // per P4 action. `actionType` agrees with the class; the back ends choose the action by it.
+#include <typeinfo>
+
 #include "BfTwiceNatAddrOnly/entry/TwiceNatAddrOnlyActionSpecType.h"
 #include "Pemra/Ptr.h"
 
@@ -105,6 +107,14 @@ class TwiceNatAddrOnlyHitEcmpActionSpec : public TwiceNatAddrOnlyBaseActionSpec 
  private:
    U16 ecmpGroup_ = 0;
 };
+
+// The action as class T, or null when it is no T. The exact class is tried first: a compare
+// of type identities, where the cast walks the class tree.
+template <class T>
+T const* actionSpecAs(TwiceNatAddrOnlyBaseActionSpec const& action) {
+   if (typeid(action) == typeid(T)) return static_cast<T const*>(&action);
+   return dynamic_cast<T const*>(&action);
+}
 
 inline TwiceNatAddrOnlyBaseActionSpec::Ptr twiceNatAddrOnlyBaseActionSpecFactory() {
    return TwiceNatAddrOnlyBaseActionSpec::TwiceNatAddrOnlyBaseActionSpecIs();

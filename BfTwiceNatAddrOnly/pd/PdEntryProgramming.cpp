@@ -58,12 +58,12 @@ bool pdActionFrom(TwiceNatAddrOnlyBaseActionSpec const& action, PdAction& out) {
       case onMissActionSpec:
          return true;
       case twiceNatAddrOnlyHitActionSpec: {
-         auto const* hit = dynamic_cast<TwiceNatAddrOnlyHitActionSpec const*>(&action);
+         auto const* hit = actionSpecAs<TwiceNatAddrOnlyHitActionSpec>(action);
          if (hit) fillHitSpec(out.hit, *hit, hit->nextHop());
          return hit != nullptr;
       }
       case twiceNatAddrOnlyHitEcmpActionSpec: {
-         auto const* ecmp = dynamic_cast<TwiceNatAddrOnlyHitEcmpActionSpec const*>(&action);
+         auto const* ecmp = actionSpecAs<TwiceNatAddrOnlyHitEcmpActionSpec>(action);
          if (ecmp) fillHitSpec(out.hitEcmp, *ecmp, ecmp->ecmpGroup());
          return ecmp != nullptr;
       }
@@ -122,29 +122,34 @@ void TwiceNatAddrOnlyTablePd::entryIs(TwiceNatAddrOnlyTableEntry const& entry) {
       refuseOptionalFields(supportedOptionalFields(), match->isSet(), mismatchedFields, __LINE__);
    }
 
-   TwiceNatAddrOnlyTableHelper::Ptr helper = this->helper();
-   TwiceNatAddrOnlyTableHandles::Ptr handles = helper->sdkHandles();
-   BfPdTwiceNatAddrOnlyIntf::Ptr pdLib = helper->pdLib();
-   MbbDroskKey::DroskKeyManager::Ptr keyManager = droskKeyManager();
+   // Borrowed: the table holds the helper, the helper its map and PD object, for its life.
+   TwiceNatAddrOnlyTableHelper const& helper = *this->helper();
+   TwiceNatAddrOnlyTableHandles& handles = *helper.sdkHandles();
+   BfPdTwiceNatAddrOnlyIntf const& pdLib = *helper.pdLib();
+   MbbDroskKey::DroskKeyManager* const keyManager = droskKeyManager().ptr();
+   // One probe of the handle map serves the choice of path and the handle it needs.
+   TwiceNatAddrOnlyTableHandles::Position const at = handles.entryPosition(match);
+   Hdl const* const held = at.value();
+   Hdl const heldHdl = held ? *held : 0;
    enum class Path { setDefault, modify, add };
    Path const path = match == defaultMatchSpec() ? Path::setDefault
-                     : handles->entryHas(match)  ? Path::modify
+                     : held                      ? Path::modify
                                                  : Path::add;
    BF_TRACE(pd::kEntryIsFn, (path == Path::setDefault ? "Setting default action"
                              : path == Path::modify   ? "Modifying existing entry"
                                                       : "Adding new entry"));
    PdAction action{};
    if (!pdActionFrom(*entry.action(), action)) BF_CHECK(false, "0", pd::kEntryIsFn);
-   pd::PdTarget const target(*helper);
+   pd::PdTarget const target(helper);
 
    switch (path) {
       case Path::setDefault: {
-         Hdl const entryHdl = handles->entry(match);
+         Hdl const entryHdl = heldHdl;
          bool const allocated = entryHdl == 0 && keyManager;
          MbbDroskKey::DroskKeyManager::EntryKey key = 0;
          if (allocated) key = keyManager->alloc(match, false);
          Hdl defaultHdl = 0;
-         Status const status = callSetDefault(*pdLib, target, action, &defaultHdl);
+         Status const status = callSetDefault(pdLib, target, action, &defaultHdl);
          if (status != 0) {
             if (allocated) keyManager->free(key);
             throwPdFailure(pd::kSetDefaultFn[action.type], status);
@@ -153,12 +158,12 @@ void TwiceNatAddrOnlyTablePd::entryIs(TwiceNatAddrOnlyTableEntry const& entry) {
             // The SDK keeps one default entry, so its handle never changes.
             BF_CHECK(entryHdl == defaultHdl, "entry_hdl == default_hdl", pd::kEntryIsFn);
          } else {
-            handles->entryIs(match, defaultHdl);
+            handles.entryIs(at, match, defaultHdl);
          }
          break;
       }
       case Path::modify: {
-         Status const status = callModify(*pdLib, target, action, handles->entry(match));
+         Status const status = callModify(pdLib, target, action, heldHdl);
          if (status != 0) throwPdFailure(pd::kModifyFn[action.type], status);
          break;
       }
@@ -168,12 +173,12 @@ void TwiceNatAddrOnlyTablePd::entryIs(TwiceNatAddrOnlyTableEntry const& entry) {
          BfPdTwiceNatAddrOnly::MatchSpec const pdMatch{
              match->l3InfoVrfId(), match->outerIpv4HdrDip(), match->outerIpv4HdrSip()};
          Hdl hdl = 0;
-         Status const status = callAdd(*pdLib, target, pdMatch, action, &hdl);
+         Status const status = callAdd(pdLib, target, pdMatch, action, &hdl);
          if (status != 0) {
             if (keyManager) keyManager->free(key);
             throwPdFailure(pd::kAddFn[action.type], status);
          }
-         handles->entryIs(match, hdl);
+         handles.entryIs(at, match, hdl);
          break;
       }
    }

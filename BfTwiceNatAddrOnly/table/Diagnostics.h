@@ -11,8 +11,12 @@ inline constexpr char kTraceFacility[] = "BfTwiceNatAddrOnly";
 // Every record of this module is written at this level.
 inline constexpr U8 kTraceLevel = 9;
 
-// The facility's handle, made on first use and shared by the whole module.
-Zin::TraceFacility& trace();
+// The facility's handle, made on first use and shared by the whole module. Inline: every
+// operation asks it whether its level is on, so the question costs a load, not a call.
+inline Zin::TraceFacility& trace() {
+   static Zin::TraceFacility& facility = Zin::traceFacility(kTraceFacility);
+   return facility;
+}
 
 }  // namespace BfTwiceNatAddrOnly
 

@@ -32,6 +32,21 @@ class TwiceNatAddrOnlyTableHandles : public Zin::Entity {
    }
    U64 entries() const { return entries_.size(); }
 
+   // Where `match` is held or would go, for the operation that looks it up and then adds or
+   // drops it: the position's value is its handle (null when absent), and the entryIs or
+   // entryDel that takes the position probes no more.
+   using Position = Map::Position;
+   Position entryPosition(TwiceNatAddrOnlyMatchSpec::PtrConst const& match) const {
+      return entries_.locate(match.ptr());
+   }
+   void entryIs(Position const& at, TwiceNatAddrOnlyMatchSpec::PtrConst const& match,
+                BfnTable::BfnSdkEntryHandle handle) {
+      entries_.insertAt(at, match, handle);
+   }
+   void entryDel(Position const& at, TwiceNatAddrOnlyMatchSpec::PtrConst const& match) {
+      entries_.eraseAt(at, match.ptr());
+   }
+
    Map::Iterator entryIter() const { return entries_.begin(); }
    Map::Iterator entryIter(TwiceNatAddrOnlyMatchSpec::PtrConst const& from) const {
       return entries_.iteratorAt(from.ptr());

@@ -2,7 +2,9 @@
 // A hash map keyed by object identity: two keys are equal exactly when they point to the same
 // object, and the hash is taken from the pointer. The map holds one count on every key object
 // while the key is in it. Open addressing keeps lookups and updates free of allocation once the
-// table has grown to its working size.
+// table has grown to its working size. A removal shifts the keys after it back instead of
+// leaving a tombstone, so a map that keys come and go from never rehashes and its probes stay
+// short; removing keys while iterating may therefore skip some.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -24,8 +26,8 @@ class IdentityMap {
 
    std::size_t size() const { return size_; }
    bool empty() const { return size_ == 0; }
-   // Slots in the table. When it runs short of free slots it doubles if live keys fill a
-   // quarter of it, and otherwise rehashes in place to drop tombstones.
+   // Slots in the table. Keys fill at most five eighths of it, which keeps the probe for an
+   // absent key short; the table doubles when they would fill more.
    std::size_t capacity() const { return capacity_; }
 
    // The value stored for `key`, or null when `key` is not in the map. The null pointer is a
@@ -53,20 +55,17 @@ class IdentityMap {
          nullValue_ = std::move(value);
          return;
       }
-      if (capacity_ != 0) {
-         Slot& s = slots_[probe(k)];
-         if (s.state == full) {
-            s.value = std::move(value);
-            return;
-         }
+      // One probe finds the key or the slot it goes to; only a growth probes again.
+      std::size_t i = capacity_ != 0 ? probe(k) : 0;
+      if (capacity_ != 0 && slots_[i].state == full) {
+         slots_[i].value = std::move(value);
+         return;
       }
-      if ((size_ + tombstones_ + 1) * 4 > capacity_ * 3) grow();
-      Slot& s = slots_[probe(k)];
-      if (s.state == tombstone) --tombstones_;
-      s.key = Key(k);
-      s.value = std::move(value);
-      s.state = full;
-      ++size_;
+      if (capacity_ == 0 || (size_ + 1) * 8 > capacity_ * 5) {
+         rehash(capacity_ == 0 ? 16 : capacity_ * 2);
+         i = probe(k);
+      }
+      fill(i, k, std::move(value));
    }
 
    // Removes the pair and drops the count on its key; false when `key` was not present.
@@ -80,13 +79,62 @@ class IdentityMap {
       }
       if (capacity_ == 0) return false;
       std::size_t i = probe(key);
-      Slot& s = slots_[i];
-      if (s.state != full) return false;
-      s.state = tombstone;
-      s.key = nullptr;
-      s.value = V();
-      --size_;
-      ++tombstones_;
+      if (slots_[i].state != full) return false;
+      vacate(i);
+      return true;
+   }
+
+   // Where `key` is, or where it would go, found by one probe; an operation that looks a key up
+   // and then adds or removes it probes once instead of twice. A position serves insertAt and
+   // eraseAt for its own key, and only while the map keeps its layout (no key added or removed
+   // since); after that they probe afresh, so a stale position costs time, never correctness.
+   class Position {
+    public:
+      // The key's value, or null when it is absent; valid while the layout stays.
+      V const* value() const { return value_; }
+
+    private:
+      friend class IdentityMap;
+      V const* value_ = nullptr;
+      T const* key_ = nullptr;
+      std::size_t slot_ = 0;
+      std::uint64_t layout_ = ~std::uint64_t(0);
+   };
+
+   Position locate(T const* key) const {
+      Position at;
+      at.key_ = key;
+      if (!key) {
+         at.value_ = hasNull_ ? &nullValue_ : nullptr;
+         return at;
+      }
+      if (capacity_ == 0) return at;
+      at.slot_ = probe(key);
+      at.layout_ = layout_;
+      if (slots_[at.slot_].state == full) at.value_ = &slots_[at.slot_].value;
+      return at;
+   }
+
+   // insertOrAssign for the key that `at` was located for.
+   void insertAt(Position const& at, Key const& key, V value) {
+      T const* k = key.ptr();
+      if (k && at.key_ == k && at.layout_ == layout_ && (size_ + 1) * 8 <= capacity_ * 5)
+          [[likely]] {
+         if (slots_[at.slot_].state == full) {
+            slots_[at.slot_].value = std::move(value);
+         } else {
+            fill(at.slot_, k, std::move(value));
+         }
+         return;
+      }
+      insertOrAssign(key, std::move(value));
+   }
+
+   // erase for the key that `at` was located for.
+   bool eraseAt(Position const& at, T const* key) {
+      if (!key || at.key_ != key || at.layout_ != layout_) return erase(key);
+      if (slots_[at.slot_].state != full) return false;
+      vacate(at.slot_);
       return true;
    }
 
@@ -94,7 +142,7 @@ class IdentityMap {
    // table) is built without growing step by step.
    void reserve(std::size_t n) {
       std::size_t want = 16;
-      while (want * 3 < (n + 1) * 4)
+      while (want * 5 < n * 8)
          want <<= 1;
       if (want > capacity_) rehash(want);
    }
@@ -102,7 +150,8 @@ class IdentityMap {
    void clear() {
       for (std::size_t i = 0; i < capacity_; ++i)
          slots_[i] = Slot();
-      size_ = tombstones_ = 0;
+      size_ = 0;
+      ++layout_;
       hasNull_ = false;
       nullValue_ = V();
    }
@@ -141,7 +190,7 @@ class IdentityMap {
    }
 
  private:
-   enum State : std::uint8_t { empty_ = 0, full = 1, tombstone = 2 };
+   enum State : std::uint8_t { empty_ = 0, full = 1 };
    struct Slot {
       Key key;
       V value{};
@@ -160,25 +209,45 @@ class IdentityMap {
       return static_cast<std::size_t>(h ^ (h >> 29));
    }
 
-   // Slot of `key` when present; otherwise the slot an insertion should use.
-   std::size_t probe(T const* key) const {
-      std::size_t mask = capacity_ - 1;
-      std::size_t i = hashOf(key) & mask;
-      std::size_t firstFree = capacity_;
-      for (;;) {
-         Slot const& s = slots_[i];
-         if (s.state == empty_) return firstFree != capacity_ ? firstFree : i;
-         if (s.state == tombstone) {
-            if (firstFree == capacity_) firstFree = i;
-         } else if (s.key.ptr() == key) {
-            return i;
-         }
-         i = (i + 1) & mask;
-      }
+   // Puts a new key into the empty slot `i` that ends its run.
+   void fill(std::size_t i, T const* k, V value) {
+      Slot& s = slots_[i];
+      s.key = Key(k);
+      s.value = std::move(value);
+      s.state = full;
+      ++size_;
+      ++layout_;
    }
 
-   void grow() {
-      rehash(capacity_ == 0 ? 16 : (size_ * 4 >= capacity_ ? capacity_ * 2 : capacity_));
+   // Empties slot `i`, dropping its key's count. Every key after the hole in its run that may
+   // move into it does, so that no key sits behind an empty slot on its way from its home slot.
+   void vacate(std::size_t i) {
+      std::size_t const mask = capacity_ - 1;
+      for (std::size_t j = (i + 1) & mask; slots_[j].state == full; j = (j + 1) & mask) {
+         std::size_t const home = hashOf(slots_[j].key.ptr()) & mask;
+         // j may fill the hole unless its home lies cyclically in (i, j].
+         if (((j - home) & mask) >= ((j - i) & mask)) {
+            slots_[i].key = std::move(slots_[j].key);
+            slots_[i].value = std::move(slots_[j].value);
+            i = j;
+         }
+      }
+      Slot& s = slots_[i];
+      s.state = empty_;
+      s.key = nullptr;
+      s.value = V();
+      --size_;
+      ++layout_;
+   }
+
+   // Slot of `key` when present; otherwise the empty slot that ends its run, where an
+   // insertion puts it.
+   std::size_t probe(T const* key) const {
+      std::size_t const mask = capacity_ - 1;
+      std::size_t i = hashOf(key) & mask;
+      while (slots_[i].state == full && slots_[i].key.ptr() != key)
+         i = (i + 1) & mask;
+      return i;
    }
 
    void rehash(std::size_t newCap) {
@@ -186,7 +255,8 @@ class IdentityMap {
       std::size_t oldCap = capacity_;
       slots_ = std::make_unique<Slot[]>(newCap);
       capacity_ = newCap;
-      size_ = tombstones_ = 0;
+      size_ = 0;
+      ++layout_;
       for (std::size_t i = 0; i < oldCap; ++i) {
          if (old[i].state == full) {
             Slot& s = slots_[probe(old[i].key.ptr())];
@@ -201,7 +271,7 @@ class IdentityMap {
    std::unique_ptr<Slot[]> slots_;
    std::size_t capacity_ = 0;
    std::size_t size_ = 0;
-   std::size_t tombstones_ = 0;
+   std::uint64_t layout_ = 0;  // changes whenever a key is added or removed
    bool hasNull_ = false;
    V nullValue_{};
 };

@@ -1,5 +1,5 @@
 // The identity-keyed map: the null key, a key only the map holds, and keys, counts, growth and
-// tombstone reuse checked against a standard map.
+// removal checked against a standard map, and positions that outlive a change of the map.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -68,7 +68,7 @@ TEST(IdentityMap, MatchesAStandardMapOverRandomChanges) {
    Map m;
    std::mt19937 rng(12345);
    for (int step = 0; step < 30000; ++step) {
-      // Phases that mostly add and mostly remove make the table grow and fill with tombstones.
+      // Phases that mostly add and mostly remove make the table grow and shift keys back.
       bool adding = (step / 3000) % 2 == 0 ? rng() % 4 != 0 : rng() % 4 == 0;
       Key::Ptr const& k = keys[rng() % keys.size()];
       if (adding) {
@@ -85,7 +85,7 @@ TEST(IdentityMap, MatchesAStandardMapOverRandomChanges) {
          ASSERT_EQ(keys[i]->references(), v ? 2u : 1u);
       }
    }
-   EXPECT_LE(m.capacity(), 1024u);  // tombstones are reused, not grown over
+   EXPECT_LE(m.capacity(), 1024u);  // removals free their slots, so churn does not grow it
    std::unordered_map<Key const*, U32> seen;
    for (auto const& e : m)
       EXPECT_TRUE(seen.emplace(e.key().ptr(), e.value()).second);
@@ -105,5 +105,73 @@ TEST(IdentityMap, ReserveHoldsThatManyKeysWithoutGrowing) {
       EXPECT_EQ(map.capacity(), reserved) << n;
       for (std::size_t i = 0; i < n; ++i)
          ASSERT_EQ(*map.find(keys[i].ptr()), U32(i));
+   }
+}
+
+// A located position must add or remove its own key even when the map changed in between: a
+// stale slot used as it was would leave a key unreachable or twice in the table.
+TEST(IdentityMap, APositionStaysCorrectAcrossChangesMadeAfterIt) {
+   enum Between { nothing, addOther, removeOther, growTable, otherKeysPosition };
+   for (Between between : {nothing, addOther, removeOther, growTable, otherKeysPosition}) {
+      for (bool present : {false, true}) {
+         SCOPED_TRACE(testing::Message() << "change " << between << " present " << present);
+         auto keys = makeKeys(64);
+         Map m;
+         for (int i = 1; i < 11; ++i)
+            m.insertOrAssign(keys[i], U32(i));
+         if (present) m.insertOrAssign(keys[0], 99);
+         Map::Position at = m.locate(keys[0].ptr());
+         ASSERT_EQ(at.value() ? std::optional(*at.value()) : std::nullopt,
+                   present ? std::optional(99u) : std::nullopt);
+         if (between == addOther) m.insertOrAssign(keys[11], 11);
+         if (between == removeOther) m.erase(keys[5].ptr());
+         if (between == growTable)
+            for (int i = 11; i < 64; ++i)
+               m.insertOrAssign(keys[i], U32(i));
+         if (between == otherKeysPosition) at = m.locate(keys[3].ptr());
+         std::size_t const others = m.size() - (present ? 1 : 0);
+
+         m.insertAt(at, keys[0], 7);
+         EXPECT_EQ(m.size(), others + 1);
+         ASSERT_NE(m.find(keys[0].ptr()), nullptr);
+         EXPECT_EQ(*m.find(keys[0].ptr()), 7u);
+         EXPECT_EQ(keys[0]->references(), 2u);
+         Map::Position again = m.locate(keys[0].ptr());
+         if (between == removeOther) m.erase(keys[6].ptr());
+         std::size_t const left = m.size() - 1;
+         EXPECT_TRUE(m.eraseAt(between == otherKeysPosition ? at : again, keys[0].ptr()));
+         EXPECT_FALSE(m.eraseAt(m.locate(keys[0].ptr()), keys[0].ptr()));
+         EXPECT_EQ(m.size(), left);
+         EXPECT_EQ(keys[0]->references(), 1u);
+         for (int i = 1; i < 64; ++i) {
+            bool const kept = m.find(keys[i].ptr()) != nullptr;
+            bool const expected = i < 11 ? !(between == removeOther && (i == 5 || i == 6))
+                                         : (between == addOther && i == 11) || between == growTable;
+            EXPECT_EQ(kept, expected) << i;
+         }
+      }
+   }
+}
+
+// Removal moves later keys of a run back into the hole; every key must stay reachable and
+// hold its own value and count however the runs wrap around the end of the table.
+TEST(IdentityMap, RemovalKeepsEveryOtherKeyReachable) {
+   auto keys = makeKeys(40);
+   for (std::size_t victim = 0; victim < keys.size(); ++victim) {
+      Map m;
+      for (std::size_t i = 0; i < keys.size(); ++i)
+         m.insertOrAssign(keys[i], U32(i));
+      ASSERT_TRUE(m.erase(keys[victim].ptr()));
+      for (std::size_t i = 0; i < keys.size(); ++i) {
+         U32 const* v = m.find(keys[i].ptr());
+         if (i == victim) {
+            EXPECT_EQ(v, nullptr);
+            EXPECT_EQ(keys[i]->references(), 1u);
+         } else {
+            ASSERT_NE(v, nullptr) << victim << " " << i;
+            EXPECT_EQ(*v, U32(i));
+            EXPECT_EQ(keys[i]->references(), 2u);
+         }
+      }
    }
 }
