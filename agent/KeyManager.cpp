@@ -25,7 +25,7 @@ KeyManager::KeyManager(std::unique_ptr<KeyTable> table)
 void KeyManager::checkFreeFor(BfnTable::MatchSpecBase const* match, EntryKey key,
                               char const* what) const {
    if (!match) return;
-   EntryKey const* held = keyOfMatch_.find(match);
+   U32 const* held = keyOfMatch_.find(match);
    if (held && *held != key) {
       throw KeyTableError("key table " + table_->path() + ": " + what +
                           ": match already holds key " + std::to_string(*held));
@@ -97,7 +97,7 @@ void KeyManager::populate(EntryKey const& key, MatchPtr const& match) {
    // here, which refuses a key without a record or with a damaged one.
    if (key == 0 || key != map_->lastKey()) table_->record(key);
    if (match) {
-      EntryKey const* held = keyOfMatch_.find(match.ptr());
+      U32 const* held = keyOfMatch_.find(match.ptr());
       if (held) {
          if (*held == key) return;
          throw KeyTableError("key table " + table_->path() +
@@ -109,7 +109,7 @@ void KeyManager::populate(EntryKey const& key, MatchPtr const& match) {
 }
 
 KeyManager::EntryKey KeyManager::keyOf(BfnTable::MatchSpecBase const* match) const {
-   EntryKey const* key = keyOfMatch_.find(match);
+   U32 const* key = keyOfMatch_.find(match);
    return key ? *key : 0;
 }
 
@@ -138,10 +138,12 @@ KeyManager::EntryKey KeyManager::release(BfnTable::MatchSpecBase const* match) {
    return key;
 }
 
+static_assert(KeyTable::kMaxCapacity <= 0xFFFFFFFFu, "keys are kept in 32 bits");
+
 void KeyManager::associate(EntryKey key, MatchPtr const& match) {
    if (matchOfSlot_.size() < key) matchOfSlot_.resize(std::max<U64>(key, matchOfSlot_.size() * 2));
    matchOfSlot_[key - 1] = match;
-   keyOfMatch_.insertOrAssign(match, key);
+   keyOfMatch_.insertOrAssign(match, static_cast<U32>(key));
 }
 
 void KeyManager::forget(EntryKey key) {

@@ -87,7 +87,8 @@ class KeyManager : public MbbDroskKey::DroskKeyManager {
    std::unique_ptr<KeyTableMap> map_;
    // Indexed by slot (key - 1); sized at start to the table's highest key.
    std::vector<MatchPtr> matchOfSlot_;
-   Zin::IdentityMap<BfnTable::MatchSpecBase, EntryKey> keyOfMatch_;
+   // Keys fit 32 bits (KeyTable::kMaxCapacity), which keeps a slot of this map at 16 bytes.
+   Zin::IdentityMap<BfnTable::MatchSpecBase, U32> keyOfMatch_;
    // Keys handed out by alloc whose records are not written yet: one per programming in
    // flight, so a short list.
    std::vector<EntryKey> reserved_;

@@ -161,13 +161,13 @@ void AgentSession::settleRecords() {
    bool resetDefault = false;
    // Inserts trail the walk by a few records, each slot fetched when its record is met.
    constexpr std::size_t kAhead = 16;
-   std::array<std::pair<MatchKey, MatchPtr>, kAhead> ahead;
+   std::array<std::pair<MatchKey, U32>, kAhead> ahead;
    std::size_t walked = 0;
-   auto insert = [&](MatchKey const& k, MatchPtr m) {
+   auto insert = [&](MatchKey const& k, U64 key) {
       index_.prefetch(k);
       auto& at = ahead[walked++ % kAhead];
-      if (walked > kAhead) index_.insert(at.first, std::move(at.second));
-      at = {k, std::move(m)};
+      if (walked > kAhead) index_.insert(at.first, at.second);
+      at = {k, U32(key)};
    };
    for (U64 slot = kt.nextTakenSlot(0); slot < kt.capacity(); slot = kt.nextTakenSlot(slot + 1)) {
       U64 const key = slot + 1;
@@ -190,12 +190,11 @@ void AgentSession::settleRecords() {
          table_->resyncedMatchIs(key, match, replacement);
          match = replacement;
       }
-      MatchKey const k = matchKeyOf(*match);
-      insert(k, std::move(match));
+      insert(matchKeyOf(*match), key);
    }
    for (std::size_t i = walked > kAhead ? walked - kAhead : 0; i < walked; ++i) {
       auto& at = ahead[i % kAhead];
-      index_.insert(at.first, std::move(at.second));
+      index_.insert(at.first, at.second);
    }
    reconciled_.dropped += stale.size() + (resetDefault ? 1 : 0);
    if (readOnly_) return;
@@ -244,8 +243,15 @@ MatchKey AgentSession::fitted(MatchKey key, bool strictVrf) const {
 }
 
 MatchPtr AgentSession::find(MatchKey const& key) const {
-   MatchPtr const* match = index_.find(key);
-   return match ? *match : nullptr;
+   U32 const entryKey = index_.find(key);
+   return entryKey ? matchOf(entryKey) : nullptr;
+}
+
+// Every key the index names was given to one of this table's match specs, by a program or by
+// the resync.
+MatchPtr AgentSession::matchOf(U32 entryKey) const {
+   TwiceNatAgent::KeyManager::MatchPtr const base = keys_->matchOf(entryKey);
+   return MatchPtr(static_cast<TwiceNatAddrOnlyMatchSpec const*>(base.ptr()));
 }
 
 U32 AgentSession::handleOf(MatchPtr const& match) const {
@@ -272,7 +278,7 @@ AgentSession::Change AgentSession::program(EntrySpec const& spec) {
    table_->entryIs(entry);
    recordHandle(entry.match(), 0);
    if (existing) return Change::changed;
-   index_.insert(spec.match, entry.match());
+   index_.insert(spec.match, U32(keys_->keyOf(entry.match().ptr())));
    return Change::added;
 }
 

@@ -76,8 +76,8 @@ class AgentSession {
    template <class Keep>
    std::vector<Row> entries(Keep&& keep) const {
       std::vector<MatchPtr> matches;
-      index_.forEach([&](MatchKey const& key, MatchPtr const& match) {
-         if (keep(key)) matches.push_back(match);
+      index_.forEach([&](MatchKey const& key, U32 entryKey) {
+         if (keep(key)) matches.push_back(matchOf(entryKey));
       });
       return rowsOf(matches);
    }
@@ -104,6 +104,7 @@ class AgentSession {
    }
 
  private:
+   MatchPtr matchOf(U32 entryKey) const;
    struct Attachment {
       Attachment(U8 device, chip::Chip& chip);
       ~Attachment();

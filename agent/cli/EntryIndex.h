@@ -1,8 +1,9 @@
 #pragma once
-// The agent's one index of its entries: contents (addresses and VRF) to the match-spec object
-// the table knows the entry by. Open addressing with linear probing in one flat array, sized
-// once from the key table's record count at start, so neither a restart nor a load makes a
-// heap allocation per entry.
+// The agent's one index of its entries: contents (addresses and VRF) to the entry's key, by
+// which the key manager holds the match-spec object the table knows the entry by. Open
+// addressing with linear probing in one flat array of 16-byte slots, sized once from the key
+// table's record count at start, so neither a restart nor a load makes a heap allocation per
+// entry.
 #include <cstddef>
 #include <vector>
 
@@ -14,7 +15,7 @@ class EntryIndex {
  public:
    struct Slot {
       MatchKey key;
-      MatchPtr match;  // null: free
+      U32 entryKey = 0;  // 0: free (keys count from 1)
    };
 
    EntryIndex() { rehash(kMinSlots); }
@@ -32,38 +33,39 @@ class EntryIndex {
    // next keys ahead (a restart's walk), so that the misses of many keys overlap.
    void prefetch(MatchKey const& key) const { __builtin_prefetch(&slots_[home(key)]); }
 
-   MatchPtr const* find(MatchKey const& key) const {
+   // The entry key of `key`; 0 when absent.
+   U32 find(MatchKey const& key) const {
       for (std::size_t i = home(key);; i = (i + 1) & mask_) {
          Slot const& s = slots_[i];
-         if (!s.match) return nullptr;
-         if (s.key == key) return &s.match;
+         if (!s.entryKey) return 0;
+         if (s.key == key) return s.entryKey;
       }
    }
-   // Inserts or replaces the match of `key`.
-   void insert(MatchKey const& key, MatchPtr match) {
+   // Inserts or replaces the entry key of `key` (not 0).
+   void insert(MatchKey const& key, U32 entryKey) {
       if ((size_ + 1) * 4 > slots_.size() * 3) rehash(slots_.size() * 2);
       std::size_t i = home(key);
-      for (; slots_[i].match; i = (i + 1) & mask_) {
+      for (; slots_[i].entryKey; i = (i + 1) & mask_) {
          if (slots_[i].key == key) {
-            slots_[i].match = std::move(match);
+            slots_[i].entryKey = entryKey;
             return;
          }
       }
-      slots_[i] = Slot{key, std::move(match)};
+      slots_[i] = Slot{key, entryKey};
       ++size_;
    }
    // Backward-shift deletion: no tombstones, so probes stay as short as the load allows.
    bool erase(MatchKey const& key) {
       std::size_t i = home(key);
-      for (; slots_[i].match; i = (i + 1) & mask_) {
+      for (; slots_[i].entryKey; i = (i + 1) & mask_) {
          if (slots_[i].key == key) break;
       }
-      if (!slots_[i].match) return false;
-      for (std::size_t j = (i + 1) & mask_; slots_[j].match; j = (j + 1) & mask_) {
+      if (!slots_[i].entryKey) return false;
+      for (std::size_t j = (i + 1) & mask_; slots_[j].entryKey; j = (j + 1) & mask_) {
          std::size_t const h = home(slots_[j].key);
          // Slot j may move to the hole at i when its home is not in (i, j] cyclically.
          if (((j - h) & mask_) >= ((j - i) & mask_)) {
-            slots_[i] = std::move(slots_[j]);
+            slots_[i] = slots_[j];
             i = j;
          }
       }
@@ -81,7 +83,7 @@ class EntryIndex {
    template <class F>
    void forEach(F&& f) const {
       for (Slot const& s : slots_) {
-         if (s.match) f(s.key, s.match);
+         if (s.entryKey) f(s.key, s.entryKey);
       }
    }
 
@@ -94,8 +96,8 @@ class EntryIndex {
       old.swap(slots_);
       mask_ = n - 1;
       size_ = 0;
-      for (Slot& s : old) {
-         if (s.match) insert(s.key, std::move(s.match));
+      for (Slot const& s : old) {
+         if (s.entryKey) insert(s.key, s.entryKey);
       }
    }
 
