@@ -106,8 +106,8 @@ void serveBatchedSets(benchmark::State& state) {
       r.firstLine = U64(b) * kBatchLines + 1;
       for (int i = 0; i < kBatchLines; ++i) {
          U32 const n = U32(b % 4) * kBatchLines + U32(i);
-         r.lines.push_back(dotted4(0x0A000000u + n) + " 192.168.0.1 - hit 1 2 6 0 " +
-                           std::to_string(b));
+         r.text +=
+             dotted4(0x0A000000u + n) + " 192.168.0.1 - hit 1 2 6 0 " + std::to_string(b) + "\n";
       }
       batches.push_back(std::move(r));
    }

@@ -1,7 +1,8 @@
-// Fuzzes the agent's request parser. For any line the parse either gives a request or fails
-// with ProtocolError; a request must encode to one line that parses back to the same request,
-// and its arguments go through the named command's option parser, which may refuse them only
-// with InputError. Any other outcome aborts.
+// Fuzzes the agent's request parser. The input is a request line and, after its first newline,
+// the text that followed it. The parse either gives a request or fails with ProtocolError; a
+// request must encode to one line and its text that parse back to the same request, and its
+// arguments go through the named command's option parser, which may refuse them only with
+// InputError. Any other outcome aborts.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -23,36 +24,43 @@ using TwiceNatCli::Request;
 
 bool same(Request const& a, Request const& b) {
    return a.cmd == b.cmd && a.args == b.args && a.path == b.path && a.firstLine == b.firstLine &&
-          a.lines == b.lines;
+          a.text == b.text;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, std::size_t size) {
-   std::string const line(reinterpret_cast<char const*>(data), size);
+   std::string const input(reinterpret_cast<char const*>(data), size);
+   std::size_t const nl = input.find('\n');
+   std::string const line = input.substr(0, nl);
+   std::string const text = nl == std::string::npos ? "" : input.substr(nl + 1);
    Request request;
    try {
-      request = TwiceNatCli::parseRequest(line);
+      request = TwiceNatCli::parseRequest(line, text);
    } catch (TwiceNatCli::ProtocolError const&) {
       return 0;
    } catch (std::exception const& e) {
-      fail((std::string("parse threw something else: ") + e.what()).c_str(), line);
+      fail((std::string("parse threw something else: ") + e.what()).c_str(), input);
    }
    std::string const encoded = TwiceNatCli::encode(request);
-   if (encoded.empty() || encoded.back() != '\n' || encoded.find('\n') != encoded.size() - 1) {
-      fail("a request encodes to more or less than one line", line);
+   std::size_t const end = encoded.find('\n');
+   if (end == std::string::npos || encoded.compare(end + 1, std::string::npos, request.text) != 0 ||
+       TwiceNatCli::textBytes(std::string_view(encoded).substr(0, end)) != request.text.size()) {
+      fail("a request encodes to other than one line and its text", input);
    }
    try {
-      if (!same(TwiceNatCli::parseRequest(encoded), request)) fail("round trip differs", line);
+      Request const back = TwiceNatCli::parseRequest(std::string_view(encoded).substr(0, end),
+                                                     std::string_view(encoded).substr(end + 1));
+      if (!same(back, request)) fail("round trip differs", input);
    } catch (std::exception const& e) {
-      fail((std::string("an encoded request does not parse: ") + e.what()).c_str(), line);
+      fail((std::string("an encoded request does not parse: ") + e.what()).c_str(), input);
    }
    if (TwiceNatCli::Command const* c = TwiceNatCli::commandNamed(request.cmd)) {
       try {
          TwiceNatCli::parseArgs(request.args, c->spec);
       } catch (TwiceNatCli::InputError const&) {
       } catch (std::exception const& e) {
-         fail((std::string("option parsing threw something else: ") + e.what()).c_str(), line);
+         fail((std::string("option parsing threw something else: ") + e.what()).c_str(), input);
       }
    }
    return 0;

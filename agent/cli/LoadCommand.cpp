@@ -37,7 +37,7 @@ std::vector<std::string> readLines(std::string const& path) {
    return lines;
 }
 
-bool skipped(std::string const& line) {
+bool skipped(std::string_view line) {
    std::size_t first = line.find_first_not_of(" \t\r");
    return first == std::string::npos || line[first] == '#';
 }
@@ -57,19 +57,18 @@ int load(ParsedArgs const& args, GlobalOptions const& global) {
       batch.cmd = "load";
       batch.path = path;
       batch.firstLine = next + 1;
-      std::size_t bytes = 0;
       std::string tooLong;
-      for (; next < lines.size() && batch.lines.size() < kBatchLines && bytes < kBatchBytes;
-           ++next) {
+      for (std::size_t count = 0;
+           next < lines.size() && count < kBatchLines && batch.text.size() < kBatchBytes;
+           ++next, ++count) {
          if (lines[next].size() > kMaxEntryLine) {
             tooLong += path + ":" + std::to_string(next + 1) + ": a line longer than " +
                        std::to_string(kMaxEntryLine) + " bytes is no entry\n";
             ++bad;
-            batch.lines.emplace_back();
-            continue;
+         } else {
+            batch.text += lines[next];
          }
-         bytes += lines[next].size();
-         batch.lines.push_back(std::move(lines[next]));
+         batch.text += '\n';
       }
       Reply const reply = agent.call(batch);
       bar.finish();
@@ -108,14 +107,22 @@ Reply loadBatch(AgentSession& s, Request const& request) {
    Reply r;
    // Every line is checked first, so that the index slots of the entries to come can be
    // fetched a few lines ahead of their programming.
-   std::size_t const n = request.lines.size();
+   std::vector<std::string_view> lines;
+   std::string_view const text = request.text;
+   for (std::size_t at = 0; at < text.size();) {
+      std::size_t const end = text.find('\n', at);
+      std::size_t const stop = end == std::string_view::npos ? text.size() : end;
+      lines.push_back(text.substr(at, stop - at));
+      at = stop + 1;
+   }
+   std::size_t const n = lines.size();
    std::vector<EntrySpec> specs(n);
    std::vector<std::string> why(n);  // empty: a line to program (or skip)
    std::vector<bool> programmed(n);
    for (std::size_t i = 0; i < n; ++i) {
-      if (skipped(request.lines[i])) continue;
+      if (skipped(lines[i])) continue;
       try {
-         specs[i] = parseEntryLine(request.lines[i]);
+         specs[i] = parseEntryLine(lines[i]);
          specs[i].match = s.fitted(specs[i].match, false);
          programmed[i] = true;
       } catch (InputError const& e) {

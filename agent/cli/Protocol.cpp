@@ -61,8 +61,8 @@ std::string encode(Request const& r) {
    if (!r.args.empty()) j["args"] = r.args;
    if (!r.path.empty()) j["path"] = r.path;
    if (r.firstLine != 1) j["first"] = r.firstLine;
-   if (!r.lines.empty()) j["lines"] = r.lines;
-   return line(j);
+   if (!r.text.empty()) j["bytes"] = r.text.size();
+   return line(j) + r.text;
 }
 
 std::string encode(Reply const& r) {
@@ -73,15 +73,29 @@ std::string encode(Reply const& r) {
    return line(j);
 }
 
-Request parseRequest(std::string_view text) {
-   json const j = parseLine(text, "request", kMaxLine);
+std::size_t textBytes(std::string_view line) {
+   json const j = json::parse(line.begin(), line.end(), nullptr, false);
+   if (!j.is_object()) return 0;
+   auto const b = j.find("bytes");
+   return b != j.end() && b->is_number_unsigned() ? b->get<std::size_t>() : 0;
+}
+
+Request parseRequest(std::string_view line, std::string_view text) {
+   json const j = parseLine(line, "request", kMaxLine);
    Request r;
    r.cmd = field<std::string>(j, "cmd", "", true);
    r.args = field<std::vector<std::string>>(j, "args", {});
    r.path = field<std::string>(j, "path", "");
    r.firstLine = field<U64>(j, "first", 1);
-   r.lines = field<std::vector<std::string>>(j, "lines", {});
+   U64 const bytes = field<U64>(j, "bytes", 0);
    if (r.firstLine == 0) throw ProtocolError("\"first\" counts lines from 1");
+   if (bytes != text.size()) {
+      throw ProtocolError("request announces " + std::to_string(bytes) + " bytes of text, " +
+                          std::to_string(text.size()) + " follow");
+   }
+   if (bytes != 0 && r.cmd != "load") throw ProtocolError("only load carries text");
+   if (!text.empty() && text.back() != '\n') throw ProtocolError("text ends inside a line");
+   r.text = std::string(text);
    return r;
 }
 

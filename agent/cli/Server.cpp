@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -111,17 +112,32 @@ bool Server::serveReadable(Connection& c) {
    ssize_t n = ::recv(c.fd, chunk, sizeof chunk, MSG_DONTWAIT);
    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
    if (n == 0) return false;  // gone: what it was sent before stays done
-   std::size_t scanned = c.in.size();
    c.in.append(chunk, std::size_t(n));
    std::size_t begin = 0;
-   for (std::size_t nl; !stopping_ && (nl = c.in.find('\n', scanned)) != std::string::npos;) {
-      Reply const reply = service_.handleLine(std::string_view(c.in).substr(begin, nl - begin));
-      begin = scanned = nl + 1;
+   while (!stopping_) {
+      std::size_t const nl = c.in.find('\n', std::max(c.scanned, begin));
+      if (nl == std::string::npos) {
+         c.scanned = c.in.size();
+         break;
+      }
+      std::string_view const line = std::string_view(c.in).substr(begin, nl - begin);
+      std::size_t const bytes = textBytes(line);
+      if (bytes > kMaxLine) {
+         send(c.fd, encode(refusal("text longer than " + std::to_string(kMaxLine) + " bytes")));
+         return false;
+      }
+      if (c.in.size() - (nl + 1) < bytes) {  // the request is whole once its text is here
+         c.scanned = begin;
+         break;
+      }
+      Reply const reply = service_.handleLine(line, std::string_view(c.in).substr(nl + 1, bytes));
+      begin = c.scanned = nl + 1 + bytes;
       if (!send(c.fd, encode(reply))) return false;
       if (service_.stopAsked()) stopIs();
    }
    c.in.erase(0, begin);
-   if (c.in.size() > kMaxLine) {
+   c.scanned -= std::min(c.scanned, begin);
+   if (c.scanned > kMaxLine) {
       send(c.fd, encode(refusal("request longer than " + std::to_string(kMaxLine) + " bytes")));
       return false;
    }

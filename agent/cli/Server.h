@@ -35,6 +35,7 @@ class Server {
    struct Connection {
       int fd;
       std::string in;
+      std::size_t scanned = 0;  // bytes of `in` known to hold no request line's end
    };
    // False when the connection is finished with (closed, broken, or sent too much).
    bool serveReadable(Connection& c);

@@ -13,10 +13,10 @@ namespace TwiceNatCli {
 Service::Service(AgentSession& session, std::string stateDir)
     : session_(session), stateDir_(std::move(stateDir)) {}
 
-Reply Service::handleLine(std::string_view line) {
+Reply Service::handleLine(std::string_view line, std::string_view text) {
    Request request;
    try {
-      request = parseRequest(line);
+      request = parseRequest(line, text);
    } catch (ProtocolError const& e) {
       ++served_;
       return refusal(e.what());

@@ -15,8 +15,9 @@ class Service {
    Service(AgentSession& session, std::string stateDir);
    // Never throws for what a request holds: a failure is the reply's status and text.
    Reply handle(Request const& request);
-   // Parses one line first; a line that is not a request gets a refusal.
-   Reply handleLine(std::string_view line);
+   // Parses one line, and the text that followed it, first; a line that is not a request gets
+   // a refusal.
+   Reply handleLine(std::string_view line, std::string_view text = {});
    bool stopAsked() const { return stopAsked_; }
    U64 served() const { return served_; }
    AgentSession& session() const { return session_; }

@@ -156,7 +156,7 @@ TEST(CliServeTest, MalformedRequestsKeepTheAgentServing) {
    std::unique_ptr<Client> c = Client::connect(st.dir() + "/agent.sock");
    ASSERT_TRUE(c);
    struct Case {
-      std::string line, error;
+      std::string line, error, text = "";  // text: what follows the line
    };
    for (Case const& k : std::vector<Case>{
             {"hello", "request is not JSON"},
@@ -168,15 +168,24 @@ TEST(CliServeTest, MalformedRequestsKeepTheAgentServing) {
             {R"({"v":1,"cmd":"load","first":-3})", "\"first\" is not a positive"},
             {R"({"v":1,"cmd":"serve"})", "no command 'serve' for an agent to run"},
             {R"({"v":1,"cmd":"set","args":["--dst"]})", "--dst needs a value"},
+            {R"({"v":1,"cmd":"show","bytes":3})", "only load carries text", "ab\n"},
+            {R"({"v":1,"cmd":"load","bytes":4})", "text ends inside a line", "ab\ncd"},
         }) {
       SCOPED_TRACE(k.line);
-      TwiceNatCli::Reply const r = TwiceNatCli::parseReply(c->exchange(k.line + "\n"));
+      TwiceNatCli::Reply const r = TwiceNatCli::parseReply(c->exchange(k.line + "\n" + k.text));
       EXPECT_EQ(r.status, 2);
       EXPECT_THAT(r.err, HasSubstr(k.error));
    }
-   // A line past the cap: refused, and that connection closed.
+   // A line, or a text, past the cap: refused, and that connection closed.
    std::string const huge(TwiceNatCli::kMaxLine + 10, 'x');
    EXPECT_THAT(TwiceNatCli::parseReply(c->exchange(huge)).err, HasSubstr("request longer than"));
+   c = Client::connect(st.dir() + "/agent.sock");
+   ASSERT_TRUE(c);
+   EXPECT_THAT(
+       TwiceNatCli::parseReply(c->exchange(R"({"v":1,"cmd":"load","bytes":)" +
+                                           std::to_string(TwiceNatCli::kMaxLine + 1) + "}\n"))
+           .err,
+       HasSubstr("text longer than"));
    // Clients that go away in the middle of a request line, or before reading the reply of
    // a whole one: the first changes nothing, the second's set is done.
    sendAndHangUp(st.dir() + "/agent.sock", R"({"v":1,"cmd":"set","args":["--dst","9.9.9.9")");
