@@ -113,16 +113,16 @@ void figuresOf(bool bfrt) {
                          lib / bare, "x", nan, true);
       }
    }
-   // In per cent, so that the summary's one decimal tells 1.14 from 1.1. The bare read's own
-   // growth (the chip's and the key table's memory falling out of the caches) is shown beside
-   // it, for information.
+   // In per cent, so that the summary's one decimal tells 1.14 from 1.1; for information, as is
+   // the bare read's own growth beside it (the chip's and the key table's memory falling out
+   // of the caches). The goal on growth is the agent's whole restart, which scripts/bench times.
    for (bool library : {true, false}) {
       double const big = ns(library, kSizes[2]);
       for (U32 small : {kSizes[0], kSizes[1]}) {
          if (big == 0 || ns(library, small) == 0) continue;
          bench::figureIs(std::string(library ? "resync" : "bare read") + " time per entry, " + be +
                              ", 1M over " + sizeText(small),
-                         100 * big / ns(library, small), "%", library ? 110 : nan, true);
+                         100 * big / ns(library, small), "%", nan, true);
       }
    }
 }
