@@ -5,9 +5,9 @@
 // entry index present. The chip's file and the key table's shared file are not process memory
 // of either and are not counted (the key table's record size is shown for information).
 //
-// Live bytes are the runtime's objects in the slab, by block size, plus the heap outside the
-// slab's chunks: the slab takes its chunks from the heap and keeps them, so counting the
-// chunks would charge whichever run first needed one.
+// Live bytes are the runtime's objects in the slab, by block size, plus the big tables' own
+// mappings, plus the heap outside the slab's chunks: the slab takes its chunks from the heap and
+// keeps them, so counting the chunks would charge whichever run first needed one.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -50,7 +50,7 @@ long liveBytes() {
       if (size > kSlabLargest) continue;  // from the heap, counted there
       slabObjects += c.liveObjects * ((size + 15) / 16 * 16);
    }
-   return slabObjects + bench::heapLiveBytes() -
+   return slabObjects + bench::heapLiveBytes() + Zin::tableBytes() -
           static_cast<long>(Zin::slabChunkCount()) * slabChunkHeapBytes();
 }
 

@@ -1,5 +1,9 @@
 #include "Zin/Alloc.h"
 
+#include <sys/mman.h>
+
+#include <atomic>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <new>
@@ -160,6 +164,50 @@ void freeObject(AllocStats& stats, void* p, std::size_t size) noexcept {
    stats.liveObjects.fetch_sub(1, std::memory_order_relaxed);
    stats.liveBytes.fetch_sub(static_cast<I64>(size), std::memory_order_relaxed);
    slab().free(p, size);
+}
+
+namespace {
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+constexpr std::size_t kHugeTable = 2 * kHugePage;  // smaller tables gain too little
+std::atomic<I64> gTableBytes{0};
+
+std::size_t pagesOf(std::size_t bytes) {
+   return (bytes + 4095) / 4096 * 4096;
+}
+}  // namespace
+
+// Big tables are mapped on their own, aligned to a huge page, so that nothing of the heap shares
+// their pages and nothing is left over around them.
+void* tableAllocate(std::size_t bytes) {
+   if (bytes < kHugeTable) return ::operator new(bytes);
+   std::size_t const len = pagesOf(bytes);
+   void* raw =
+       ::mmap(nullptr, len + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+   if (raw == MAP_FAILED) throw std::bad_alloc();
+   auto const start = reinterpret_cast<std::uintptr_t>(raw);
+   std::uintptr_t const aligned = (start + kHugePage - 1) & ~std::uintptr_t(kHugePage - 1);
+   std::size_t const head = aligned - start;
+   if (head != 0) ::munmap(raw, head);
+   ::munmap(reinterpret_cast<void*>(aligned + len), kHugePage - head);
+#ifdef MADV_HUGEPAGE
+   ::madvise(reinterpret_cast<void*>(aligned), len, MADV_HUGEPAGE);  // a hint: failure is fine
+#endif
+   gTableBytes.fetch_add(static_cast<I64>(len), std::memory_order_relaxed);
+   return reinterpret_cast<void*>(aligned);
+}
+
+void tableFree(void* p, std::size_t bytes) noexcept {
+   if (!p) return;
+   if (bytes < kHugeTable) {
+      ::operator delete(p);
+      return;
+   }
+   ::munmap(p, pagesOf(bytes));
+   gTableBytes.fetch_sub(static_cast<I64>(pagesOf(bytes)), std::memory_order_relaxed);
+}
+
+I64 tableBytes() {
+   return gTableBytes.load(std::memory_order_relaxed);
 }
 
 }  // namespace Zin

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "Zin/Alloc.h"
 #include "agent/cli/EntrySpec.h"
 
 namespace TwiceNatCli {
@@ -92,7 +93,7 @@ class EntryIndex {
 
    std::size_t home(MatchKey const& key) const { return MatchKeyHash{}(key)&mask_; }
    void rehash(std::size_t n) {
-      std::vector<Slot> old(n);
+      Slots old(n);
       old.swap(slots_);
       mask_ = n - 1;
       size_ = 0;
@@ -101,7 +102,8 @@ class EntryIndex {
       }
    }
 
-   std::vector<Slot> slots_;
+   using Slots = std::vector<Slot, Zin::TableAllocator<Slot>>;  // probed at random
+   Slots slots_;
    std::size_t mask_ = 0;
    std::size_t size_ = 0;
 };

@@ -38,6 +38,27 @@ void slabFree(void* p, std::size_t size);
 // Chunks the slab has taken from the heap so far; it keeps them for reuse.
 std::size_t slabChunkCount();
 
+// Raw memory for a big table that is read at random (an index of a million entries): from
+// 4 MiB on it is a mapping of its own, offered to the kernel as huge pages before anything
+// touches it, so that its look-ups miss the TLB far less; smaller blocks come from operator
+// new. Give it back with tableFree and the same size.
+void* tableAllocate(std::size_t bytes);
+void tableFree(void* p, std::size_t bytes) noexcept;
+// Bytes of the big tables' own mappings now live (operator new does not see them).
+I64 tableBytes();
+
+// The same for a standard container's array.
+template <class T>
+struct TableAllocator {
+   using value_type = T;
+   TableAllocator() = default;
+   template <class U>
+   TableAllocator(TableAllocator<U> const&) noexcept {}
+   T* allocate(std::size_t n) { return static_cast<T*>(tableAllocate(n * sizeof(T))); }
+   void deallocate(T* p, std::size_t n) noexcept { tableFree(p, n * sizeof(T)); }
+   friend bool operator==(TableAllocator const&, TableAllocator const&) { return true; }
+};
+
 void* allocObject(AllocStats& stats, std::size_t size);
 void freeObject(AllocStats& stats, void* p, std::size_t size) noexcept;
 

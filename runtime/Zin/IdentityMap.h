@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "Pemra/Ptr.h"
+#include "Zin/Alloc.h"
 #include "Zin/Exception.h"
 
 namespace Zin {
@@ -253,7 +254,7 @@ class IdentityMap {
    void rehash(std::size_t newCap) {
       auto old = std::move(slots_);
       std::size_t oldCap = capacity_;
-      slots_ = std::make_unique<Slot[]>(newCap);
+      slots_ = makeSlots(newCap);
       capacity_ = newCap;
       size_ = 0;
       ++layout_;
@@ -268,7 +269,22 @@ class IdentityMap {
       }
    }
 
-   std::unique_ptr<Slot[]> slots_;
+   // The slot array lives in table memory (Zin::tableAllocate): big maps are probed at random.
+   struct SlotsFree {
+      std::size_t n = 0;
+      void operator()(Slot* p) const noexcept {
+         std::destroy_n(p, n);
+         tableFree(p, n * sizeof(Slot));
+      }
+   };
+   using Slots = std::unique_ptr<Slot[], SlotsFree>;
+   static Slots makeSlots(std::size_t n) {
+      auto* p = static_cast<Slot*>(tableAllocate(n * sizeof(Slot)));
+      std::uninitialized_value_construct_n(p, n);
+      return Slots(p, SlotsFree{n});
+   }
+
+   Slots slots_;
    std::size_t capacity_ = 0;
    std::size_t size_ = 0;
    std::uint64_t layout_ = 0;  // changes whenever a key is added or removed
