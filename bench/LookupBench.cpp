@@ -113,10 +113,10 @@ void sdkLookupBfrt(benchmark::State& st) {
    countOps(st, before, kBatch);
 }
 
-BENCHMARK(sdkLookupPd);
-BENCHMARK(sdkLookupBfrt);
-BENCHMARK_CAPTURE(libraryLookup, pd, Backend::pd);
-BENCHMARK_CAPTURE(libraryLookup, bfrt, Backend::bfrt);
+BENCHMARK(sdkLookupPd)->Repetitions(kRatioRepetitions);
+BENCHMARK(sdkLookupBfrt)->Repetitions(kRatioRepetitions);
+BENCHMARK_CAPTURE(libraryLookup, pd, Backend::pd)->Repetitions(kRatioRepetitions);
+BENCHMARK_CAPTURE(libraryLookup, bfrt, Backend::bfrt)->Repetitions(kRatioRepetitions);
 
 Ratio lookupPd{"look up by match (read back), PD", "libraryLookup/pd", "sdkLookupPd", 1.5};
 Ratio lookupBfrt{"look up by match (read back), BfRt", "libraryLookup/bfrt", "sdkLookupBfrt", 1.5};

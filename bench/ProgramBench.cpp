@@ -3,7 +3,6 @@
 // the same process. allocs/op counts the global heap allocations per operation: the library
 // without services should make none. The runs with the agent's services add what the agent
 // does around each call (the key record, and the key and status given up after a removal).
-#include <cmath>
 #include <limits>
 
 #include "Summary.h"
@@ -39,19 +38,13 @@ void libraryProgram(benchmark::State& st, Backend backend) {
    countOps(st, before, 3 * kBatch);
 }
 
-// The same with the agent's services. Its time over the bare calls is shown as a figure.
-void libraryProgramServices(benchmark::State& st, Backend backend, char const* figure,
-                            char const* baseline) {
+// The same with the agent's services; shown over the bare calls for information.
+void libraryProgramServices(benchmark::State& st, Backend backend) {
    Bed& b = bed(backend, true);
    long before = heapAllocs();
-   double cpu = threadCpuNs();
    for (auto _ : st)
       programBatch(b);
-   cpu = threadCpuNs() - cpu;
    countOps(st, before, 3 * kBatch);
-   double base = nsPerItem(baseline);
-   double per = cpu / static_cast<double>(st.iterations() * 3 * kBatch);
-   if (base > 0) figureIs(figure, per / base, "x", std::numeric_limits<double>::quiet_NaN(), true);
 }
 
 void sdkProgramPd(benchmark::State& st) {
@@ -178,22 +171,25 @@ void sdkDefaultBfrt(benchmark::State& st) {
    countOps(st, before, 2);
 }
 
-BENCHMARK(sdkProgramPd);
-BENCHMARK(sdkProgramBfrt);
-BENCHMARK_CAPTURE(libraryProgram, pd, Backend::pd);
-BENCHMARK_CAPTURE(libraryProgram, bfrt, Backend::bfrt);
-BENCHMARK_CAPTURE(libraryProgramServices, pd, Backend::pd,
-                  "program with the agent's services, PD, over bare", "sdkProgramPd");
-BENCHMARK_CAPTURE(libraryProgramServices, bfrt, Backend::bfrt,
-                  "program with the agent's services, BfRt, over bare", "sdkProgramBfrt");
-BENCHMARK(sdkDefaultPd);
-BENCHMARK(sdkDefaultBfrt);
-BENCHMARK_CAPTURE(libraryDefault, pd, Backend::pd);
-BENCHMARK_CAPTURE(libraryDefault, bfrt, Backend::bfrt);
+BENCHMARK(sdkProgramPd)->Repetitions(kRatioRepetitions);
+BENCHMARK(sdkProgramBfrt)->Repetitions(kRatioRepetitions);
+BENCHMARK_CAPTURE(libraryProgram, pd, Backend::pd)->Repetitions(kRatioRepetitions);
+BENCHMARK_CAPTURE(libraryProgram, bfrt, Backend::bfrt)->Repetitions(kRatioRepetitions);
+BENCHMARK_CAPTURE(libraryProgramServices, pd, Backend::pd)->Repetitions(kRatioRepetitions);
+BENCHMARK_CAPTURE(libraryProgramServices, bfrt, Backend::bfrt)->Repetitions(kRatioRepetitions);
+BENCHMARK(sdkDefaultPd)->Repetitions(kRatioRepetitions);
+BENCHMARK(sdkDefaultBfrt)->Repetitions(kRatioRepetitions);
+BENCHMARK_CAPTURE(libraryDefault, pd, Backend::pd)->Repetitions(kRatioRepetitions);
+BENCHMARK_CAPTURE(libraryDefault, bfrt, Backend::bfrt)->Repetitions(kRatioRepetitions);
 
+double constexpr kInfo = std::numeric_limits<double>::quiet_NaN();
 Ratio programPd{"program (add, modify, delete), PD", "libraryProgram/pd", "sdkProgramPd", 1.25};
 Ratio programBfrt{"program (add, modify, delete), BfRt", "libraryProgram/bfrt", "sdkProgramBfrt",
                   1.25};
+Ratio programPdServices{"program with the agent's services, PD, over bare",
+                        "libraryProgramServices/pd", "sdkProgramPd", kInfo};
+Ratio programBfrtServices{"program with the agent's services, BfRt, over bare",
+                          "libraryProgramServices/bfrt", "sdkProgramBfrt", kInfo};
 Ratio defaultPd{"default set and reset, PD", "libraryDefault/pd", "sdkDefaultPd", 1.25};
 Ratio defaultBfrt{"default set and reset, BfRt", "libraryDefault/bfrt", "sdkDefaultBfrt", 1.25};
 

@@ -9,7 +9,8 @@
 namespace bench {
 
 // Time per item of `library` over that of `baseline` (benchmark names as Google Benchmark
-// reports them), judged against `goal` (the ratio must not pass it).
+// reports them), judged against `goal` (the ratio must not pass it); a NaN goal shows the ratio
+// for information only.
 struct RatioRow {
    std::string figure;
    std::string library;
@@ -42,8 +43,10 @@ struct Ratio {
 void figureIs(std::string const& figure, double value, std::string const& unit, double goal,
               bool atMost);
 
-// Time per item of a run that has finished (0 when it did not run), for families that compute
-// a figure from two runs.
+// Repetitions of each run that a ratio judges: its fastest one counts.
+inline constexpr int kRatioRepetitions = 5;
+
+// Time per item of a run that has finished, its fastest repetition (0 when it did not run).
 double nsPerItem(std::string const& benchmarkName);
 
 }  // namespace bench

@@ -153,11 +153,4 @@ inline void countOps(benchmark::State& st, long allocsBefore, int opsPerIter) {
                                                  static_cast<double>(st.iterations() * opsPerIter));
 }
 
-// CPU time of this thread, for families that set a run beside an earlier one themselves.
-inline double threadCpuNs() {
-   timespec ts{};
-   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-   return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
-}
-
 }  // namespace bench

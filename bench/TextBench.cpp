@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -166,15 +165,9 @@ double cpuNs() {
    return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
 }
 
-std::map<std::string, double>& nsOfRun() {
-   static std::map<std::string, double> ns;
-   return ns;
-}
-
-// Runs `op` over the batch and gives its CPU ns per entry as a figure, and its ratio to the
-// baseline's figure when one is named.
+// Runs `op` over the batch and gives its CPU ns per entry as a figure.
 template <class Op>
-void timed(benchmark::State& st, char const* figure, char const* baseline, Op op) {
+void timed(benchmark::State& st, char const* figure, Op op) {
    double const t0 = cpuNs();
    for (auto _ : st) {
       for (int i = 0; i < kBatch; ++i)
@@ -182,12 +175,7 @@ void timed(benchmark::State& st, char const* figure, char const* baseline, Op op
    }
    double const ns = (cpuNs() - t0) / static_cast<double>(st.iterations() * kBatch);
    st.SetItemsProcessed(st.iterations() * kBatch);
-   nsOfRun()[figure] = ns;
    bench::figureIs(std::string(figure) + ", ns per entry", ns, "ns", kNoGoal, true);
-   auto base = baseline ? nsOfRun().find(baseline) : nsOfRun().end();
-   if (base == nsOfRun().end()) return;
-   bench::figureIs(std::string(figure) + ", over snprintf/strtoul", ns / base->second, "x", kNoGoal,
-                   true);
 }
 
 void textPrintBaseline(benchmark::State& st) {
@@ -197,7 +185,7 @@ void textPrintBaseline(benchmark::State& st) {
       return;
    }
    char buf[1024];
-   timed(st, "entry text, print (snprintf)", nullptr, [&](int i) {
+   timed(st, "entry text, print (snprintf)", [&](int i) {
       benchmark::DoNotOptimize(baselinePrint(t.fields[i], buf, sizeof buf));
       benchmark::ClobberMemory();
    });
@@ -205,7 +193,7 @@ void textPrintBaseline(benchmark::State& st) {
 
 void textPrintLibrary(benchmark::State& st) {
    Texts const& t = texts();
-   timed(st, "entry text, print", "entry text, print (snprintf)",
+   timed(st, "entry text, print",
          [&](int i) { benchmark::DoNotOptimize(valueToStrep(t.entries[i])); });
 }
 
@@ -215,7 +203,7 @@ void textParseBaseline(benchmark::State& st) {
       st.SkipWithError(bad.c_str());
       return;
    }
-   timed(st, "entry text, parse (strtoul)", nullptr, [&](int i) {
+   timed(st, "entry text, parse (strtoul)", [&](int i) {
       Fields f{};
       benchmark::DoNotOptimize(baselineParse(t.lines[i].c_str(), f));
       benchmark::DoNotOptimize(f);
@@ -224,7 +212,7 @@ void textParseBaseline(benchmark::State& st) {
 
 void textParseLibrary(benchmark::State& st) {
    Texts const& t = texts();
-   timed(st, "entry text, parse", "entry text, parse (strtoul)", [&](int i) {
+   timed(st, "entry text, parse", [&](int i) {
       benchmark::DoNotOptimize(Zin::strepToValue<TwiceNatAddrOnlyTableEntry>(t.lines[i]));
    });
 }
@@ -233,7 +221,7 @@ void textParseLibrary(benchmark::State& st) {
 void textAgentLine(benchmark::State& st, bool columns) {
    Texts const& t = texts();
    auto const& lines = columns ? t.columns : t.lines;
-   timed(st, columns ? "entry file line, column form" : "entry file line, text form", nullptr,
+   timed(st, columns ? "entry file line, column form" : "entry file line, text form",
          [&](int i) { benchmark::DoNotOptimize(TwiceNatCli::parseEntryLine(lines[i])); });
 }
 
@@ -243,5 +231,10 @@ BENCHMARK(textParseBaseline);
 BENCHMARK(textParseLibrary);
 BENCHMARK_CAPTURE(textAgentLine, text, false);
 BENCHMARK_CAPTURE(textAgentLine, columns, true);
+
+bench::Ratio printOverBaseline{"entry text, print, over snprintf", "textPrintLibrary",
+                               "textPrintBaseline", kNoGoal};
+bench::Ratio parseOverBaseline{"entry text, parse, over strtoul", "textParseLibrary",
+                               "textParseBaseline", kNoGoal};
 
 }  // namespace
