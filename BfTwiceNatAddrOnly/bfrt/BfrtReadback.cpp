@@ -69,18 +69,18 @@ TwiceNatAddrOnlyTableEntry TwiceNatAddrOnlyTableBfrt::entryByHandle(
       readCommon(*hit, data, pd.hitKeyIdFieldId, pd.hitRwIdFieldId, pd.hitProtFieldId,
                  pd.hitFragFieldId);
       hit->nextHopIs(static_cast<U16>(readField(data, pd.hitNextHopFieldId)));
-      action = hit;
+      action = std::move(hit);
    } else if (actionId == pd.actionIdHitEcmp) {
       TwiceNatAddrOnlyHitEcmpActionSpec::Ptr ecmp =
           TwiceNatAddrOnlyHitEcmpActionSpec::TwiceNatAddrOnlyHitEcmpActionSpecIs();
       readCommon(*ecmp, data, pd.hitEcmpKeyIdFieldId, pd.hitEcmpRwIdFieldId, pd.hitEcmpProtFieldId,
                  pd.hitEcmpFragFieldId);
       ecmp->ecmpGroupIs(static_cast<U16>(readField(data, pd.hitEcmpEcmpGroupFieldId)));
-      action = ecmp;
+      action = std::move(ecmp);
    } else {
       return TwiceNatAddrOnlyTableEntry();
    }
-   TwiceNatAddrOnlyTableEntry entry(match);
+   TwiceNatAddrOnlyTableEntry entry(std::move(match));
    entry.actionIs(std::move(action));
    return entry;
 }
