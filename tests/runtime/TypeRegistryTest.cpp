@@ -52,17 +52,6 @@ class Gadget : public Zin::PtrInterface {
    Part::PtrConst peer_;
 };
 
-class Widget : public Gadget {
- public:
-   bool on() const { return on_; }
-   void onIs(bool o) { on_ = o; }
-   Zin::TypeDescriptor const* fwkType() const override;
-   ZIN_ALLOCATED(Widget)
-
- private:
-   bool on_ = false;
-};
-
 Zin::TypeDescriptor const& gadgetType() {
    static Zin::TypeDescriptor const& t =
        Zin::ClassBuilder<Gadget>("RtTest::Gadget", &Zin::ptrInterfaceType())
@@ -76,33 +65,18 @@ Zin::TypeDescriptor const& gadgetType() {
            .done();
    return t;
 }
-Zin::TypeDescriptor const& widgetType() {
-   static Zin::TypeDescriptor const& t = Zin::ClassBuilder<Widget>("RtTest::Widget", &gadgetType())
-                                             .field("on", &Widget::on, &Widget::onIs)
-                                             .done();
-   return t;
-}
 Zin::TypeDescriptor const* Gadget::fwkType() const {
    return &gadgetType();
 }
-Zin::TypeDescriptor const* Widget::fwkType() const {
-   return &widgetType();
-}
-
-TEST(TypeRegistry, ListsAttributesBaseFirstAndReadsSetsAndCallsThemByName) {
-   Zin::TypeRegistry::instance().moduleIs("RtTest", {&gadgetType(), &widgetType()});
-   EXPECT_EQ(Zin::TypeRegistry::instance().type("RtTest::Widget"), &widgetType());
-   std::vector<std::string> names;
-   for (auto const* a : widgetType().attributes())
-      names.push_back(a->name);
-   EXPECT_EQ(names, (std::vector<std::string>{"weight", "label", "part", "peer", "scaled", "reset",
-                                              "on"}));
+TEST(TypeRegistry, FindsClassesAndReadsSetsAndCallsAttributesByName) {
+   // Base-first order over a class hierarchy shows in the entry's text forms.
+   Zin::TypeRegistry::instance().moduleIs("RtTest", {&gadgetType()});
+   EXPECT_EQ(Zin::TypeRegistry::instance().type("RtTest::Gadget"), &gadgetType());
    EXPECT_EQ(gadgetType().create()->fwkType(), &gadgetType());
 
-   Pemra::Ptr<Widget> w = new Widget;
+   Gadget::Ptr w = new Gadget;
    Zin::attributeIs(*w, "weight", Value::number(255));
-   Zin::attributeIs(*w, "on", Value::boolean(true));
-   EXPECT_TRUE(Zin::attribute(*w, "weight").asNumber() == 255 && Zin::attribute(*w, "on").asBool());
+   EXPECT_EQ(Zin::attribute(*w, "weight").asNumber(), 255u);
    EXPECT_EQ(Zin::attribute(*w, "label").asString(), "gadget");
    EXPECT_THROW(Zin::attributeIs(*w, "weight", Value::number(256)), Zin::RangeException);
    EXPECT_THROW(Zin::attributeIs(*w, "weight", Value::string("80")), Zin::ValueTypeException);
@@ -110,7 +84,7 @@ TEST(TypeRegistry, ListsAttributesBaseFirstAndReadsSetsAndCallsThemByName) {
       Zin::attributeIs(*w, "label", Value::string("x"));
       FAIL() << "a read-only attribute was set";
    } catch (Zin::AttributeReadOnlyException const& e) {
-      EXPECT_STREQ(e.what(), "attribute 'label' of class RtTest::Widget is read-only");
+      EXPECT_STREQ(e.what(), "attribute 'label' of class RtTest::Gadget is read-only");
    }
    EXPECT_THROW(Zin::attribute(*w, "reset"), Zin::AttributeNotFoundException);
    EXPECT_THROW(Zin::attributeIs(*w, "nope", Value()), Zin::AttributeNotFoundException);
