@@ -2,11 +2,11 @@
 // Round trips, and every failure at the place it arises.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <sstream>
 #include <typeinfo>
 
 #include "BfTwiceNatAddrOnly/entry/TwiceNatAddrOnlyTableEntryText.h"
+#include "support/TableRig.h"
 
 namespace {
 
@@ -140,9 +140,6 @@ TEST(ObjectText, RejectsBadTextAtThePlaceItGoesWrong) {
        {"number for a flag", probeText("'flag': 1"), convert,
         "attribute 'flag' of class TextTest::Probe at position 38: cannot convert a number to a "
         "flag"},
-       {"wrong class nested",
-        probeText("'inner': Object('BfTwiceNatAddrOnly::OnMissActionSpec', ** {})"), convert,
-        "attribute 'inner'"},
        {"keys out of order", probeText("'flag': True, 'small': 1"), parse,
         "'small' repeated or out of order", 44},
        {"no value", probeText("'small': "), parse, "expected a value", 39},
@@ -181,53 +178,31 @@ std::string objectText(char const* cls, std::string const& fields) {
 std::string const kGood = entryText(kMatch, kAction);
 long const kOpenLen = sizeof(kOpen) - 1, kGoodLen = long(kGood.size());
 
-// frag, prot, keyId, rwId, then nextHop or ecmpGroup.
-TwiceNatAddrOnlyBaseActionSpec::PtrConst actionOf(char cls, std::array<U16, 5> p) {
-   TwiceNatAddrOnlyBaseActionSpec::Ptr a;
-   if (cls == 'b') a = twiceNatAddrOnlyBaseActionSpecFactory();
-   if (cls == 'm') a = onMissActionSpecFactory();
-   if (cls == 'h') a = twiceNatAddrOnlyHitActionSpecFactory();
-   if (cls == 'e') a = twiceNatAddrOnlyHitEcmpActionSpecFactory();
-   if (!a) return nullptr;
-   a->fragIs(U8(p[0]));
-   a->protIs(U8(p[1]));
-   a->keyIdIs(p[2]);
-   a->rwIdIs(p[3]);
-   if (auto* h = dynamic_cast<TwiceNatAddrOnlyHitActionSpec*>(a.ptr())) h->nextHopIs(p[4]);
-   if (auto* e = dynamic_cast<TwiceNatAddrOnlyHitEcmpActionSpec*>(a.ptr())) e->ecmpGroupIs(p[4]);
-   return a;
-}
-
-constexpr long long kNone = -1, kMax32 = 0xffffffff;
-constexpr U16 kMax16 = 0xffff;
-
-struct RoundTrip {
-   char const* name;
-   long long dip, sip, vrf;  // no match when dip is kNone; VRF never given when kNone
-   char action;              // 'b'ase, on'm'iss, 'h'it, 'e'cmp, or '-' for none
-   std::array<U16, 5> params;
-};
-
 TEST(EntryText, EveryShapeOfEntryPrintsAndParsesBack) {
-   RoundTrip const rows[] = {
-       {"zeros, VRF never given, onMiss", 0, 0, kNone, 'm', {}},
-       {"VRF given as 0, plain base spec", 0, 0, 0, 'b', {}},
-       {"maxima, hit", kMax32, kMax32, kMax16, 'h', {255, 255, kMax16, kMax16, kMax16}},
-       {"maxima, ecmp", kMax32, kMax32, kMax16, 'e', {255, 255, kMax16, kMax16, kMax16}},
-       {"null match", kNone, 0, 0, 'h', {1, 2, 3, 4, 5}},
-       {"null action", 1, 2, kNone, '-', {}},
-       {"both null", kNone, 0, 0, '-', {}},
+   using tabletest::actionOf, tabletest::matchOf;
+   auto const hit = twiceNatAddrOnlyHitActionSpec, ecmp = twiceNatAddrOnlyHitEcmpActionSpec;
+   U32 const max32 = 0xffffffff;
+   U16 const max16 = 0xffff;
+   struct {
+      char const* name;
+      TwiceNatAddrOnlyMatchSpec::PtrConst match;
+      TwiceNatAddrOnlyBaseActionSpec::PtrConst action;
+   } const rows[] = {
+       {"zeros, VRF never given, onMiss", matchOf(0, 0), actionOf(onMissActionSpec)},
+       {"VRF given as 0, plain base spec", matchOf(0, 0, 0),
+        twiceNatAddrOnlyBaseActionSpecFactory()},
+       {"maxima, hit", matchOf(max32, max32, max16), actionOf(hit, max16, max16, 255, 255, max16)},
+       {"maxima, ecmp", matchOf(max32, max32, max16),
+        actionOf(ecmp, max16, max16, 255, 255, max16)},
+       {"null match", nullptr, actionOf(hit, 1, 2, 3, 4, 5)},
+       {"null action", matchOf(1, 2), nullptr},
+       {"both null", nullptr, nullptr},
    };
    std::vector<std::string> texts;
-   for (RoundTrip const& c : rows) {
+   for (auto const& c : rows) {
       SCOPED_TRACE(c.name);
-      TwiceNatAddrOnlyMatchSpec::Ptr match;
-      if (c.dip != kNone) match = twiceNatAddrOnlyMatchSpecFactory();
-      if (match) match->outerIpv4HdrDipIs(U32(c.dip));
-      if (match) match->outerIpv4HdrSipIs(U32(c.sip));
-      if (match && c.vrf != kNone) match->l3InfoVrfIdIs(U16(c.vrf));
-      TwiceNatAddrOnlyTableEntry entry(match);
-      entry.actionIs(actionOf(c.action, c.params));
+      TwiceNatAddrOnlyTableEntry entry(c.match);
+      entry.actionIs(c.action);
       Pemra::String const text = valueToStrep(entry);
       texts.push_back(text);
       std::ostringstream os;
@@ -238,7 +213,7 @@ TEST(EntryText, EveryShapeOfEntryPrintsAndParsesBack) {
       auto parsed = Zin::strepToValue<TwiceNatAddrOnlyTableEntry>(text);
       EXPECT_EQ(valueToStrep(parsed), text);
       EXPECT_EQ(isEq(parsed, entry), entry.empty());
-      EXPECT_TRUE(!match || parsed.match() != entry.match());
+      EXPECT_TRUE(!c.match || parsed.match() != entry.match());
       EXPECT_TRUE(!entry.action() || parsed.action() != entry.action());
 
       // Inside other text, the range constructor and the generic reader stop after the entry.
@@ -268,10 +243,6 @@ TEST(EntryText, RejectsBadTextAtThePlaceItGoesWrong) {
        {"lower-case type word", "value" + kGood.substr(5), missing, "expected \"" + open + "\"", 0},
        {"no blank after the colon", open + "'match':None, 'action': None})", missing,
         "\"'match': \"", kOpenLen},
-       {"keys in the wrong order", open + "'action': None, 'match': None})", missing,
-        "\"'match': \"", kOpenLen},
-       {"no blank before action", open + "'match': None,'action': None})", missing,
-        "\", 'action': \"", kOpenLen + 13},
        {"action key misspelt", open + "'match': " + kMatch + ", 'actions': None})", missing,
         "\", 'action': \"", kOpenLen + 9 + long(sizeof(kMatch)) - 1},
        {"truncated", kGood.substr(0, kGoodLen - 1), missing, "\"})\"", kGoodLen - 2},
@@ -283,8 +254,6 @@ TEST(EntryText, RejectsBadTextAtThePlaceItGoesWrong) {
        {"VRF wider than 16 bits",
         entryText(objectText("TwiceNatAddrOnlyMatchSpec", "'l3InfoVrfId': 65536"), kAction), range,
         "attribute 'match.l3InfoVrfId': value 65536 does not fit in 16 bits"},
-       {"frag wider than 8 bits", entryText(kMatch, objectText("OnMissActionSpec", "'frag': 256")),
-        range, "'action.frag'"},
        {"number wider than 64 bits",
         entryText(kMatch,
                   objectText("TwiceNatAddrOnlyHitActionSpec", "'nextHop': 18446744073709551616")),
