@@ -185,12 +185,5 @@ TEST(BfrtObjects, DataObjectsAreMadeOncePerBinding) {
    EXPECT_EQ(made(hit), 2u);
 }
 
-TEST(BfrtTrace, TracesEachStepAtLevelNine) {
-   expectStepTraces(
-       {}, "Bfrt",
-       {"void initBfRtTable(const BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableHelper::Ptr&, "
-        "BfRt::BfRtTablePtr): initBfRtTable"});
-}
-
 }  // namespace
 }  // namespace tabletest

@@ -82,9 +82,6 @@ class RecordingKeyManager : public MbbDroskKey::DroskKeyManager {
    }
    ZIN_ALLOCATED(RecordingKeyManager)
 
- protected:
-   ~RecordingKeyManager() override = default;
-
  private:
    TwiceNatAgent::KeyManager::Ptr real_;
    ServiceLog& log_;
@@ -99,9 +96,6 @@ class RecordingStatusManager : public BfnTableStatusManager::StatusManager {
    }
    void resyncStatus() override { log_.add("resyncStatus", {}, false), real_->resyncStatus(); }
    ZIN_ALLOCATED(RecordingStatusManager)
-
- protected:
-   ~RecordingStatusManager() override = default;
 
  private:
    TwiceNatAgent::StatusManager::Ptr real_;

@@ -1,0 +1,204 @@
+// What both back ends do alike, run over each: the path chosen by the match object's identity,
+// readbacks of tables without services and of unknown handles, the level-9 trace of each step,
+// and the checks that stop the process.
+#include "BfTwiceNatAddrOnly/bfrt/TwiceNatAddrOnlyTableBfrt.h"
+#include "chip/BfRtTable.h"
+#include "support/TableChecks.h"
+
+namespace tabletest {
+namespace {
+
+class BackEnd : public testing::TestWithParam<bool> {
+ protected:
+   bool const bfrt = GetParam();
+   chip::Profile const profile{.bfrt = bfrt};
+   std::string const be = bfrt ? "Bfrt" : "Pd";
+   std::string sdk(std::string const& pdName, char const* bfrtName) const {
+      return bfrt ? bfrtName : pd(pdName);
+   }
+};
+INSTANTIATE_TEST_SUITE_P(Both, BackEnd, testing::Bool(),
+                         [](auto const& info) { return info.param ? "Bfrt" : "Pd"; });
+
+TEST_P(BackEnd, MatchObjectsNotValuesChooseThePath) {
+   Rig rig({.profile = profile});
+   rig.program(matchOf(1, 2, 3), actionOf(onMissActionSpec));
+   // An equal-valued new object is an add, which the chip refuses as a duplicate key.
+   Match const twin = matchOf(1, 2, 3);
+   rig.name(twin, "twin");
+   rig.mark();
+   EXPECT_EQ(
+       thrownBy([&] { rig.program(twin, actionOf(twiceNatAddrOnlyHitActionSpec)); }),
+       entryFailure(sdk("table_add_with_twiceNatAddrOnlyHit", "twiceNatAddrOnly_tableEntryAdd"), 4,
+                    "Already exists", bfrt));
+   EXPECT_EQ(rig.ops(), (V{"alloc 2 twin", "free 2"}));
+   EXPECT_FALSE(rig.handles().entryHas(twin));
+   EXPECT_TRUE(rig.table->entry(twin).empty());
+
+   // An all-zero spec that is not the table's own object is an ordinary entry.
+   rig.program(matchOf(0, 0), actionOf(onMissActionSpec));
+   EXPECT_EQ(chip::journal().back().name, sdk("table_add_with_onMiss", "tableEntryAdd"));
+   EXPECT_EQ(rig.handles().entries(), 2u);
+
+   // After a reset, setting the default again allocates a key and records the handle again.
+   for (int round = 0; round < 2; ++round) {
+      rig.mark();
+      rig.program(rig.dflt(), actionOf(twiceNatAddrOnlyHitEcmpActionSpec));
+      EXPECT_EQ(rig.ops(), (V{"alloc 3 dflt", "initStatus dflt"}));
+      EXPECT_TRUE(rig.handles().entryHas(rig.dflt()));
+      rig.table->entryDel(rig.dflt());
+      rig.keys->release(rig.dflt().ptr());
+   }
+}
+
+TEST_P(BackEnd, ReadbacksAreNewObjectsAndTablesRunWithoutServices) {
+   {
+      Rig bare({.profile = profile, .services = false});
+      Match const n = matchOf(5, 6);
+      bare.program(n, actionOf(twiceNatAddrOnlyHitActionSpec));
+      bare.program(n, actionOf(onMissActionSpec));
+      bare.program(bare.dflt(), actionOf(onMissActionSpec));
+      bare.table->entryDel(n);
+      bare.table->entryDel(bare.dflt());
+      EXPECT_EQ(bare.chip->count(), 0u);
+      EXPECT_EQ(bare.keys->size(), 0u);
+   }
+   Rig rig({.profile = profile});
+   Match const m = matchOf(8, 9, 0);
+   rig.program(m, actionOf(onMissActionSpec));
+   Hdl const h = rig.handles().entry(m);
+   EXPECT_TRUE(rig.table->entryByHandle(h + 1000).empty());
+   auto first = rig.table->entryByHandle(h), second = rig.table->entry(m);
+   EXPECT_EQ(describe(first), describe(second));
+   EXPECT_FALSE(first.match() == second.match() || first.action() == second.action() ||
+                first.match() == MatchC(m) || isEq(first, second));
+}
+
+TEST_P(BackEnd, Level9RecordsNameEachStep) {
+   Rig rig({.profile = profile});
+   Match const m = matchOf(1, 1), n = matchOf(2, 2);
+   EXPECT_EQ(tracesOf([&] { rig.program(m, actionOf(onMissActionSpec)); }, 8), V{});
+   V const got = tracesOf([&] {
+      rig.program(m, actionOf(twiceNatAddrOnlyHitEcmpActionSpec));
+      rig.program(rig.dflt(), actionOf(twiceNatAddrOnlyHitActionSpec));
+      rig.table->entryByHandle(rig.handles().entry(m));
+      rig.table->entryDel(m);
+      rig.program(n, actionOf(onMissActionSpec));
+      rig.table->initializeTable(rig.table->helper());
+   });
+   std::string const is = entryIsFn(be), del = entryDelFn(be);
+   // The first record of an operation: its function and the match spec's address.
+   auto head = [](std::string const& fn, MatchC const& x) {
+      return fn + ": " + fn + ", matchSpec: " + (std::ostringstream() << x.ptr()).str();
+   };
+   V want{head(is, m) + ", action: twiceNatAddrOnlyHitEcmpActionSpec",
+          is + ": Modifying existing entry",
+          head(is, rig.dflt()) + ", action: twiceNatAddrOnlyHitActionSpec",
+          is + ": Setting default action",
+          "virtual BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry BfTwiceNatAddrOnly::"
+          "TwiceNatAddrOnlyTable" +
+              be + "::entryByHandle(BfnTable::BfnSdkEntryHandle) const: entryByHandle",
+          head(del, m),
+          head(is, n) + ", action: onMissActionSpec",
+          is + ": Adding new entry",
+          "virtual void BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable" + be +
+              "::initializeTable(const Ptr&): initializeTable"};
+   if (bfrt)
+      want.push_back(
+          "void initBfRtTable(const BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableHelper::Ptr&, "
+          "BfRt::BfRtTablePtr): initBfRtTable");
+   EXPECT_EQ(got, want);
+}
+
+// A match table that answers an attribute allocation with success and no object.
+class NoAttributeTable : public chip::ChipBfRtTable {
+ public:
+   using ChipBfRtTable::ChipBfRtTable;
+   Status attributeAllocate(bfrt::TableAttributesType,
+                            std::unique_ptr<bfrt::BfRtTableAttributes>*) const override {
+      return 0;
+   }
+};
+
+TEST_P(BackEnd, ViolationsStopTheProcessWithTheirTexts) {
+   std::string const is = entryIsFn(be);
+   auto miss = [] { return actionOf(onMissActionSpec); };
+   struct Case {
+      char const* name;
+      std::function<void(Rig&)> op;
+      std::string pattern;
+      bool noVrf = false;  // over a table without the VRF key field
+   };
+   std::vector<Case> cases = {
+       {"optional field", [=](Rig& r) { r.program(matchOf(1, 2, 3), miss()); },
+        escaped(std::string(kSourceName) + ":") + "[0-9]+: " +
+            escaped(is + ": strong assertion !mismatchedFields failed: supportedOptionalFields: "
+                         "0 isSet: 1 fields:  l3InfoVrfId\n") +
+            ".*" + assertion(is, "\"!mismatchedFields\" == nullptr"),
+        true},
+       {"null action", [](Rig& r) { r.table->entryIs(TwiceNatAddrOnlyTableEntry(matchOf(1, 2))); },
+        assertion(is, "entry.action() != NULL")},
+       {"null match", [=](Rig& r) { r.program(nullptr, miss()); },
+        assertion(is, "entry.match() != NULL")},
+       {"unknown action",
+        [](Rig& r) {
+           Action a = actionOf(twiceNatAddrOnlyHitActionSpec);
+           a->actionTypeIs(TwiceNatAddrOnlyActionSpecType(7));
+           r.program(matchOf(1, 2), a);
+        },
+        assertion(is, "0")},
+       {"action of another class than its kind",
+        [](Rig& r) {
+           Action a = actionOf(onMissActionSpec);
+           a->actionTypeIs(twiceNatAddrOnlyHitEcmpActionSpec);
+           r.program(matchOf(1, 2), a);
+        },
+        assertion(is, "0")},
+       {"delete of an equal-valued match not held",
+        [=](Rig& r) {
+           r.program(matchOf(1, 2), miss());
+           r.table->entryDel(matchOf(1, 2));
+        },
+        assertion(entryDelFn(be), "helper()->sdkHandles()->entryHas( match )")},
+       {"default handle changed",
+        [=](Rig& r) {
+           r.program(r.dflt(), miss());
+           r.handles().entryIs(r.dflt(), 42);
+           r.program(r.dflt(), miss());
+        },
+        assertion(is, "entry_hdl == default_hdl")},
+       {"lookup of null", [](Rig& r) { r.table->entry(nullptr); },
+        assertion("BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry BfTwiceNatAddrOnly::"
+                  "TwiceNatAddrOnlyTable::entry(const PtrConst&) const",
+                  "match != NULL")},
+   };
+   if (bfrt) {
+      cases.push_back({"held with handle 0",
+                       [](Rig& r) {
+                          r.handles().entryIs(matchOf(1, 2), 0);
+                          r.table->entryDel(r.handles().entryIter().key());
+                       },
+                       assertion(entryDelFn(be), "!!entry_hdl")});
+      cases.push_back(
+          {"no scope attribute",
+           [](Rig& r) {
+              NoAttributeTable t(*r.chip, kDev, bfrt::BfRtTable::TableType::MATCH_DIRECT);
+              ::initBfRtTable(r.table->helper(), &t);
+           },
+           assertion("void initBfRtTable(const BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableHelper::"
+                     "Ptr&, BfRt::BfRtTablePtr)",
+                     "tableAttrScope")});
+   }
+   for (Case const& c : cases) {
+      SCOPED_TRACE(c.name);
+      EXPECT_DEATH(
+          {
+             Rig rig({.profile = {.vrfKeyField = !c.noVrf, .bfrt = bfrt}});
+             c.op(rig);
+          },
+          c.pattern);
+   }
+}
+
+}  // namespace
+}  // namespace tabletest
