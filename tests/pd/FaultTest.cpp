@@ -38,50 +38,30 @@ std::vector<Fault> faults() {
    f.push_back({false, pd("get_entry"), "read", 0, ""});
    // The BfRt calls of each operation that fail by the rule of every BfRt call, then its own
    // call and the label it fails by ("" where no exception is due: the device target, a read).
-   struct {
-      char const* op;
-      unsigned action;
-      V calls;
-      char const *own, *label;
-   } const bfrt[] = {
+   char const* const bfrt[][4] = {
        {"bind",
-        0,
-        {"tableTypeGet", "keyAllocate", "keyReset", "dataAllocate", "attributeAllocate",
-         "attributes.entryScopeParamsSet", "tableAttributesSet"},
-        "devTargetSet",
-        ""},
-       {"add",
-        1,
-        {"key.setValue", "dataAllocate", "dataReset", "data.setValue"},
-        "tableEntryAdd",
+        "tableTypeGet keyAllocate keyReset dataAllocate attributeAllocate "
+        "attributes.entryScopeParamsSet tableAttributesSet",
+        "devTargetSet", ""},
+       {"add", "key.setValue dataAllocate dataReset data.setValue", "tableEntryAdd",
         "twiceNatAddrOnly_tableEntryAdd"},
-       {"modify",
-        2,
-        {"dataAllocate", "dataReset", "data.setValue"},
-        "tableEntryModByHandle",
+       {"modify", "dataAllocate dataReset data.setValue", "tableEntryModByHandle",
         "twiceNatAddrOnly_tableEntryMod"},
-       {"default",
-        1,
-        {"dataReset", "data.setValue"},
-        "tableDefaultEntrySet",
+       {"default", "dataReset data.setValue", "tableDefaultEntrySet",
         "twiceNatAddrOnly_tableDefaultEntrySet"},
-       {"remove", 0, {}, "tableEntryDelByHandle", "twiceNatAddrOnly_tableEntryDel"},
-       {"remove default",
-        0,
-        {},
-        "tableDefaultEntryReset",
-        "twiceNatAddrOnly_tableDefaultEntryReset"},
-       {"read",
-        0,
-        {"keyReset", "dataReset", "data.actionIdGet", "key.getValue", "data.getValue"},
-        "tableEntryGet",
+       {"remove", "", "tableEntryDelByHandle", "twiceNatAddrOnly_tableEntryDel"},
+       {"remove default", "", "tableDefaultEntryReset", "twiceNatAddrOnly_tableDefaultEntryReset"},
+       {"read", "keyReset dataReset data.actionIdGet key.getValue data.getValue", "tableEntryGet",
         ""},
    };
-   for (auto const& o : bfrt) {
-      bool const allocates = o.op == std::string("add") || o.op == std::string("default");
-      for (std::string const& call : o.calls)
-         f.push_back({true, call, o.op, o.action, "*", allocates && call != "key.setValue"});
-      f.push_back({true, o.own, o.op, o.action, o.label, allocates});
+   for (auto const& [op, calls, own, label] : bfrt) {
+      std::string const o = op;
+      bool const allocates = o == "add" || o == "default";
+      unsigned const action = o == "modify" ? 2 : allocates;
+      std::istringstream in(calls);
+      for (std::string call; in >> call;)
+         f.push_back({true, call, o, action, "*", allocates && call != "key.setValue"});
+      f.push_back({true, own, o, action, label, allocates});
    }
    return f;
 }

@@ -36,26 +36,24 @@ struct Thrown {
       *os << t.cls << " " << t.status << " \"" << t.what << "\"";
    }
 };
-template <class F>
-Thrown thrownBy(F&& f) {
-   using namespace BfTable;
-   // Privately derived classes first: a BfTableException handler does not receive them.
+// The innermost handler is the last class's: the base's handler sees only what no subclass
+// took (and never the privately derived ones).
+template <class E, class... Inner>
+Thrown thrownAs(std::function<void()> const& f, char const* const* name) {
    try {
+      if constexpr (sizeof...(Inner) > 0) return thrownAs<Inner...>(f, name + 1);
       f();
-   } catch (BfTryAgain const& e) {
-      return {"BfTryAgain", e.status, e.what()};
-   } catch (BfDuplicateEntry const& e) {
-      return {"BfDuplicateEntry", e.status, e.what()};
-   } catch (BfNotSupported const& e) {
-      return {"BfNotSupported", e.status, e.what()};
-   } catch (BfTableFull const& e) {
-      return {"BfTableFull", e.status, e.what()};
-   } catch (BfNoSysResources const& e) {
-      return {"BfNoSysResources", e.status, e.what()};
-   } catch (BfTableException const& e) {
-      return {"BfTableException", e.status, e.what()};
+   } catch (E const& e) {
+      return {*name, e.status, e.what()};
    }
    return {};
+}
+inline Thrown thrownBy(std::function<void()> const& f) {
+   using namespace BfTable;
+   static char const* const names[] = {"BfTableException", "BfTryAgain",  "BfDuplicateEntry",
+                                       "BfNotSupported",   "BfTableFull", "BfNoSysResources"};
+   return thrownAs<BfTableException, BfTryAgain, BfDuplicateEntry, BfNotSupported, BfTableFull,
+                   BfNoSysResources>(f, names);
 }
 
 inline std::pair<I32, char const*> const kStatuses[] = {
