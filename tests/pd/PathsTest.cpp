@@ -138,7 +138,12 @@ TEST_P(Paths, EveryPathCallsTheSdkAndReadsBack) {
       EXPECT_EQ(rig.handles().entry(m), h);
 
       // Readback: BfRt reads the key fields (the VRF only where the table has it), then the
-      // action's data fields.
+      // action's data fields. A parameter the chip holds wider than its attribute reads back cut
+      // to the attribute's width: a hit's prot, an ECMP group, nothing of a miss.
+      U32 const wide[][2] = {{2, 0x1FF}, {4, 0xABCDE}, {1, 55}};
+      ASSERT_EQ(rig.chip->rawParamIs(h, wide[t][0], wide[t][1]), 0);
+      Action const cut =
+          actionOf(actionType(u), 17 + t, 19 + t, t == 0 ? 0xFF : 5, 0, t == 1 ? 0xBCDE : 110 + t);
       TwiceNatAddrOnlyTableEntry back;
       got = rig.timelineOf([&] { back = rig.table->entry(m); });
       want = {call(pd("get_entry"), {kSess, dev, h, 0})};
@@ -149,7 +154,7 @@ TEST_P(Paths, EveryPathCallsTheSdkAndReadsBack) {
              join(join(want, each("key.getValue", keyIds())), each("data.getValue", fieldIds(u)));
       }
       EXPECT_EQ(got, want);
-      EXPECT_EQ(describe(back), describe(readAs, b));
+      EXPECT_EQ(describe(back), describe(readAs, cut));
 
       // Default: the key only at the first setting; the SDK's handle is recorded.
       got = rig.timelineOf([&] { rig.program(rig.dflt(), a); });
