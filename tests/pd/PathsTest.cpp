@@ -155,6 +155,8 @@ TEST_P(Paths, EveryPathCallsTheSdkAndReadsBack) {
       }
       EXPECT_EQ(got, want);
       EXPECT_EQ(describe(back), describe(readAs, cut));
+      // New objects at each read: neither the programmed spec nor another read's.
+      EXPECT_FALSE(back.match() == MatchC(m) || isEq(back, rig.table->entryByHandle(h)));
 
       // Default: the key only at the first setting; the SDK's handle is recorded.
       got = rig.timelineOf([&] { rig.program(rig.dflt(), a); });
