@@ -11,6 +11,9 @@ struct Layout {
    bool bfrt, vrf;
    U16 pipe;
    bool actionProfile = false;
+   friend void PrintTo(Layout const& l, std::ostream* os) {
+      *os << (l.bfrt ? "BfRt" : "PD") << " vrf " << l.vrf << " pipe " << l.pipe;
+   }
 };
 
 class Paths : public testing::TestWithParam<Layout> {
