@@ -22,16 +22,13 @@ INSTANTIATE_TEST_SUITE_P(Both, BackEnd, testing::Bool(),
 TEST_P(BackEnd, MatchObjectsNotValuesChooseThePath) {
    Rig rig({.profile = profile});
    rig.program(matchOf(1, 2, 3), actionOf(onMissActionSpec));
-   // An equal-valued new object is an add, which the chip refuses as a duplicate key.
+   // An equal-valued new object is an add, which the chip refuses as a duplicate key (what the
+   // refusal undoes is the fault sweep's).
    Match const twin = matchOf(1, 2, 3);
-   rig.name(twin, "twin");
-   rig.mark();
    EXPECT_EQ(
        thrownBy([&] { rig.program(twin, actionOf(twiceNatAddrOnlyHitActionSpec)); }),
        entryFailure(sdk("table_add_with_twiceNatAddrOnlyHit", "twiceNatAddrOnly_tableEntryAdd"), 4,
                     "Already exists", bfrt));
-   EXPECT_EQ(rig.ops(), (V{"alloc 2 twin", "free 2"}));
-   EXPECT_FALSE(rig.handles().entryHas(twin));
    EXPECT_TRUE(rig.table->entry(twin).empty());
 
    // An all-zero spec that is not the table's own object is an ordinary entry.
