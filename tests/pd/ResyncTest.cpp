@@ -47,7 +47,7 @@ void bfrtIs(std::string const& path, bool on) {
 }
 
 // Across processes, the agent's restarts show the same; here, the calls the creation makes.
-TEST(PdResync, FindsWhatAnEarlierTableOfEitherBackEndProgrammed) {
+TEST(Resync, FindsWhatAnEarlierTableOfEitherBackEndProgrammed) {
    // All a binding and a readback of either back end may call: nothing that writes an entry.
    std::string const reads =
        " get_entry optional_fields set_property bfrtTableFromNameGet sessionCreate tableTypeGet "
@@ -90,7 +90,7 @@ TEST(PdResync, FindsWhatAnEarlierTableOfEitherBackEndProgrammed) {
    }
 }
 
-TEST(PdResync, ADamagedRecordEndsTheWalkAndAnEntryGoneFromTheChipKeepsItsHandle) {
+TEST(Resync, ADamagedRecordEndsTheWalkAndAnEntryGoneFromTheChipKeepsItsHandle) {
    {
       Files files(kPdChip, 16);
       produce(files);
@@ -120,7 +120,7 @@ TEST(PdResync, ADamagedRecordEndsTheWalkAndAnEntryGoneFromTheChipKeepsItsHandle)
    EXPECT_FALSE(c.keys->matchOf(3));
 }
 
-TEST(PdResync, AReadbackThatThrowsEndsTheCreation) {
+TEST(Resync, AReadbackThatThrowsEndsTheCreation) {
    Files files({}, 16);
    produce(files);
    Rig c(files.over(false));
