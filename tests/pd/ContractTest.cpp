@@ -1,5 +1,5 @@
 // What both back ends do alike, run over each: the path chosen by the match object's identity,
-// tables without services, the level-9 trace of each step, and the checks that stop the process.
+// tables without services, and the checks that stop the process.
 #include "BfTwiceNatAddrOnly/bfrt/TwiceNatAddrOnlyTableBfrt.h"
 #include "chip/BfRtTable.h"
 #include "support/TableChecks.h"
@@ -57,42 +57,6 @@ TEST_P(BackEnd, TablesRunWithoutServices) {
    bare.table->entryDel(bare.dflt());
    EXPECT_EQ(bare.chip->count(), 0u);
    EXPECT_EQ(bare.keys->size(), 0u);
-}
-
-TEST_P(BackEnd, Level9RecordsNameEachStep) {
-   Rig rig({.profile = profile});
-   Match const m = matchOf(1, 1), n = matchOf(2, 2);
-   EXPECT_EQ(tracesOf([&] { rig.program(m, actionOf(onMissActionSpec)); }, 8), V{});
-   V const got = tracesOf([&] {
-      rig.program(m, actionOf(twiceNatAddrOnlyHitEcmpActionSpec));
-      rig.program(rig.dflt(), actionOf(twiceNatAddrOnlyHitActionSpec));
-      rig.table->entryByHandle(rig.handles().entry(m));
-      rig.table->entryDel(m);
-      rig.program(n, actionOf(onMissActionSpec));
-      rig.table->initializeTable(rig.table->helper());
-   });
-   std::string const is = entryIsFn(be), del = entryDelFn(be);
-   // The first record of an operation: its function and the match spec's address.
-   auto head = [](std::string const& fn, MatchC const& x) {
-      return fn + ": " + fn + ", matchSpec: " + (std::ostringstream() << x.ptr()).str();
-   };
-   V want{head(is, m) + ", action: twiceNatAddrOnlyHitEcmpActionSpec",
-          is + ": Modifying existing entry",
-          head(is, rig.dflt()) + ", action: twiceNatAddrOnlyHitActionSpec",
-          is + ": Setting default action",
-          "virtual BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry BfTwiceNatAddrOnly::"
-          "TwiceNatAddrOnlyTable" +
-              be + "::entryByHandle(BfnTable::BfnSdkEntryHandle) const: entryByHandle",
-          head(del, m),
-          head(is, n) + ", action: onMissActionSpec",
-          is + ": Adding new entry",
-          "virtual void BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable" + be +
-              "::initializeTable(const Ptr&): initializeTable"};
-   if (bfrt)
-      want.push_back(
-          "void initBfRtTable(const BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableHelper::Ptr&, "
-          "BfRt::BfRtTablePtr): initBfRtTable");
-   EXPECT_EQ(got, want);
 }
 
 // A match table that answers an attribute allocation with success and no object.

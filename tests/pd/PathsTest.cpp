@@ -1,6 +1,9 @@
 // Every path of binding, programming, removal and readback on either back end: the SDK calls and
-// their arguments, in order among the service calls, the handle map, and what then reads back.
+// their arguments, in order among the service calls, the handle map, what then reads back, and
+// the level-9 trace record of each step.
 #include <set>
+#include <sstream>
+#include <utility>
 
 #include "support/TableChecks.h"
 
@@ -27,6 +30,34 @@ class Paths : public testing::TestWithParam<Layout> {
    BfPdTwiceNatAddrOnly::BfPdTwiceNatAddrOnlyIntf const& p = *rig.table->helper()->pdLib();
    U64 const s = l.bfrt ? p.bfRtTableIntf->bfRtSessionGet()->sessHandleGet() : kSess;
    std::set<unsigned> made;
+   // The module's records at level 9, once the walk begins; each step takes what it traced.
+   V traced;
+   std::string const be = l.bfrt ? "Bfrt" : "Pd", is = entryIsFn(be), del = entryDelFn(be);
+   std::string const byHandle =
+       "virtual BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry BfTwiceNatAddrOnly::"
+       "TwiceNatAddrOnlyTable" +
+       be + "::entryByHandle(BfnTable::BfnSdkEntryHandle) const: entryByHandle";
+   void SetUp() override {
+      Zin::traceSinkIs([this](Zin::TraceRecord const& r) {
+         if (r.facility != kTraceFacility) return;
+         EXPECT_EQ(std::pair(int(r.level), r.source), std::pair(9, std::string_view(kSourceName)));
+         traced.push_back(std::string(r.function) + ": " + std::string(r.text));
+      });
+   }
+   void TearDown() override {
+      Zin::traceSinkIs({});
+      Zin::traceLevelIs(kTraceFacility, -1);
+   }
+   // The lookup's one record: its signature, as function and as text.
+   std::string const lookup =
+       "BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable::"
+       "entry(const PtrConst&) const";
+   V took() { return std::exchange(traced, {}); }
+   // The first record of an operation: its function, the match spec's address and the action.
+   V head(std::string const& fn, MatchC const& x, unsigned t = 3) const {
+      std::string h = fn + ": " + fn + ", matchSpec: " + (std::ostringstream() << x.ptr()).str();
+      return {t < 3 ? h + ", action: " + kSuffix[t] + "ActionSpec" : h};
+   }
 
    static std::vector<U64> concat(std::vector<U64> a, std::vector<U64> const& b) {
       a.insert(a.end(), b.begin(), b.end());
@@ -100,6 +131,12 @@ TEST_P(Paths, EveryPathCallsTheSdkAndReadsBack) {
       return "alloc " + std::to_string(rig.keys->keyOf(m.ptr())) + " " + name;
    };
 
+   // Nothing is written under level 9.
+   Zin::traceLevelIs(kTraceFacility, 8);
+   rig.table->entryByHandle(1);
+   EXPECT_EQ(took(), V{});
+   Zin::traceLevelIs(kTraceFacility, 9);
+
    for (unsigned t = 0; t < 3; ++t) {
       SCOPED_TRACE(kSuffix[t]);
       unsigned const u = (t + 1) % 3;
@@ -129,6 +166,7 @@ TEST_P(Paths, EveryPathCallsTheSdkAndReadsBack) {
       EXPECT_EQ(got, join(want, {"initStatus m"}));
       EXPECT_NE(h, 0u);
       EXPECT_EQ(describe(rig.table->entryByHandle(h)), describe(readAs, a));
+      EXPECT_EQ(took(), join(head(is, m, t), {is + ": Adding new entry", byHandle}));
 
       // Modify to the next action: same handle, no key, fresh status.
       got = rig.timelineOf([&] { rig.program(m, b); });
@@ -139,6 +177,7 @@ TEST_P(Paths, EveryPathCallsTheSdkAndReadsBack) {
                         concat({kSess, dev, h}, actionArgs(*b))));
       EXPECT_EQ(got, join(want, {"initStatus m"}));
       EXPECT_EQ(rig.handles().entry(m), h);
+      EXPECT_EQ(took(), join(head(is, m, u), {is + ": Modifying existing entry"}));
 
       // Readback: BfRt reads the key fields (the VRF only where the table has it), then the
       // action's data fields. A parameter the chip holds wider than its attribute reads back cut
@@ -160,6 +199,7 @@ TEST_P(Paths, EveryPathCallsTheSdkAndReadsBack) {
       EXPECT_EQ(describe(back), describe(readAs, cut));
       // New objects at each read: neither the programmed spec nor another read's.
       EXPECT_FALSE(back.match() == MatchC(m) || isEq(back, rig.table->entryByHandle(h)));
+      EXPECT_EQ(took(), (V{lookup + ": " + lookup, byHandle, byHandle}));
 
       // Default: the key only at the first setting; the SDK's handle is recorded.
       got = rig.timelineOf([&] { rig.program(rig.dflt(), a); });
@@ -171,8 +211,10 @@ TEST_P(Paths, EveryPathCallsTheSdkAndReadsBack) {
                                 concat({kSess, dev, pipe}, actionArgs(*a))));
       EXPECT_EQ(got, join(want, {"initStatus dflt"}));
       EXPECT_EQ(rig.handles().entry(rig.dflt()), chip::Chip::defaultHandle(l.pipe));
+      EXPECT_EQ(took(), join(head(is, rig.dflt(), t), {is + ": Setting default action"}));
       if (!l.bfrt) {
          EXPECT_EQ(describe(rig.table->entry(rig.dflt())), describe(matchOf(0, 0, 0), a));
+         EXPECT_EQ(took(), (V{lookup + ": " + lookup, byHandle}));
       }
 
       // Delete: the status is reset before the SDK call; the key stays for the agent to free.
@@ -183,6 +225,7 @@ TEST_P(Paths, EveryPathCallsTheSdkAndReadsBack) {
       EXPECT_TRUE(rig.table->entry(m).empty());
       EXPECT_TRUE(rig.table->entryByHandle(h).empty());
       EXPECT_NE(rig.keys->release(m.ptr()), 0u);
+      EXPECT_EQ(took(), join(head(del, m), {lookup + ": " + lookup, byHandle}));
    }
 
    // Reset of the default entry: the target, no handle.
@@ -193,6 +236,16 @@ TEST_P(Paths, EveryPathCallsTheSdkAndReadsBack) {
    EXPECT_FALSE(rig.handles().entryHas(rig.dflt()));
    EXPECT_EQ(rig.chip->count(), 0u);
    EXPECT_EQ(rig.chip->defaultAction(l.pipe).action, chip::Action::onMiss);
+   EXPECT_EQ(took(), head(del, rig.dflt()));
+
+   // Binding again names its steps too, BfRt once for each table it binds.
+   rig.table->initializeTable(rig.table->helper());
+   V want{"virtual void BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable" + be +
+          "::initializeTable(const Ptr&): initializeTable"};
+   want.insert(want.end(), l.bfrt ? 1 + l.actionProfile : 0,
+               "void initBfRtTable(const BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableHelper::Ptr&, "
+               "BfRt::BfRtTablePtr): initBfRtTable");
+   EXPECT_EQ(took(), want);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, Paths,

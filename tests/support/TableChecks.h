@@ -83,21 +83,6 @@ inline std::string entryDelFn(std::string const& backEnd) {
           "::entryDel(const PtrConst&)";
 }
 
-// "function: text" of each record of the module traced at or under `level` while `op` runs.
-inline V tracesOf(std::function<void()> const& op, int level = 9) {
-   V out;
-   Zin::traceLevelIs(kTraceFacility, level);
-   Zin::traceSinkIs([&](Zin::TraceRecord const& r) {
-      if (r.facility != kTraceFacility) return;
-      EXPECT_EQ(std::pair(int(r.level), r.source), std::pair(9, std::string_view(kSourceName)));
-      out.push_back(std::string(r.function) + ": " + std::string(r.text));
-   });
-   op();
-   Zin::traceSinkIs({});
-   Zin::traceLevelIs(kTraceFacility, -1);
-   return out;
-}
-
 // The C library's assertion line for `expr` failing in `fn`, as a death-test pattern.
 inline std::string escaped(std::string const& s) {
    std::string r;
