@@ -1,6 +1,6 @@
 #pragma once
-// What tests of both back ends compare: entries, thrown exceptions, trace records and the texts
-// of the checks that stop the process.
+// What tests of both back ends compare: entries, thrown exceptions and the texts of the checks
+// that stop the process.
 #include "TableRig.h"
 
 namespace tabletest {
