@@ -67,18 +67,14 @@ class Paths : public testing::TestWithParam<Layout> {
       a.insert(a.end(), b.begin(), b.end());
       return a;
    }
-   U64 actionId(unsigned t) const {
-      return t == 0 ? p.actionIdOnMiss : t == 1 ? p.actionIdHit : p.actionIdHitEcmp;
-   }
-   std::vector<U64> fieldIds(unsigned t) const {
-      if (t == 1)
-         return {p.hitKeyIdFieldId, p.hitRwIdFieldId, p.hitProtFieldId, p.hitFragFieldId,
-                 p.hitNextHopFieldId};
-      if (t == 2)
-         return {p.hitEcmpKeyIdFieldId, p.hitEcmpRwIdFieldId, p.hitEcmpProtFieldId,
-                 p.hitEcmpFragFieldId, p.hitEcmpEcmpGroupFieldId};
-      return {};
-   }
+   // BfRt ids of each action kind and of its data fields.
+   U64 const actionIds[3] = {p.actionIdOnMiss, p.actionIdHit, p.actionIdHitEcmp};
+   std::vector<U64> const fieldIds[3] = {
+       {},
+       {p.hitKeyIdFieldId, p.hitRwIdFieldId, p.hitProtFieldId, p.hitFragFieldId,
+        p.hitNextHopFieldId},
+       {p.hitEcmpKeyIdFieldId, p.hitEcmpRwIdFieldId, p.hitEcmpProtFieldId, p.hitEcmpFragFieldId,
+        p.hitEcmpEcmpGroupFieldId}};
    // "op(id, value)" for each field, or "op(id)" without values.
    static V each(char const* op, std::vector<U64> const& ids, std::vector<U64> const& vals = {}) {
       V out;
@@ -95,11 +91,11 @@ class Paths : public testing::TestWithParam<Layout> {
    V data(unsigned t, Action const& a) {
       V out;
       if (made.insert(t).second)
-         out = {call("dataAllocate", {dev}), call("dataReset", {dev, actionId(t)})};
-      return join(out, each("data.setValue", fieldIds(t), actionArgs(*a)));
+         out = {call("dataAllocate", {dev}), call("dataReset", {dev, actionIds[t]})};
+      return join(out, each("data.setValue", fieldIds[t], actionArgs(*a)));
    }
    std::vector<U64> params(unsigned t, Action const& a) const {
-      std::vector<U64> v = concat({actionId(t)}, actionArgs(*a));
+      std::vector<U64> v = concat({actionIds[t]}, actionArgs(*a));
       v.resize(6);
       return v;
    }
@@ -193,7 +189,7 @@ TEST_P(Paths, EveryPathCallsTheSdkAndReadsBack) {
          want = {call("keyReset", {dev}), call("dataReset", {dev}),
                  call("tableEntryGet", {s, dev, pipe, 0, h}), call("data.actionIdGet", {})};
          want =
-             join(join(want, each("key.getValue", keyIds())), each("data.getValue", fieldIds(u)));
+             join(join(want, each("key.getValue", keyIds())), each("data.getValue", fieldIds[u]));
       }
       EXPECT_EQ(got, want);
       EXPECT_EQ(describe(back), describe(readAs, cut));
