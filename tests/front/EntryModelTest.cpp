@@ -1,8 +1,10 @@
-// The entry model: the read-only marks of the match spec, identity of entries, and the
-// generic attribute interface over an entry.
+// The entry model and the helper's handle map: the read-only marks of the match spec, identity of
+// entries and of the map's keys, the counts they take and give back, and the generic attribute
+// interface over an entry, the map and the helper.
 #include <gtest/gtest.h>
 
 #include "BfTwiceNatAddrOnly/entry/TwiceNatAddrOnlyTableEntry.h"
+#include "BfTwiceNatAddrOnly/table/TwiceNatAddrOnlyTableHelper.h"
 
 using namespace BfTwiceNatAddrOnly;
 
@@ -22,26 +24,13 @@ TEST(MatchSpecDeathTest, ReadOnlyMarksStopTheProcess) {
    EXPECT_DEATH(Zin::attributeIs(*m, "isSet", Zin::Value::number(1)), "isSetIs");
 }
 
-TEST(TableEntry, IdentityAndCounts) {
-   auto m = twiceNatAddrOnlyMatchSpecFactory();
-   auto a = onMissActionSpecFactory();
-   TwiceNatAddrOnlyTableEntry e1(m);
-   EXPECT_EQ(e1.action(), nullptr);
-   e1.actionIs(a);
-   EXPECT_EQ(m->references(), 2u);
-   {
-      TwiceNatAddrOnlyTableEntry e2 = e1;
-      EXPECT_EQ(m->references(), 3u);
-      EXPECT_EQ(a->references(), 3u);
-      EXPECT_TRUE(isEq(e1, e2));
-   }
-   EXPECT_EQ(a->references(), 2u);
-   // Equal contents in other objects are another entry.
-   TwiceNatAddrOnlyTableEntry e3(twiceNatAddrOnlyMatchSpecFactory());
-   e3.actionIs(onMissActionSpecFactory());
-   EXPECT_FALSE(isEq(e1, e3));
-   EXPECT_TRUE(TwiceNatAddrOnlyTableEntry().empty());
-   EXPECT_TRUE(isEq(TwiceNatAddrOnlyTableEntry(), TwiceNatAddrOnlyTableEntry()));
+// Entries are equal when they hold the same spec objects (unequal ones are the readback tests').
+TEST(TableEntry, CopiesShareTheirSpecsAndAreEqual) {
+   TwiceNatAddrOnlyTableEntry e1(twiceNatAddrOnlyMatchSpecFactory());
+   e1.actionIs(onMissActionSpecFactory());
+   TwiceNatAddrOnlyTableEntry const e2 = e1;
+   EXPECT_TRUE(isEq(e1, e2));
+   EXPECT_EQ(e1.match()->references() + e1.action()->references(), 4u);
 }
 
 TEST(TableEntry, GenericAttributesRefuseMatch) {
@@ -56,6 +45,64 @@ TEST(TableEntry, GenericAttributesRefuseMatch) {
    EXPECT_EQ(Zin::valueAs<TwiceNatAddrOnlyMatchSpec::PtrConst>(Zin::valueAttribute(v, "match")), m);
    EXPECT_THROW(Zin::valueAttributeIs(v, "action", Zin::valueOf(m)), Zin::ValueTypeException);
    EXPECT_THROW(Zin::valueHash(v), Zin::UnhashableTypeException);
+}
+
+TEST(Handles, KeysByIdentityAndGivesCountsBack) {
+   auto map = twiceNatAddrOnlyTableHandlesFactory();
+   auto a = twiceNatAddrOnlyMatchSpecFactory();
+   auto twin = twiceNatAddrOnlyMatchSpecFactory();  // equal contents, another object
+   EXPECT_EQ(map->entry(a), 0u);
+   EXPECT_FALSE(map->entryHas(a));
+
+   map->entryIs(a, 11);
+   map->entryIs(a, 12);
+   map->entryIs(twin, 0);
+   EXPECT_EQ(map->entries(), 2u);
+   EXPECT_EQ(map->entry(a), 12u);
+   EXPECT_TRUE(map->entryHas(twin));
+   EXPECT_EQ(map->entry(twin), 0u);
+   EXPECT_EQ(a->references(), 2u);
+
+   map->entryDel(twiceNatAddrOnlyMatchSpecFactory());
+   EXPECT_EQ(map->entries(), 2u);
+   map->entryDel(a);
+   EXPECT_FALSE(map->entryHas(a));
+   EXPECT_EQ(a->references(), 1u);
+   EXPECT_EQ(twin->references(), 2u);
+   map = nullptr;
+   EXPECT_EQ(twin->references(), 1u);
+}
+
+TEST(Handles, CollectionByName) {
+   auto map = TwiceNatAddrOnlyTableHandles::TwiceNatAddrOnlyTableHandlesIs();
+   auto m = twiceNatAddrOnlyMatchSpecFactory();
+   Zin::collectionEntryIs(*map, "entry", Zin::valueOf(m), Zin::Value::number(42));
+   EXPECT_TRUE(Zin::collectionEntryHas(*map, "entry", Zin::valueOf(m)));
+   EXPECT_EQ(Zin::collectionEntry(*map, "entry", Zin::valueOf(m)).asNumber(), 42u);
+   EXPECT_EQ(Zin::collectionSize(*map, "entry"), 1u);
+   auto pairs = Zin::collectionEntries(*map, "entry");
+   ASSERT_EQ(pairs.size(), 1u);
+   EXPECT_EQ(pairs[0].first.asObject().ptr(), m.ptr());
+   // A key of another class is refused, not taken as some other key.
+   EXPECT_THROW(Zin::collectionEntryIs(*map, "entry", Zin::valueOf(onMissActionSpecFactory()),
+                                       Zin::Value::number(1)),
+                Zin::ValueTypeException);
+   Zin::collectionEntryDel(*map, "entry", Zin::valueOf(m));
+   EXPECT_EQ(map->entries(), 0u);
+}
+
+TEST(Helper, AttributesByName) {
+   auto helper = TwiceNatAddrOnlyTableHelper::TwiceNatAddrOnlyTableHelperIs(7, 2);
+   EXPECT_EQ(Zin::attribute(*helper, "deviceId").asNumber(), 7u);
+   EXPECT_EQ(Zin::attribute(*helper, "devPipeId").asNumber(), 2u);
+   EXPECT_THROW(Zin::attributeIs(*helper, "deviceId", Zin::Value::number(1)),
+                Zin::AttributeReadOnlyException);
+   Zin::Value made = Zin::attributeInstantiate(*helper, "sdkHandles");
+   EXPECT_EQ(made.asObject().ptr(), helper->sdkHandles().ptr());
+   Zin::Value cleared = Zin::attributeDel(*helper, "sdkHandles");
+   EXPECT_EQ(cleared.asObject().ptr(), made.asObject().ptr());
+   EXPECT_EQ(helper->sdkHandles(), nullptr);
+   EXPECT_THROW(Zin::attributeInstantiate(*helper, "pdLib"), Zin::ValueTypeException);
 }
 
 }  // namespace

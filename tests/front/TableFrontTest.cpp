@@ -1,70 +1,37 @@
 // The table front: the agent's creation function on the simulated chip, the lookup, the
-// generic interface with the default match spec, and the checks that stop the process.
-#include <dlfcn.h>
+// generic interface with the default match spec, the checks that stop the process, status texts
+// and which failure classes a handler of a base receives. (Class, message and status of every
+// outcome by rule are checked by the fault sweeps of both back ends.)
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
-#include "BfTwiceNatAddrOnly/bfrt/TwiceNatAddrOnlyTableBfrt.h"
 #include "BfTwiceNatAddrOnly/pd/TwiceNatAddrOnlyTablePd.h"
-#include "BfTwiceNatAddrOnly/table/TwiceNatAddrOnlyTableFactory.h"
-#include "chip/Chip.h"
-#include "chip/Devices.h"
+#include "BfTwiceNatAddrOnly/table/SdkStatus.h"
+#include "BfTwiceNatAddrOnly/table/TableExceptions.h"
+#include "support/TableRig.h"
 
 using namespace BfTwiceNatAddrOnly;
+using namespace BfTable;
 
 namespace {
 
-constexpr char kSdkLib[] = TWICENAT_LIB_DIR "/libtwicenat_sdk.so";
 constexpr char kSource[] = "bf_tolvex_switch/zin/BfTwiceNatAddrOnly/BfTwiceNatAddrOnly";
 
-class Front : public testing::Test {
- protected:
-   void SetUp() override {
-      dl_ = dlopen(kSdkLib, RTLD_NOW);
-      ASSERT_NE(dl_, nullptr) << dlerror();
-   }
-   void TearDown() override {
-      for (U8 dev : devices_)
-         chip::detach(dev);
-      chips_.clear();
-      dlclose(dl_);
-   }
-   TwiceNatAddrOnlyTable::Ptr make(chip::Profile profile, U16 pipe = 0xFFFF, U8 dev = 1) {
-      chips_.push_back(chip::Chip::createPrivate(profile));
-      chip::attach(dev, *chips_.back());
-      devices_.push_back(dev);
-      return twiceNatAddrOnlyTableFactory(nullptr, nullptr, dl_, 9, dev, pipe, kSdkLib);
-   }
-   void* dl_ = nullptr;
-   std::vector<std::unique_ptr<chip::Chip>> chips_;
-   std::vector<U8> devices_;
-};
-
-TEST_F(Front, CreationPicksTheBackEndTheSdkOffers) {
-   struct Row {
-      bool bfrt;
-      bool vrf;
-      U64 optional;
-      char const* cls;
-   } rows[] = {
-       {true, true, 1, "BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableBfrt"},
-       {true, false, 0, "BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableBfrt"},
-       {false, true, 1, "BfTwiceNatAddrOnly::TwiceNatAddrOnlyTablePd"},
-       {false, false, 0, "BfTwiceNatAddrOnly::TwiceNatAddrOnlyTablePd"},
-   };
-   U8 dev = 1;
-   for (Row const& r : rows) {
-      SCOPED_TRACE(r.cls);
-      chip::Profile p;
-      p.bfrt = r.bfrt;
-      p.vrfKeyField = r.vrf;
-      auto table = make(p, 0xFFFF, dev++);
-      EXPECT_EQ(table->fwkType()->name(), r.cls);
-      EXPECT_EQ(table->supportedOptionalFields(), r.optional);
-      EXPECT_TRUE(table->useBfRt());
-      ASSERT_NE(table->defaultMatchSpec(), nullptr);
-      EXPECT_EQ(table->defaultMatchSpec()->isSet(), 0u);
+TEST(Front, CreationPicksTheBackEndTheSdkOffers) {
+   for (bool bfrt : {true, false}) {
+      for (bool vrf : {true, false}) {
+         SCOPED_TRACE(testing::Message() << "bfrt " << bfrt << " vrf " << vrf);
+         tabletest::Rig rig({.profile = {.vrfKeyField = vrf, .bfrt = bfrt}, .services = false});
+         EXPECT_EQ(
+             rig.table->fwkType()->name(),
+             std::string("BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable") + (bfrt ? "Bfrt" : "Pd"));
+         EXPECT_EQ(rig.table->supportedOptionalFields(), vrf ? 1u : 0u);
+         EXPECT_TRUE(rig.table->useBfRt());
+         ASSERT_NE(rig.dflt(), nullptr);
+         EXPECT_EQ(rig.dflt()->isSet(), 0u);
+      }
    }
 }
 
@@ -134,12 +101,34 @@ TEST(TableDeathTest, BaseOperationsAndPreconditionsStopTheProcess) {
        "Assertion `0 && \"base TwiceNatAddrOnlyTable::entryByHandle\\(\\) called\"' failed");
    EXPECT_DEATH(Zin::operationCall(*table, "initializeTable", {Zin::valueOf(helper)}),
                 "Assertion `0 && \"base TwiceNatAddrOnlyTable::initializeTable\\(\\) called\"'");
-   EXPECT_DEATH(table->entry(nullptr),
-                at + "BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry "
-                     "BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable::entry\\(const PtrConst&\\) const: "
-                     "Assertion `match != NULL' failed");
    EXPECT_DEATH(::twiceNatAddrOnlyTableFactory(nullptr, nullptr, nullptr, 0, 0, 0xFFFF, ""),
                 "twiceNatAddrOnlyTableFactory.*Assertion `pdLibPath' failed");
+}
+
+// Texts of the statuses the fault sweeps do not meet.
+TEST(SdkStatus, SuccessAndTheFarEndOutsideTheKnownRange) {
+   EXPECT_STREQ(sdkStatusText(0), "Success");
+   EXPECT_STREQ(sdkStatusText(INT32_MIN), "Unknown error");
+}
+
+// Only the two public subclasses reach a handler for the base or for the runtime's base.
+TEST(FailureRules, PrivateBasesEscapeBaseHandlers) {
+   std::pair<std::function<void()>, bool> const rows[] = {
+       {[] { throwPdFailure("f", 9); }, true},           {[] { throwPdFailure("f", 2); }, true},
+       {[] { throwPdFailure("f", 3); }, true},           {[] { throwPdFailure("f", 17); }, false},
+       {[] { throwBfrtEntryOpFailure("l", 4); }, false}, {[] { throwBfrtCallFailure(10); }, false}};
+   for (auto const& [thrower, reaches] : rows) {
+      bool reached = false;
+      try {
+         try {
+            thrower();
+         } catch (Zin::InternalException const&) {
+            reached = true;
+         }
+      } catch (...) {
+      }
+      EXPECT_EQ(reached, reaches);
+   }
 }
 
 }  // namespace

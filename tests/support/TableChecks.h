@@ -1,6 +1,6 @@
 #pragma once
-// What tests of both back ends compare: entries, thrown exceptions, trace records and the texts
-// of the checks that stop the process.
+// What tests of both back ends compare: entries, thrown exceptions and the texts of the checks
+// that stop the process.
 #include "TableRig.h"
 
 namespace tabletest {
@@ -36,26 +36,24 @@ struct Thrown {
       *os << t.cls << " " << t.status << " \"" << t.what << "\"";
    }
 };
-template <class F>
-Thrown thrownBy(F&& f) {
-   using namespace BfTable;
-   // Privately derived classes first: a BfTableException handler does not receive them.
+// The innermost handler is the last class's: the base's handler sees only what no subclass
+// took (and never the privately derived ones).
+template <class E, class... Inner>
+Thrown thrownAs(std::function<void()> const& f, char const* const* name) {
    try {
+      if constexpr (sizeof...(Inner) > 0) return thrownAs<Inner...>(f, name + 1);
       f();
-   } catch (BfTryAgain const& e) {
-      return {"BfTryAgain", e.status, e.what()};
-   } catch (BfDuplicateEntry const& e) {
-      return {"BfDuplicateEntry", e.status, e.what()};
-   } catch (BfNotSupported const& e) {
-      return {"BfNotSupported", e.status, e.what()};
-   } catch (BfTableFull const& e) {
-      return {"BfTableFull", e.status, e.what()};
-   } catch (BfNoSysResources const& e) {
-      return {"BfNoSysResources", e.status, e.what()};
-   } catch (BfTableException const& e) {
-      return {"BfTableException", e.status, e.what()};
+   } catch (E const& e) {
+      return {*name, e.status, e.what()};
    }
    return {};
+}
+inline Thrown thrownBy(std::function<void()> const& f) {
+   using namespace BfTable;
+   static char const* const names[] = {"BfTableException", "BfTryAgain",  "BfDuplicateEntry",
+                                       "BfNotSupported",   "BfTableFull", "BfNoSysResources"};
+   return thrownAs<BfTableException, BfTryAgain, BfDuplicateEntry, BfNotSupported, BfTableFull,
+                   BfNoSysResources>(f, names);
 }
 
 inline std::pair<I32, char const*> const kStatuses[] = {
@@ -85,55 +83,6 @@ inline std::string entryDelFn(std::string const& backEnd) {
           "::entryDel(const PtrConst&)";
 }
 
-// "function: text" of each record of the module traced at or under `level` while `op` runs.
-inline V tracesOf(std::function<void()> const& op, int level = 9) {
-   V out;
-   Zin::traceLevelIs(kTraceFacility, level);
-   Zin::traceSinkIs([&](Zin::TraceRecord const& r) {
-      if (r.facility != kTraceFacility) return;
-      EXPECT_EQ(std::pair(int(r.level), r.source), std::pair(9, std::string_view(kSourceName)));
-      out.push_back(std::string(r.function) + ": " + std::string(r.text));
-   });
-   op();
-   Zin::traceSinkIs({});
-   Zin::traceLevelIs(kTraceFacility, -1);
-   return out;
-}
-
-// Nothing traced under level 9; at 9 each step of each operation, the binding's `binding` last.
-inline void expectStepTraces(Options const& o, std::string const& be, V const& binding) {
-   Rig rig(o);
-   Match const m = matchOf(1, 1), n = matchOf(2, 2);
-   EXPECT_EQ(tracesOf([&] { rig.program(m, actionOf(onMissActionSpec)); }, 8), V{});
-   V const got = tracesOf([&] {
-      rig.program(m, actionOf(twiceNatAddrOnlyHitEcmpActionSpec));
-      rig.program(rig.dflt(), actionOf(twiceNatAddrOnlyHitActionSpec));
-      rig.table->entryByHandle(rig.handles().entry(m));
-      rig.table->entryDel(m);
-      rig.program(n, actionOf(onMissActionSpec));
-      rig.table->initializeTable(rig.table->helper());
-   });
-   std::string const is = entryIsFn(be), del = entryDelFn(be);
-   // The first record of an operation: its function and the match spec's address.
-   auto head = [](std::string const& fn, MatchC const& x) {
-      return fn + ": " + fn + ", matchSpec: " + (std::ostringstream() << x.ptr()).str();
-   };
-   V want{head(is, m) + ", action: twiceNatAddrOnlyHitEcmpActionSpec",
-          is + ": Modifying existing entry",
-          head(is, rig.dflt()) + ", action: twiceNatAddrOnlyHitActionSpec",
-          is + ": Setting default action",
-          "virtual BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry BfTwiceNatAddrOnly::"
-          "TwiceNatAddrOnlyTable" +
-              be + "::entryByHandle(BfnTable::BfnSdkEntryHandle) const: entryByHandle",
-          head(del, m),
-          head(is, n) + ", action: onMissActionSpec",
-          is + ": Adding new entry",
-          "virtual void BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable" + be +
-              "::initializeTable(const Ptr&): initializeTable"};
-   want.insert(want.end(), binding.begin(), binding.end());
-   EXPECT_EQ(got, want);
-}
-
 // The C library's assertion line for `expr` failing in `fn`, as a death-test pattern.
 inline std::string escaped(std::string const& s) {
    std::string r;
@@ -146,77 +95,6 @@ inline std::string escaped(std::string const& s) {
 inline std::string assertion(std::string const& fn, std::string const& expr) {
    return escaped(std::string(kSourceName) + ":") + "[0-9]+: " + escaped(fn) + ": Assertion `" +
           escaped(expr) + "' failed";
-}
-
-struct DeathCase {
-   char const* name;
-   std::function<void(Rig&)> op;
-   std::string pattern;
-   bool noVrf = false;  // over a table without the VRF key field
-};
-// Each case in a table of back end `be` over a chip of `profile`, after the checks both back
-// ends make; `fields` is the optional-field diagnostic.
-inline void expectDeaths(chip::Profile const& profile, std::string const& be,
-                         std::string const& fields, std::vector<DeathCase> cases) {
-   std::string const is = entryIsFn(be);
-   auto miss = [] { return actionOf(onMissActionSpec); };
-   std::vector<DeathCase> const common = {
-       {"optional field", [=](Rig& r) { r.program(matchOf(1, 2, 3), miss()); },
-        escaped(std::string(kSourceName) + ":") + "[0-9]+: " +
-            escaped(is +
-                    ": strong assertion !mismatchedFields failed: supportedOptionalFields: "
-                    "0 isSet: 1 " +
-                    fields + "\n") +
-            ".*" + assertion(is, "\"!mismatchedFields\" == nullptr"),
-        true},
-       {"null action", [](Rig& r) { r.table->entryIs(TwiceNatAddrOnlyTableEntry(matchOf(1, 2))); },
-        assertion(is, "entry.action() != NULL")},
-       {"null match", [=](Rig& r) { r.program(nullptr, miss()); },
-        assertion(is, "entry.match() != NULL")},
-       {"unknown action",
-        [](Rig& r) {
-           Action a = actionOf(twiceNatAddrOnlyHitActionSpec);
-           a->actionTypeIs(TwiceNatAddrOnlyActionSpecType(7));
-           r.program(matchOf(1, 2), a);
-        },
-        assertion(is, "0")},
-       {"action of another class than its kind",
-        [](Rig& r) {
-           Action a = actionOf(onMissActionSpec);
-           a->actionTypeIs(twiceNatAddrOnlyHitEcmpActionSpec);
-           r.program(matchOf(1, 2), a);
-        },
-        assertion(is, "0")},
-       {"delete of an equal-valued match not held",
-        [=](Rig& r) {
-           r.program(matchOf(1, 2), miss());
-           r.table->entryDel(matchOf(1, 2));
-        },
-        assertion(entryDelFn(be), "helper()->sdkHandles()->entryHas( match )")},
-       {"default handle changed",
-        [=](Rig& r) {
-           r.program(r.dflt(), miss());
-           r.handles().entryIs(r.dflt(), 42);
-           r.program(r.dflt(), miss());
-        },
-        assertion(is, "entry_hdl == default_hdl")},
-       {"lookup of null", [](Rig& r) { r.table->entry(nullptr); },
-        assertion("BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry BfTwiceNatAddrOnly::"
-                  "TwiceNatAddrOnlyTable::entry(const PtrConst&) const",
-                  "match != NULL")},
-   };
-   cases.insert(cases.begin(), common.begin(), common.end());
-   for (DeathCase const& c : cases) {
-      SCOPED_TRACE(c.name);
-      chip::Profile p = profile;
-      p.vrfKeyField = !c.noVrf;
-      EXPECT_DEATH(
-          {
-             Rig rig({.profile = p});
-             c.op(rig);
-          },
-          c.pattern);
-   }
 }
 
 }  // namespace tabletest

@@ -82,9 +82,6 @@ class RecordingKeyManager : public MbbDroskKey::DroskKeyManager {
    }
    ZIN_ALLOCATED(RecordingKeyManager)
 
- protected:
-   ~RecordingKeyManager() override = default;
-
  private:
    TwiceNatAgent::KeyManager::Ptr real_;
    ServiceLog& log_;
@@ -99,9 +96,6 @@ class RecordingStatusManager : public BfnTableStatusManager::StatusManager {
    }
    void resyncStatus() override { log_.add("resyncStatus", {}, false), real_->resyncStatus(); }
    ZIN_ALLOCATED(RecordingStatusManager)
-
- protected:
-   ~RecordingStatusManager() override = default;
 
  private:
    TwiceNatAgent::StatusManager::Ptr real_;
@@ -235,21 +229,15 @@ inline Match matchOf(U32 dip, U32 sip, int vrf = -1) {
    return m;
 }
 
-// keyId, rwId, prot, frag, then next hop or ECMP group.
+// keyId, rwId, prot, frag, then next hop or ECMP group (set by name: one field, two classes).
 inline Action actionOf(TwiceNatAddrOnlyActionSpecType type, U16 k = 0, U16 r = 0, U8 p = 0,
                        U8 f = 0, U16 last = 0) {
    if (type == onMissActionSpec) return onMissActionSpecFactory();  // it carries no parameters
-   Action a;
-   if (type == twiceNatAddrOnlyHitActionSpec) {
-      auto hit = twiceNatAddrOnlyHitActionSpecFactory();
-      hit->nextHopIs(last);
-      a = hit;
-   } else {
-      auto ecmp = twiceNatAddrOnlyHitEcmpActionSpecFactory();
-      ecmp->ecmpGroupIs(last);
-      a = ecmp;
-   }
+   bool const hit = type == twiceNatAddrOnlyHitActionSpec;
+   Action a = hit ? Action(twiceNatAddrOnlyHitActionSpecFactory())
+                  : Action(twiceNatAddrOnlyHitEcmpActionSpecFactory());
    a->keyIdIs(k), a->rwIdIs(r), a->protIs(p), a->fragIs(f);
+   Zin::attributeIs(*a, hit ? "nextHop" : "ecmpGroup", Zin::Value::number(last));
    return a;
 }
 inline TwiceNatAddrOnlyActionSpecType actionType(unsigned t) {
@@ -258,14 +246,9 @@ inline TwiceNatAddrOnlyActionSpecType actionType(unsigned t) {
 
 // The parameters an action passes to the SDK, none for the miss action.
 inline std::vector<U64> actionArgs(TwiceNatAddrOnlyBaseActionSpec const& a) {
-   U64 last;
-   if (auto const* hit = dynamic_cast<TwiceNatAddrOnlyHitActionSpec const*>(&a))
-      last = hit->nextHop();
-   else if (auto const* ecmp = dynamic_cast<TwiceNatAddrOnlyHitEcmpActionSpec const*>(&a))
-      last = ecmp->ecmpGroup();
-   else
-      return {};
-   return {a.keyId(), a.rwId(), a.prot(), a.frag(), last};
+   if (a.actionType() == onMissActionSpec) return {};
+   char const* last = a.actionType() == twiceNatAddrOnlyHitActionSpec ? "nextHop" : "ecmpGroup";
+   return {a.keyId(), a.rwId(), a.prot(), a.frag(), Zin::attribute(a, last).asNumber()};
 }
 
 }  // namespace tabletest
