@@ -256,7 +256,7 @@ class IdentityMap {
       std::size_t oldCap = capacity_;
       slots_ = makeSlots(newCap);
       capacity_ = newCap;
-      size_ = 0;
+      size_ = hasNull_ ? 1 : 0;  // the null key lives beside the table and stays
       ++layout_;
       for (std::size_t i = 0; i < oldCap; ++i) {
          if (old[i].state == full) {
