@@ -2,9 +2,9 @@
 // ratio and figure with its goal. With TWICENAT_BENCH_SUMMARY=FILE it also writes the rows as
 // tab-separated lines (figure, goal, value, PASS or MISS) for scripts/bench.
 //
-// Repetitions run in random order unless the command line says otherwise, so a library run and
-// its baseline see the same spread of machine states; each side is judged by its fastest
-// repetition, the one the rest of the machine disturbed least.
+// A ratio's two runs repeat, and each side counts its fastest repetition, the one the rest of
+// the machine disturbed least. scripts/bench also has them take turns in random order
+// (--benchmark_enable_random_interleaving), so both sides meet the same spread of machine states.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -80,13 +80,8 @@ double nsPerItem(std::string const& benchmarkName) {
 }  // namespace bench
 
 int main(int argc, char** argv) {
-   // The default goes first, so a flag on the command line overrides it.
-   std::vector<char*> args(argv, argv + argc);
-   char interleave[] = "--benchmark_enable_random_interleaving=true";
-   args.insert(args.begin() + 1, interleave);
-   int count = static_cast<int>(args.size());
-   benchmark::Initialize(&count, args.data());
-   if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+   benchmark::Initialize(&argc, argv);
+   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
    bench::Collector collector;
    benchmark::RunSpecifiedBenchmarks(&collector);
    benchmark::Shutdown();

@@ -120,26 +120,20 @@ struct Bed {
 };
 
 // One bed per back end and wiring, made on first use and kept for the program's life. The
-// BfRt back end keeps its key and data objects module-wide, bound to the table bound last, so
-// a BfRt bed is bound again when another one was bound after it.
+// BfRt back end keeps its key and data objects module-wide, bound to the table bound last, and
+// runs take turns in random order with other beds and with families that make BfRt tables of
+// their own: a BfRt bed binds its table again before each run.
 inline Bed& bed(Backend backend, bool services = false) {
-   static Bed* bound = nullptr;
-   Bed* b;
    if (backend == Backend::pd) {
       static Bed pd(Backend::pd, false, 10);
       static Bed pdServices(Backend::pd, true, 12);
       return services ? pdServices : pd;
    }
-   if (services) {
-      static Bed rtServices(Backend::bfrt, true, 13);
-      b = &rtServices;
-   } else {
-      static Bed rt(Backend::bfrt, false, 11);
-      b = &rt;
-   }
-   if (bound && bound != b) b->table->initializeTable(b->table->helper());
-   bound = b;
-   return *b;
+   static Bed rt(Backend::bfrt, false, 11);
+   static Bed rtServices(Backend::bfrt, true, 13);
+   Bed& b = services ? rtServices : rt;
+   b.table->initializeTable(b.table->helper());
+   return b;
 }
 
 inline BfPdTwiceNatAddrOnly::MatchSpec pdMatch(TwiceNatAddrOnlyMatchSpec const& m) {
