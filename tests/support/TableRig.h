@@ -4,7 +4,6 @@
 // SDK calls of the chip's journal. Shared by the tests of both back ends.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <functional>
 #include <map>
