@@ -19,14 +19,6 @@ namespace {
 
 constexpr char kSource[] = "bf_tolvex_switch/zin/BfTwiceNatAddrOnly/BfTwiceNatAddrOnly";
 
-// The back end chosen and the key fields offered show in every path and check of both back ends.
-TEST(Front, CreationMakesTheDefaultSpecAndAlwaysOffersBfRt) {
-   tabletest::Rig rig({.services = false});
-   EXPECT_TRUE(rig.table->useBfRt());
-   ASSERT_NE(rig.dflt(), nullptr);
-   EXPECT_EQ(rig.dflt()->isSet(), 0u);
-}
-
 // A back end that records the handles it is asked to read back.
 class RecordingTable : public TwiceNatAddrOnlyTable {
  public:
