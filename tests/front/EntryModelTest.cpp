@@ -14,9 +14,8 @@ constexpr char kSource[] = "bf_tolvex_switch/zin/BfTwiceNatAddrOnly/BfTwiceNatAd
 
 TEST(MatchSpecDeathTest, ReadOnlyMarksStopTheProcess) {
    auto m = twiceNatAddrOnlyMatchSpecFactory();
-   std::string prefix = std::string(kSource) + ":[0-9]+: ";
    EXPECT_DEATH(m->isSetIs(1),
-                prefix +
+                std::string(kSource) + ":[0-9]+: " +
                     "void BfTwiceNatAddrOnly::TwiceNatAddrOnlyMatchSpec::isSetIs\\(U64\\): "
                     "Assertion `0' failed");
    EXPECT_DEATH(Zin::attributeIs(*m, "l3InfoVrfIdIsSet", Zin::Value::boolean(true)),
@@ -25,23 +24,16 @@ TEST(MatchSpecDeathTest, ReadOnlyMarksStopTheProcess) {
 }
 
 // Entries are equal when they hold the same spec objects (unequal ones are the readback tests').
-TEST(TableEntry, CopiesShareTheirSpecsAndAreEqual) {
-   TwiceNatAddrOnlyTableEntry e1(twiceNatAddrOnlyMatchSpecFactory());
-   e1.actionIs(onMissActionSpecFactory());
-   TwiceNatAddrOnlyTableEntry const e2 = e1;
-   EXPECT_TRUE(isEq(e1, e2));
-   EXPECT_EQ(e1.match()->references() + e1.action()->references(), 4u);
-}
-
-TEST(TableEntry, GenericAttributesRefuseMatch) {
+TEST(TableEntry, CopiesShareTheirSpecsAndByNameRefuseMatch) {
    auto m = twiceNatAddrOnlyMatchSpecFactory();
    Zin::Value v = Zin::valueOf(TwiceNatAddrOnlyTableEntry(m));
    EXPECT_THROW(Zin::valueAttributeIs(v, "match", Zin::valueOf(m)),
                 Zin::AttributeReadOnlyException);
    auto a = twiceNatAddrOnlyHitActionSpecFactory();
    Zin::valueAttributeIs(v, "action", Zin::valueOf(a));
-   auto e = Zin::valueAs<TwiceNatAddrOnlyTableEntry>(v);
-   EXPECT_EQ(e.action(), a);
+   auto const e = Zin::valueAs<TwiceNatAddrOnlyTableEntry>(v);
+   EXPECT_TRUE(isEq(e, Zin::valueAs<TwiceNatAddrOnlyTableEntry>(v)) && e.action() == a);
+   EXPECT_EQ(m->references() + a->references(), 6u);  // here, in the value and in the copy
    EXPECT_EQ(Zin::valueAs<TwiceNatAddrOnlyMatchSpec::PtrConst>(Zin::valueAttribute(v, "match")), m);
    EXPECT_THROW(Zin::valueAttributeIs(v, "action", Zin::valueOf(m)), Zin::ValueTypeException);
    EXPECT_THROW(Zin::valueHash(v), Zin::UnhashableTypeException);
@@ -68,9 +60,6 @@ TEST(Handles, KeysByIdentityAndGivesCountsBack) {
    map->entryDel(a);
    EXPECT_FALSE(map->entryHas(a));
    EXPECT_EQ(a->references(), 1u);
-   EXPECT_EQ(twin->references(), 2u);
-   map = nullptr;
-   EXPECT_EQ(twin->references(), 1u);
 }
 
 TEST(Handles, CollectionByName) {

@@ -49,6 +49,7 @@ TEST_P(BackEnd, MatchObjectsNotValuesChooseThePath) {
 
 TEST_P(BackEnd, TablesRunWithoutServices) {
    Rig bare({.profile = profile, .services = false});
+   EXPECT_TRUE(bare.table->useBfRt() && bare.dflt() && bare.dflt()->isSet() == 0);
    Match const n = matchOf(5, 6);
    bare.program(n, actionOf(twiceNatAddrOnlyHitActionSpec));
    bare.program(n, actionOf(onMissActionSpec));

@@ -11,12 +11,11 @@ namespace tabletest {
 namespace {
 
 struct Layout {
+   char const* name;
    bool bfrt, vrf;
    U16 pipe;
    bool actionProfile = false;
-   friend void PrintTo(Layout const& l, std::ostream* os) {
-      *os << (l.bfrt ? "BfRt" : "PD") << " vrf " << l.vrf << " pipe " << l.pipe;
-   }
+   friend void PrintTo(Layout const& l, std::ostream* os) { *os << l.name; }
 };
 
 class Paths : public testing::TestWithParam<Layout> {
@@ -59,13 +58,13 @@ class Paths : public testing::TestWithParam<Layout> {
       return {t < 3 ? h + ", action: " + kSuffix[t] + "ActionSpec" : h};
    }
 
-   static std::vector<U64> concat(std::vector<U64> a, std::vector<U64> const& b) {
+   template <class T>
+   static std::vector<T> join(std::vector<T> a, std::vector<T> const& b) {
       a.insert(a.end(), b.begin(), b.end());
       return a;
    }
-   static V join(V a, V const& b) {
-      a.insert(a.end(), b.begin(), b.end());
-      return a;
+   static std::vector<U64> concat(std::vector<U64> const& a, std::vector<U64> const& b) {
+      return join(a, b);
    }
    // BfRt ids of each action kind and of its data fields.
    U64 const actionIds[3] = {p.actionIdOnMiss, p.actionIdHit, p.actionIdHitEcmp};
@@ -245,16 +244,14 @@ TEST_P(Paths, EveryPathCallsTheSdkAndReadsBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, Paths,
-                         testing::Values(Layout{false, true, kAll}, Layout{false, false, kAll},
-                                         Layout{false, true, 2}, Layout{false, false, 0},
-                                         Layout{true, true, kAll}, Layout{true, false, 1, true},
-                                         Layout{true, true, 0, true}),
-                         [](auto const& info) {
-                            Layout const& l = info.param;
-                            return std::string(l.bfrt ? "Bfrt" : "Pd") + (l.vrf ? "Vrf" : "") +
-                                   "Pipe" + (l.pipe == kAll ? "All" : std::to_string(l.pipe)) +
-                                   (l.actionProfile ? "Profile" : "");
-                         });
+                         testing::Values(Layout{"PdVrfPipeAll", false, true, kAll},
+                                         Layout{"PdPipeAll", false, false, kAll},
+                                         Layout{"PdVrfPipe2", false, true, 2},
+                                         Layout{"PdPipe0", false, false, 0},
+                                         Layout{"BfrtVrfPipeAll", true, true, kAll},
+                                         Layout{"BfrtPipe1Profile", true, false, 1, true},
+                                         Layout{"BfrtVrfPipe0Profile", true, true, 0, true}),
+                         [](auto const& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace tabletest

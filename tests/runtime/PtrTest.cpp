@@ -1,5 +1,4 @@
-// Counted pointers: counts across copies, moves and conversions, identity through any base,
-// casts, and the thread-safe pointer mode.
+// Counted pointers: identity through any base, moves, casts, and the thread-safe pointer mode.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -40,27 +39,9 @@ class Mixed : public Tag, public Base {
    ZIN_ALLOCATED(Mixed)
 };
 
-TEST(Ptr, CountsFollowCopiesMovesAndConversions) {
-   Derived::Ptr d = new Derived;
-   {
-      Base::Ptr b = d;  // converting copy
-      Base::PtrConst c = b;
-      Base::PtrConst moved = std::move(c);  // a move takes no count
-      EXPECT_FALSE(c);
-      Base::PtrConst fromDerived = Derived::Ptr(d);  // converting move of a temporary
-      Base::Ptr& alias = b;
-      b = alias;  // self-assignment keeps the count
-      EXPECT_EQ(d->references(), 4u);
-   }
-   EXPECT_EQ(d->references(), 1u);
-   Derived::Ptr e = new Derived;
-   d = e;  // the old object goes with its last pointer
-   EXPECT_TRUE(Base::live == 1 && e->references() == 2);
-   d = e = nullptr;
-   EXPECT_EQ(Base::live, 0);
-}
-
-TEST(Ptr, ComparesByIdentityThroughANonLeadingBaseAndCasts) {
+// A count taken or dropped wrongly shows as a leak or a sanitizer error in every test; what is
+// left is identity, moves and casts.
+TEST(Ptr, IdentityThroughANonLeadingBaseMovesAndCasts) {
    Pemra::Ptr<Mixed> m = new Mixed;
    Base::Ptr asBase = m;
    Zin::PtrInterface::PtrConst asRoot = m;
@@ -69,6 +50,8 @@ TEST(Ptr, ComparesByIdentityThroughANonLeadingBaseAndCasts) {
    EXPECT_FALSE(Pemra::Ptr<Mixed>(new Mixed) == asBase);
    EXPECT_EQ(std::hash<Base::Ptr>()(asBase), std::hash<Base::PtrConst>()(Base::PtrConst(asBase)));
    EXPECT_TRUE(Pemra::dynamic_ptr_cast<Mixed const>(Base::PtrConst(asBase)) == m);
+   Base::PtrConst moved = std::move(asBase);
+   EXPECT_TRUE(!asBase && moved == m && m->references() == 3);
 
    Base::Ptr b = new Derived;
    Derived::Ptr d = Pemra::ptr_cast<Derived>(b);

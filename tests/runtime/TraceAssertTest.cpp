@@ -1,10 +1,9 @@
-// Trace facilities, thresholds, records and sinks; the two assertion failures.
+// Trace facilities, thresholds, records and sinks. (The assertion lines are the table checks'.)
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <vector>
 
-#include "Zin/Assert.h"
 #include "Zin/Trace.h"
 
 namespace {
@@ -60,19 +59,6 @@ TEST(TraceDeathTest, DefaultSinkWritesALineToStderr) {
           std::exit(0);
        },
        testing::ExitedWithCode(0), "\\[RtStderr:9\\] src/Mod:[0-9]+ void Mod::f\\(\\): n=3\n");
-}
-
-TEST(AssertDeathTest, NamesExpressionSourceLineAndFunctionAndTheDiagnostic) {
-   EXPECT_DEATH(Zin::assertFail("match != NULL", "zin/Mod/Mod", 42, "void Mod::f(int)"),
-                "zin/Mod/Mod:42: void Mod::f\\(int\\): Assertion `match != NULL' failed\\.");
-   EXPECT_DEATH(ZIN_ASSERT(1 + 1 == 3, "pdLibPath", "zin/Mod/Mod", "int g()"),
-                "zin/Mod/Mod:[0-9]+: int g\\(\\): Assertion `pdLibPath' failed\\.");
-   ZIN_ASSERT(1 + 1 == 2, "never reported", "zin/Mod/Mod", "int g()");
-   EXPECT_DEATH(Zin::strongAssertFail("!mismatchedFields", " isSet: 1 fields: l3InfoVrfId",
-                                      "zin/Mod/Mod", 7, "void Mod::h()"),
-                "strong assertion !mismatchedFields failed: isSet: 1 fields: l3InfoVrfId\n"
-                ".*zin/Mod/Mod:7: void Mod::h\\(\\): "
-                "Assertion `\"!mismatchedFields\" == nullptr' failed\\.");
 }
 
 }  // namespace

@@ -21,9 +21,7 @@ inline std::string describe(TwiceNatAddrOnlyTableEntry const& e) {
    return s.str();
 }
 inline std::string describe(MatchC const& m, Action const& a) {
-   TwiceNatAddrOnlyTableEntry e(m);
-   e.actionIs(a);
-   return describe(e);
+   return describe(entryOf(m, a));
 }
 
 // Class, status and message of what an operation threw.

@@ -4,7 +4,6 @@
 // SDK calls of the chip's journal. Shared by the tests of both back ends.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <functional>
 #include <map>
@@ -46,6 +45,12 @@ inline void* sdkHandle() {
 }
 
 using TwiceNatTest::scratchPath;
+
+inline TwiceNatAddrOnlyTableEntry entryOf(MatchC const& m, Action const& a) {
+   TwiceNatAddrOnlyTableEntry e(m);
+   e.actionIs(a);
+   return e;
+}
 
 // Service calls with the journal length at each; matches appear by the names tests give them.
 struct ServiceLog {
@@ -112,21 +117,15 @@ struct Options {
 };
 
 class Rig {
-   // Declared first so that it runs last, also when the creation throws.
+   // Declared first so that it runs last, also when the creation throws. (Files go with the
+   // scratch folder.)
    struct Cleanup {
-      std::string keyPath;
-      ~Cleanup() {
-         chip::faultsClear();
-         chip::journalEnabledIs(false);
-         chip::journalClear();
-         if (!keyPath.empty()) TwiceNatAgent::KeyTable::destroy(keyPath);
-      }
+      ~Cleanup() { chip::faultsClear(), chip::journalEnabledIs(false), chip::journalClear(); }
    } cleanup_;
 
  public:
-   explicit Rig(Options o = {})
-       : cleanup_{o.keyPath.empty() ? scratchPath("keys") : ""}, opts(std::move(o)) {
-      if (opts.keyPath.empty()) opts.keyPath = cleanup_.keyPath;
+   explicit Rig(Options o = {}) : opts(std::move(o)) {
+      if (opts.keyPath.empty()) opts.keyPath = scratchPath("keys");
       chip = opts.chipPath.empty() ? chip::Chip::createPrivate(opts.profile)
                                    : chip::Chip::open(opts.chipPath);
       chip::attach(kDev, *chip);
@@ -149,11 +148,7 @@ class Rig {
    void name(MatchC const& m, std::string n) { log.names[m.ptr()] = std::move(n); }
    TwiceNatAddrOnlyTableHandles& handles() const { return *table->helper()->sdkHandles(); }
    MatchC dflt() const { return table->defaultMatchSpec(); }
-   void program(MatchC const& m, Action const& a) const {
-      TwiceNatAddrOnlyTableEntry e(m);
-      e.actionIs(a);
-      table->entryIs(e);
-   }
+   void program(MatchC const& m, Action const& a) const { table->entryIs(entryOf(m, a)); }
    void mark() {
       chip::journalClear();
       log.events.clear();
@@ -193,16 +188,13 @@ class Rig {
    TwiceNatAddrOnlyTable::Ptr table;
 };
 
-// A chip file and a key table file, for tables of later processes or objects to open.
+// A chip file and a key table file in the scratch folder, for tables of later processes or objects
+// to open.
 struct Files {
    explicit Files(chip::Profile const& profile, U64 capacity = 64)
        : chip(scratchPath("chip")), keys(scratchPath("keys")) {
       chip::Chip::create(chip, profile);
       TwiceNatAgent::KeyTable::create(keys, capacity);
-   }
-   ~Files() {
-      chip::Chip::destroy(chip);
-      TwiceNatAgent::KeyTable::destroy(keys);
    }
    Options over(bool createTable = true) const {
       return {.chipPath = chip, .keyPath = keys, .createTable = createTable};

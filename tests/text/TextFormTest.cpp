@@ -15,18 +15,15 @@ using namespace BfTwiceNatAddrOnly;
 
 // Failure rows: the exact class of the error, a piece of its message, and where a parse error
 // must be reported (-1 for errors without a position).
-using Kind = bool (*)(Zin::Exception const&);
-template <class E>
-bool is(Zin::Exception const& e) {
-   return typeid(e) == typeid(E);
-}
-Kind const missing = is<Zin::MissingStringException>, convert = is<Zin::ValueTypeException>,
-           range = is<Zin::AttributeRangeException>, mismatch = is<Zin::AttributeMismatchException>,
-           notFound = is<Zin::AttributeNotFoundException>, parse = is<Zin::ParseException>,
-           unconsumed = is<Zin::UnconsumedDataException>;
+using Kind = std::type_info const*;
+Kind const missing = &typeid(Zin::MissingStringException),
+           convert = &typeid(Zin::ValueTypeException),
+           range = &typeid(Zin::AttributeRangeException),
+           mismatch = &typeid(Zin::AttributeMismatchException),
+           notFound = &typeid(Zin::AttributeNotFoundException),
+           parse = &typeid(Zin::ParseException), unconsumed = &typeid(Zin::UnconsumedDataException);
 
 struct FailCase {
-   char const* name;
    std::string text;
    Kind kind;
    std::string fragment;
@@ -34,12 +31,12 @@ struct FailCase {
 };
 
 void expectFailure(FailCase const& c, auto const& parse) {
-   SCOPED_TRACE(c.name);
+   SCOPED_TRACE(c.text);
    try {
       parse(c.text);
-      ADD_FAILURE() << "parsed: " << c.text;
+      ADD_FAILURE() << "parsed";
    } catch (Zin::Exception const& e) {
-      EXPECT_TRUE(c.kind(e)) << "wrong kind of error: " << e.what();
+      EXPECT_TRUE(typeid(e) == *c.kind) << "wrong kind of error: " << e.what();
       EXPECT_NE(std::string(e.what()).find(c.fragment), std::string::npos) << e.what();
       auto const* p = dynamic_cast<Zin::ParseException const*>(&e);
       EXPECT_TRUE(c.position < 0 || (p && long(p->position()) == c.position)) << e.what();
@@ -47,19 +44,20 @@ void expectFailure(FailCase const& c, auto const& parse) {
 }
 
 // A probe class with every kind of field.
+// clang-format off
+#define PROBE_FIELD(T, f) \
+   T f() const { return f##_; } void f##Is(T v) { f##_ = std::move(v); } T f##_ = {};
+// clang-format on
 class Probe : public Zin::PtrInterface {
  public:
    using Ptr = Pemra::Ptr<Probe>;
    using PtrConst = Pemra::Ptr<Probe const>;
-   U8 small() const { return small_; }
-   void smallIs(U8 v) { small_ = v; }
-   Zin::String label() const { return label_; }
-   void labelIs(Zin::String v) { label_ = std::move(v); }
-   bool flag() const { return flag_; }
-   void flagIs(bool v) { flag_ = v; }
-   Ptr inner() const { return inner_; }
-   void innerIs(Ptr v) { inner_ = std::move(v); }
+   PROBE_FIELD(U8, small)
+   PROBE_FIELD(Zin::String, label)
+   PROBE_FIELD(bool, flag)
+   PROBE_FIELD(Ptr, inner)
    U16 serial() const { return 7; }
+   PtrConst peer_;
    PtrConst peer() const { return peer_; }
    PtrConst peerIs(U8 small) {
       Ptr p = new Probe;
@@ -74,13 +72,6 @@ class Probe : public Zin::PtrInterface {
    static Zin::TypeDescriptor const& type();
    Zin::TypeDescriptor const* fwkType() const override { return &type(); }
    ZIN_ALLOCATED(Probe)
-
- private:
-   U8 small_ = 0;
-   Zin::String label_;
-   bool flag_ = false;
-   Ptr inner_;
-   PtrConst peer_;
 };
 
 Zin::TypeDescriptor const& Probe::type() {
@@ -112,19 +103,14 @@ std::string const kDefaultProbe =
 
 TEST(Attributes, ReadSetCallAndBindByName) {
    using Zin::Value;
-   Zin::TypeDescriptor const& type = Probe::type();
-   EXPECT_EQ(Zin::TypeRegistry::instance().type("TextTest::Probe"), &type);
    Probe::Ptr w = new Probe;
    Zin::attributeIs(*w, "small", Value::number(255));
    EXPECT_EQ(Zin::attribute(*w, "small").asNumber(), 255u);
    EXPECT_THROW(Zin::attributeIs(*w, "small", Value::number(256)), Zin::RangeException);
    EXPECT_THROW(Zin::attributeIs(*w, "small", Value::string("80")), Zin::ValueTypeException);
-   try {
-      Zin::attributeIs(*w, "serial", Value::number(7));
-      FAIL() << "a read-only attribute was set";
-   } catch (Zin::AttributeReadOnlyException const& e) {
-      EXPECT_STREQ(e.what(), "attribute 'serial' of class TextTest::Probe is read-only");
-   }
+   expectFailure({"serial", &typeid(Zin::AttributeReadOnlyException),
+                  "attribute 'serial' of class TextTest::Probe is read-only"},
+                 [&](std::string const& f) { Zin::attributeIs(*w, f, Value::number(7)); });
    EXPECT_THROW(Zin::attribute(*w, "reset"), Zin::AttributeNotFoundException);
    EXPECT_THROW(Zin::attributeIs(*w, "nope", Value()), Zin::AttributeNotFoundException);
 
@@ -137,17 +123,15 @@ TEST(Attributes, ReadSetCallAndBindByName) {
    EXPECT_THROW(scaled({Value::boolean(true), Value::number(3)}), Zin::ValueTypeException);
    EXPECT_THROW(Zin::operationCall(*w, "small", {}), Zin::AttributeNotFoundException);
 
-   // Instantiating and clearing without arguments are the table's and helper's own tests.
+   // Instantiating without arguments and clearing are the table's and helper's own tests.
    Value peer = Zin::attributeInstantiate(*w, "peer", {Value::number(77)});
    EXPECT_EQ(Zin::valueAs<Probe::PtrConst>(peer)->small(), 77u);
    EXPECT_TRUE(Zin::attribute(*w, "peer").asObject() == peer.asObject());
-   EXPECT_THROW(Zin::attributeInstantiate(*w, "peer"), Zin::ValueTypeException);
    EXPECT_TRUE(Zin::attributeDel(*w, "peer").asObject() == peer.asObject() && !w->peer());
    EXPECT_THROW(Zin::attributeDel(*w, "serial"), Zin::AttributeReadOnlyException);
 }
 
 TEST(ObjectText, PrintsAndReadsBackEveryKindOfField) {
-   EXPECT_EQ(Zin::objectToStrep(nullptr), "None");
    EXPECT_EQ(Zin::valueToStrep(Zin::Value::object(nullptr)), "None");
    Zin::CharRange none("None, more");
    EXPECT_FALSE(Zin::sequenceToObject(none));
@@ -172,10 +156,8 @@ TEST(ObjectText, PrintsAndReadsBackEveryKindOfField) {
    // Fields the text leaves out keep their defaults.
    std::string const some = probeText("'flag': True");
    Zin::CharRange someIn(some);
-   EXPECT_EQ(
-       Zin::objectToStrep(Zin::sequenceToObject(someIn)),
-       probeText(
-           "'small': 0, 'label': '', 'flag': True, 'inner': None, 'serial': 7, 'peer': None"));
+   EXPECT_EQ(Zin::objectToStrep(Zin::sequenceToObject(someIn)),
+             std::string(kDefaultProbe).replace(kDefaultProbe.find("False"), 5, "True"));
 
    outer->innerIs(outer);
    EXPECT_THROW(Zin::objectToStrep(outer.ptr()), Zin::ValueTypeException);
@@ -185,24 +167,21 @@ TEST(ObjectText, PrintsAndReadsBackEveryKindOfField) {
 TEST(ObjectText, RejectsBadTextAtThePlaceItGoesWrong) {
    Probe::type();
    std::vector<FailCase> const failures = {
-       {"bad escape", probeText("'label': 'a\\qb'"), parse, "bad escape", 41},
-       {"short hex escape", probeText("'label': '\\x4'"), parse, "bad escape", 40},
-       {"unterminated string", probeText("'label': 'abc"), parse, "unterminated", 39},
-       {"number too wide for its field", probeText("'small': 256"), range,
+       {probeText("'label': 'a\\qb'"), parse, "bad escape", 41},
+       {probeText("'label': '\\x4'"), parse, "bad escape", 40},
+       {probeText("'label': 'abc"), parse, "unterminated", 39},
+       {probeText("'small': 256"), range,
         "attribute 'small': value 256 does not fit in 8 bits at position 39"},
-       {"read-only field that disagrees", probeText("'serial': 8"), mismatch, "it is 7, not 8", 40},
-       {"number for a flag", probeText("'flag': 1"), convert,
+       {probeText("'serial': 8"), mismatch, "it is 7, not 8", 40},
+       {probeText("'flag': 1"), convert,
         "attribute 'flag' of class TextTest::Probe at position 38: cannot convert a number to a "
         "flag"},
-       {"keys out of order", probeText("'flag': True, 'small': 1"), parse,
-        "'small' repeated or out of order", 44},
-       {"no value", probeText("'small': "), parse, "expected a value", 39},
-       {"separator without blank", probeText("'small': 1,'flag': True"), missing, "\"})\"", 40},
-       {"class that cannot be built", "Object('Zin::PtrInterface', ** {})", parse,
-        "cannot be built"},
-       {"value type named as a class",
-        "Object('BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry', ** {})", parse, "no class", 8},
-       {"nesting too deep", nestedProbes(65), parse, "nested deeper"},
+       {probeText("'flag': True, 'small': 1"), parse, "'small' repeated or out of order", 44},
+       {probeText("'small': "), parse, "expected a value", 39},
+       {probeText("'small': 1,'flag': True"), missing, "\"})\"", 40},
+       {"Object('Zin::PtrInterface', ** {})", parse, "cannot be built"},
+       {"Object('BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry', ** {})", parse, "no class", 8},
+       {nestedProbes(65), parse, "nested deeper"},
    };
    for (auto const& c : failures) {
       expectFailure(c, [](std::string const& t) {
@@ -238,30 +217,27 @@ TEST(EntryText, EveryShapeOfEntryPrintsAndParsesBack) {
    U32 const max32 = 0xffffffff;
    U16 const max16 = 0xffff;
    struct {
-      char const* name;
       TwiceNatAddrOnlyMatchSpec::PtrConst match;
       TwiceNatAddrOnlyBaseActionSpec::PtrConst action;
    } const rows[] = {
-       {"zeros, VRF never given, onMiss", matchOf(0, 0), actionOf(onMissActionSpec)},
-       {"VRF given as 0, plain base spec", matchOf(0, 0, 0),
-        twiceNatAddrOnlyBaseActionSpecFactory()},
-       {"maxima, hit", matchOf(max32, max32, max16), actionOf(hit, max16, max16, 255, 255, max16)},
-       {"maxima, ecmp", matchOf(max32, max32, max16),
-        actionOf(ecmp, max16, max16, 255, 255, max16)},
-       {"null match", nullptr, actionOf(hit, 1, 2, 3, 4, 5)},
-       {"null action", matchOf(1, 2), nullptr},
-       {"both null", nullptr, nullptr},
+       // Zeros with the VRF never given, the VRF given as 0 with the plain base spec, maxima,
+       // nulls.
+       {matchOf(0, 0), actionOf(onMissActionSpec)},
+       {matchOf(0, 0, 0), twiceNatAddrOnlyBaseActionSpecFactory()},
+       {matchOf(max32, max32, max16), actionOf(hit, max16, max16, 255, 255, max16)},
+       {matchOf(max32, max32, max16), actionOf(ecmp, max16, max16, 255, 255, max16)},
+       {nullptr, actionOf(hit, 1, 2, 3, 4, 5)},
+       {matchOf(1, 2), nullptr},
+       {nullptr, nullptr},
    };
    std::vector<std::string> texts;
    for (auto const& c : rows) {
-      SCOPED_TRACE(c.name);
       TwiceNatAddrOnlyTableEntry entry(c.match);
       entry.actionIs(c.action);
       Pemra::String const text = valueToStrep(entry);
+      SCOPED_TRACE(text);
       texts.push_back(text);
-      std::ostringstream os;
-      os << entry;
-      EXPECT_EQ(os.str(), text);
+      EXPECT_EQ((std::ostringstream() << entry).str(), text);
 
       // Same text, so the same classes and values, but new objects.
       auto parsed = Zin::strepToValue<TwiceNatAddrOnlyTableEntry>(text);
@@ -294,36 +270,29 @@ TEST(EntryText, RejectsBadTextAtThePlaceItGoesWrong) {
    ASSERT_EQ(type, &twiceNatAddrOnlyTableEntryType());
    std::string const open = kOpen;
    std::vector<FailCase> const failures = {
-       {"lower-case type word", "value" + kGood.substr(5), missing, "expected \"" + open + "\"", 0},
-       {"no blank after the colon", open + "'match':None, 'action': None})", missing,
-        "\"'match': \"", kOpenLen},
-       {"action key misspelt", open + "'match': " + kMatch + ", 'actions': None})", missing,
-        "\", 'action': \"", kOpenLen + 9 + long(sizeof(kMatch)) - 1},
-       {"truncated", kGood.substr(0, kGoodLen - 1), missing, "\"})\"", kGoodLen - 2},
-       {"action class in the match place", entryText(kAction, "None"), convert,
+       {"value" + kGood.substr(5), missing, "expected \"" + open + "\"", 0},
+       {open + "'match': " + kMatch + ", 'actions': None})", missing, "\", 'action': \"",
+        kOpenLen + 9 + long(sizeof(kMatch)) - 1},
+       {kGood.substr(0, kGoodLen - 1), missing, "\"})\"", kGoodLen - 2},
+       {entryText(kAction, "None"), convert,
         "cannot convert BfTwiceNatAddrOnly::TwiceNatAddrOnlyHitActionSpec to "
         "BfTwiceNatAddrOnly::TwiceNatAddrOnlyMatchSpec"},
-       {"match class in the action place", entryText(kMatch, kMatch), convert,
+       {entryText(kMatch, kMatch), convert,
         "MatchSpec to BfTwiceNatAddrOnly::TwiceNatAddrOnlyBaseActionSpec"},
-       {"VRF wider than 16 bits",
-        entryText(objectText("TwiceNatAddrOnlyMatchSpec", "'l3InfoVrfId': 65536"), kAction), range,
+       {entryText(objectText("TwiceNatAddrOnlyMatchSpec", "'l3InfoVrfId': 65536"), kAction), range,
         "attribute 'match.l3InfoVrfId': value 65536 does not fit in 16 bits"},
-       {"number wider than 64 bits",
-        entryText(kMatch,
+       {entryText(kMatch,
                   objectText("TwiceNatAddrOnlyHitActionSpec", "'nextHop': 18446744073709551616")),
         range, "'action.nextHop': number at position"},
-       {"unknown action kind",
-        entryText(kMatch, objectText("OnMissActionSpec", "'actionType': dropActionSpec")), range,
+       {entryText(kMatch, objectText("OnMissActionSpec", "'actionType': dropActionSpec")), range,
         "'action.actionType'"},
-       {"isSet that the VRF does not back",
-        entryText(objectText("TwiceNatAddrOnlyMatchSpec", "'isSet': 1"), "None"), mismatch,
+       {entryText(objectText("TwiceNatAddrOnlyMatchSpec", "'isSet': 1"), "None"), mismatch,
         "'isSet'"},
-       {"attribute the class lacks",
-        entryText(kMatch, objectText("OnMissActionSpec", "'nextHop': 1")), notFound,
+       {entryText(kMatch, objectText("OnMissActionSpec", "'nextHop': 1")), notFound,
         "has no attribute 'nextHop'"},
-       {"unknown class", entryText(objectText("Nothing", ""), "None"), parse,
+       {entryText(objectText("Nothing", ""), "None"), parse,
         "no class named 'BfTwiceNatAddrOnly::Nothing'", kOpenLen + 9 + 8},
-       {"text left over", kGood + "x", unconsumed, "unconsumed", kGoodLen},
+       {kGood + "x", unconsumed, "unconsumed", kGoodLen},
    };
    for (auto const& c : failures) {
       expectFailure(c,
