@@ -102,4 +102,13 @@ class Background : public TwiceNatTest::ChildProcess {
        : ChildProcess(st.argv(line, more), st.root() + "/" + tag) {}
 };
 
+// A serve of the folder, ready to take requests (a failure of the test when it is not).
+class Agent : public Background {
+ public:
+   explicit Agent(CliState const& st, std::string const& tag = "serve")
+       : Background(st, tag, "serve") {
+      EXPECT_TRUE(ready()) << err();
+   }
+};
+
 }  // namespace TwiceNatCliTest
