@@ -1,18 +1,24 @@
+// The agent's key manager (keys, the matches they hold, its map's walk over damage) and status
+// manager.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <tuple>
 #include <vector>
 
 #include "ServiceTestSupport.h"
 #include "agent/KeyManager.h"
+#include "agent/StatusManager.h"
 
 namespace {
 
 using testing::HasSubstr;
 using testing::ThrowsMessage;
+using TwiceNatAgent::EntryState;
 using TwiceNatAgent::KeyManager;
 using TwiceNatAgent::KeyTable;
 using TwiceNatAgent::KeyTableError;
-using TwiceNatAgentTest::TablePath;
+using TwiceNatAgent::StatusManager;
+using TwiceNatAgentTest::scratchPath;
 using TwiceNatAgentTest::TestMatch;
 using Key = KeyManager::EntryKey;
 using Steps = std::vector<std::pair<Key, U32>>;  // key and SDK entry handle of each record
@@ -39,9 +45,9 @@ Steps walk(KeyManager const& km, std::string* corruption = nullptr) {
 class KeyManagerTest : public testing::Test {
  protected:
    KeyManager::Ptr managerOf(U64 capacity) {
-      return KeyManager::keyManagerIs(KeyTable::create(path_.str(), capacity));
+      return KeyManager::keyManagerIs(KeyTable::create(path_, capacity));
    }
-   TablePath path_;
+   std::string const path_ = scratchPath("keys");
 };
 
 TEST_F(KeyManagerTest, AllocFreeAndTheHighestKeyMark) {
@@ -101,15 +107,15 @@ TEST_F(KeyManagerTest, MatchesAreHeldWhileAssociated) {
    }
    for (auto* m : {a.ptr(), b.ptr(), c.ptr()})
       EXPECT_EQ(m->references(), 1u) << "destroying the manager releases every match";
-   EXPECT_EQ(KeyTable::open(path_.str())->count(), 1u) << "records outlive the manager";
+   EXPECT_EQ(KeyTable::open(path_)->count(), 1u) << "records outlive the manager";
 }
 
 TEST(KeyManagerCorruption, WalkStopsAtTheDamageAndRepairKeepsTheRest) {
    // Record whose byte flips, and the byte inside it.
    for (auto [bad, byte] : {std::pair{Key(1), 0}, {Key(5), 12}, {Key(8), 31}}) {
       SCOPED_TRACE(bad);
-      TablePath path;
-      auto km = KeyManager::keyManagerIs(KeyTable::create(path.str(), 12));
+      std::string const path = scratchPath("keys");
+      auto km = KeyManager::keyManagerIs(KeyTable::create(path, 12));
       std::vector<TestMatch::Ptr> matches;
       Steps all;
       for (Key k = 1; k <= 8; ++k) {
@@ -118,7 +124,7 @@ TEST(KeyManagerCorruption, WalkStopsAtTheDamageAndRepairKeepsTheRest) {
          km->recordHandleIs(k, U32(500 + k));
          all.emplace_back(k, U32(500 + k));
       }
-      TwiceNatAgentTest::flipByte(path.str(), KeyTable::recordOffset(bad - 1) + byte);
+      TwiceNatAgentTest::flipByte(path, KeyTable::recordOffset(bad - 1) + byte);
 
       std::string message;
       EXPECT_EQ(walk(*km, &message), Steps(all.begin(), all.begin() + long(bad - 1)));
@@ -134,6 +140,54 @@ TEST(KeyManagerCorruption, WalkStopsAtTheDamageAndRepairKeepsTheRest) {
       EXPECT_EQ(walk(*km), all);
       EXPECT_EQ(km->alloc(nullptr, false), bad) << "the dropped key is free again";
    }
+}
+
+TEST(StatusManager, InitResyncDeleteAndStatusesFollowKeys) {
+   std::string const path = scratchPath("keys");
+   TestMatch::Ptr m[] = {TestMatch::testMatchIs(), TestMatch::testMatchIs(),
+                         TestMatch::testMatchIs()};
+   {
+      auto keys = KeyManager::keyManagerIs(KeyTable::create(path, 8));
+      auto sm = StatusManager::statusManagerIs(keys);
+      keys->alloc(m[0], false);
+      keys->alloc(m[1], false);
+      // Status of the matches: state ('-' none, 'i' initial, 'r' resynced) and init count.
+      auto states = [&] {
+         std::string out;
+         for (auto const& x : m) {
+            auto s = sm->status(x.ptr());
+            if (!s) {
+               out += "- ";
+               continue;
+            }
+            ((out += s->state == EntryState::initial ? 'i' : 'r') += std::to_string(s->inits)) +=
+                ' ';
+         }
+         return out;
+      };
+      // op: 'i' initStatus(m[arg]), 'r' resyncStatus(), 'd' statusDel(m[arg]) then the key's
+      // release, 'a' alloc for m[arg] (the released key comes back to a new match).
+      std::tuple<char, int, char const*> const script[] = {
+          {'i', 0, "i1 - - "},  {'i', 0, "i2 - - "},  {'i', 1, "i2 i1 - "}, {'r', 0, "r2 r1 - "},
+          {'i', 1, "r2 i2 - "}, {'r', 0, "r2 r2 - "}, {'d', 0, "- r2 - "},  {'a', 2, "- r2 - "},
+          {'i', 2, "- r2 i1 "}, {'d', 1, "- - i1 "},
+      };
+      for (auto [op, arg, want] : script) {
+         if (op == 'i') sm->initStatus(m[arg]);
+         if (op == 'r') sm->resyncStatus();
+         if (op == 'a') keys->alloc(m[arg], false);
+         if (op == 'd') {
+            EXPECT_TRUE(sm->statusDel(m[arg].ptr()));
+            keys->free(keys->keyOf(m[arg].ptr()));
+         }
+         EXPECT_EQ(states(), want) << op << arg;
+      }
+      EXPECT_TRUE(sm->resyncCount() == 2 && sm->size() == 1 && !sm->statusDel(m[1].ptr()));
+      EXPECT_THROW(sm->initStatus(nullptr), Zin::InternalException);
+      sm->initStatus(m[0]);
+      EXPECT_FALSE(sm->status(m[0].ptr())) << "a match without a key has no status";
+   }
+   EXPECT_EQ(m[0]->references(), 1u) << "the managers release what they hold";
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "ServiceTestSupport.h"
@@ -19,7 +20,7 @@ using TwiceNatAgent::KeyTableAccess;
 using TwiceNatAgent::KeyTableError;
 using TwiceNatAgent::KeyTableRefused;
 using TwiceNatAgentTest::flipByte;
-using TwiceNatAgentTest::TablePath;
+using TwiceNatAgentTest::scratchPath;
 using Config = KeyTable::EntryConfig;
 using Records = std::map<U64, std::vector<U64>>;  // key: opId, handle, flags, generation
 
@@ -58,26 +59,26 @@ void script(KeyTable& t, std::function<void()> const& done) {
 }
 
 TEST(KeyTableRepair, AKillBeforeAnyStoreLeavesTheStateBeforeOrAfterTheWriteInFlight) {
-   TablePath path;
+   std::string const path = scratchPath("keys");
    std::vector<Records> after;
    {
-      auto t = KeyTable::create(path.str(), 8);
+      auto t = KeyTable::create(path, 8);
       after.push_back(recordsOf(*t));
       script(*t, [&] { after.push_back(recordsOf(*t)); });
    }
    U64 kills = 0;
    for (U64 n = 1;; ++n) {
       SCOPED_TRACE("killed before store " + std::to_string(n));
-      KeyTable::destroy(path.str());
+      KeyTable::destroy(path);
       TwiceNatTest::ChildEnd const end = TwiceNatTest::runKilledBefore(n, [&](auto const& ack) {
-         auto t = KeyTable::create(path.str(), 8);
+         auto t = KeyTable::create(path, 8);
          script(*t, ack);
       });
       if (HasFailure() || end.finished) break;
       std::size_t const done = end.acknowledged;
       ++kills;
       std::unique_ptr<KeyTable> t;
-      ASSERT_NO_THROW(t = KeyTable::open(path.str()));
+      ASSERT_NO_THROW(t = KeyTable::open(path));
       Records const now = recordsOf(*t);
       bool const ok = now == after[done] || (done + 1 < after.size() && now == after[done + 1]);
       EXPECT_TRUE(ok) << "after " << done << " writes";
@@ -89,18 +90,18 @@ TEST(KeyTableRepair, AKillBeforeAnyStoreLeavesTheStateBeforeOrAfterTheWriteInFli
 }
 
 TEST(KeyTableRepair, EveryHeaderByteAndEveryRecordByteFlipped) {
-   TablePath path;
+   std::string const path = scratchPath("keys");
    Records intact;
    {
-      auto t = KeyTable::create(path.str(), 16, 4242);
+      auto t = KeyTable::create(path, 16, 4242);
       for (U64 key : {1, 2, 7, 16}) {
          U32 const generation = t->generationIs();
          t->recordIs(Config(key, 500 + key, 1000 + key, key % 2, generation));
          intact[key] = {500 + key, 1000 + key, key % 2, generation};
       }
    }
-   std::string const pristine = path.str() + ".pristine";
-   std::filesystem::copy_file(path.str(), pristine);
+   std::string const pristine = path + ".pristine";
+   std::filesystem::copy_file(path, pristine);
    struct Target {
       std::size_t offset;
       U64 lostKey;  // the record the flip damages; 0 for the header
@@ -116,15 +117,14 @@ TEST(KeyTableRepair, EveryHeaderByteAndEveryRecordByteFlipped) {
    U64 refused = 0, repaired = 0;
    for (Target const& target : targets) {
       SCOPED_TRACE("byte " + std::to_string(target.offset));
-      std::filesystem::copy_file(pristine, path.str(),
-                                 std::filesystem::copy_options::overwrite_existing);
-      flipByte(path.str(), target.offset);
+      std::filesystem::copy_file(pristine, path, std::filesystem::copy_options::overwrite_existing);
+      flipByte(path, target.offset);
       std::unique_ptr<KeyTable> t;
       try {
-         t = KeyTable::open(path.str());
+         t = KeyTable::open(path);
       } catch (KeyTableRefused const& e) {
          ++refused;
-         EXPECT_THAT(e.msg(), HasSubstr(path.str()));
+         EXPECT_THAT(e.msg(), HasSubstr(path));
          EXPECT_EQ(std::count(e.msg().begin(), e.msg().end(), '\n'), 0);
          continue;
       }
@@ -139,7 +139,7 @@ TEST(KeyTableRepair, EveryHeaderByteAndEveryRecordByteFlipped) {
       EXPECT_EQ(now, expected);
       t->recordIs(Config(3, 0, 33, 0, t->generationIs()));
       t->recordDel(3);
-      std::unique_ptr<KeyTable> again = KeyTable::open(path.str());
+      std::unique_ptr<KeyTable> again = KeyTable::open(path);
       EXPECT_TRUE(again->openNotes().empty()) << "repairs were saved";
    }
    // Only the magic, the layout sizes and a check that disagrees in more than one field.
@@ -149,33 +149,41 @@ TEST(KeyTableRepair, EveryHeaderByteAndEveryRecordByteFlipped) {
    std::filesystem::remove(pristine);
 }
 
-TEST(KeyTableRepair, OwnerBindingAndReadOnlyOpens) {
-   TablePath path;
-   KeyTable::openOrCreate(path.str(), 8, 0)->recordIs(Config(1, 0, 11, 0, 1));
-   EXPECT_EQ(KeyTable::open(path.str())->owner(), 0u);
-   EXPECT_EQ(KeyTable::openOrCreate(path.str(), 8, 55)->owner(), 55u) << "bound at first use";
-   EXPECT_THROW(KeyTable::openOrCreate(path.str(), 8, 66), KeyTableRefused);
+TEST(KeyTableRepair, MisuseOwnerBindingAndReadOnlyOpens) {
+   std::string const path = scratchPath("keys");
+   KeyTable::openOrCreate(path, 8, 0)->recordIs(Config(1, 0, 11, 0, 1));
+   EXPECT_EQ(KeyTable::open(path)->owner(), 0u);
+   EXPECT_EQ(KeyTable::openOrCreate(path, 8, 55)->owner(), 55u) << "bound at first use";
    struct stat st {};
-   ASSERT_EQ(::stat(path.str().c_str(), &st), 0);
+   ASSERT_EQ(::stat(path.c_str(), &st), 0);
    EXPECT_EQ(st.st_mode & 0777, 0600u);
+   {
+      auto t = KeyTable::open(path);
+      std::pair<std::function<void()>, char const*> const misuse[] = {
+          {[&] { KeyTable::openOrCreate(path, 8, 66); }, ": belongs to chip 55"},
+          {[&] { KeyTable::create(path, 4); }, "cannot create"},
+          {[&] { KeyTable::open(path + ".none"); }, "cannot open"},
+          {[&] { t->recordIs(Config(0, 0, 0, 0, 0)); }, "key 0 is outside 1..8"},
+          {[&] { t->record(2); }, "key 2 has no record"},
+          {[&] { t->recordDel(3); }, "key 3 has no record"},
+      };
+      for (auto const& [call, message] : misuse)
+         EXPECT_THAT(TwiceNatAgentTest::errorOf(call), HasSubstr(message));
+   }
 
    // Damage seen read-only is repaired in the process only, and writes are refused.
-   flipByte(path.str(), 40);  // the record count
-   ASSERT_EQ(::chmod(path.str().c_str(), 0400), 0);
+   flipByte(path, 40);  // the record count
+   ASSERT_EQ(::chmod(path.c_str(), 0400), 0);
    for (int pass = 0; pass < 2; ++pass) {
-      auto ro = KeyTable::open(path.str(), KeyTableAccess::readOnly);
+      auto ro = KeyTable::open(path, KeyTableAccess::readOnly);
       ASSERT_EQ(ro->openNotes().size(), 1u);
       EXPECT_THAT(ro->openNotes()[0], HasSubstr("(read-only: not saved)"));
       EXPECT_EQ(ro->count(), 1u);
-      try {
-         ro->recordDel(1);
-         ADD_FAILURE() << "a read-only table took a write";
-      } catch (KeyTableError const& e) {
-         EXPECT_THAT(e.msg(), HasSubstr("opened read-only"));
-      }
+      EXPECT_THAT(TwiceNatAgentTest::errorOf([&] { ro->recordDel(1); }),
+                  HasSubstr("opened read-only"));
    }
-   ASSERT_EQ(::chmod(path.str().c_str(), 0600), 0);
-   EXPECT_EQ(KeyTable::open(path.str())->openNotes().size(), 1u) << "the file was left as found";
+   ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+   EXPECT_EQ(KeyTable::open(path)->openNotes().size(), 1u) << "the file was left as found";
 }
 
 }  // namespace

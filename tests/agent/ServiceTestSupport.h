@@ -1,5 +1,5 @@
 #pragma once
-// Helpers shared by the agent service tests: a counted match spec and key table paths.
+// Helpers shared by the agent service tests: a counted match spec, and the errors of calls.
 #include <string>
 
 #include "BfTwiceNatAddrOnly/platform/BfnTable.h"
@@ -18,15 +18,18 @@ class TestMatch : public BfnTable::MatchSpecBase {
    ~TestMatch() override = default;
 };
 
-// A key table path of the test's own.
-class TablePath {
- public:
-   std::string const& str() const { return path_; }
-
- private:
-   std::string path_ = TwiceNatTest::scratchPath("keys");
-};
+// The message of the KeyTableError that `f` throws, or "no error".
+template <class F>
+std::string errorOf(F&& f) {
+   try {
+      f();
+   } catch (TwiceNatAgent::KeyTableError const& e) {
+      return e.msg();
+   }
+   return "no error";
+}
 
 using TwiceNatTest::flipByte;
+using TwiceNatTest::scratchPath;
 
 }  // namespace TwiceNatAgentTest

@@ -6,7 +6,9 @@
 
 #include <cstddef>
 
-#include "StateFixture.h"
+#include <gmock/gmock.h>
+
+#include "ChipRig.h"
 #include "chip/ChipLayout.h"
 
 namespace chiptest {
@@ -14,6 +16,7 @@ namespace {
 
 using chip::Chip;
 using chip::Header;
+using testing::HasSubstr;
 
 enum class Expect { refused, repaired, same };
 
@@ -24,11 +27,11 @@ struct Region {
    Expect expect;
 };
 
-class Corruption : public StateFolder {
+class Corruption : public ChipRig {
  public:
    // Two live entries in slots 0 and 2, a freed slot 1, a default, single-pipe scope.
    void SetUp() override {
-      StateFolder::SetUp();
+      ChipRig::SetUp();
       chip::Profile p;
       p.capacity = 4;
       p.pipes = 2;
@@ -95,14 +98,7 @@ TEST_F(Corruption, EveryByteFlippedIsRepairedOrRefusedInOneLine) {
                if (access == chip::ChipAccess::readOnly) {
                   ASSERT_TRUE(bytesOf(file()) == bad);
                } else {
-                  // Repaired for good: it works, and the next open is clean.
-                  uint32_t h = 0;
-                  ASSERT_EQ(c->entryAdd(keyOf(8, 0), actOf(8), &h), 0);
-                  ASSERT_EQ(c->entryMod(h, actOf(6)), 0);
-                  ASSERT_EQ(c->entryDel(h), 0);
-                  c = Chip::open(file());
-                  EXPECT_TRUE(c->openNotes().empty()) << c->openNotes().front();
-                  EXPECT_EQ(stateOf(*c), state);
+                  expectWorks(c, file());  // repaired for good
                }
             } catch (chip::ChipStateRefused const& e) {
                std::string what = e.what();
@@ -140,14 +136,9 @@ TEST_F(Corruption, FilesThatAreNoChipAreRefusedInOneLine) {
    for (Case const& k : cases) {
       SCOPED_TRACE(k.name);
       bytesAre(file(), k.bytes);
-      for (auto access : {chip::ChipAccess::readOnly, chip::ChipAccess::readWrite}) {
-         try {
-            Chip::open(file(), access);
-            ADD_FAILURE() << "opened";
-         } catch (chip::ChipStateRefused const& e) {
-            EXPECT_NE(std::string(e.what()).find(k.says), std::string::npos) << e.what();
-         }
-      }
+      for (auto access : {chip::ChipAccess::readOnly, chip::ChipAccess::readWrite})
+         EXPECT_THAT(chipError<chip::ChipStateRefused>([&] { Chip::open(file(), access); }),
+                     HasSubstr(k.says));
    }
    EXPECT_THROW(Chip::open(dir), chip::ChipStateRefused);
    EXPECT_THROW(Chip::open(file("missing")), chip::ChipException);
@@ -164,7 +155,7 @@ TEST_F(Corruption, ReadOnlyOpenRepairsInMemoryAndRefusesEveryChange) {
    ASSERT_EQ(::chmod(dir.c_str(), 0700), 0);
    EXPECT_TRUE(c->readOnly());
    ASSERT_EQ(c->openNotes().size(), 1u);
-   EXPECT_NE(c->openNotes()[0].find("entry count 3 recomputed as 2"), std::string::npos);
+   EXPECT_THAT(c->openNotes()[0], HasSubstr("entry count 3 recomputed as 2"));
    EXPECT_EQ(stateOf(*c), state);
    std::vector<std::function<void()>> const changes = {
        [&] { c->scopeIs(0); },
@@ -175,14 +166,8 @@ TEST_F(Corruption, ReadOnlyOpenRepairsInMemoryAndRefusesEveryChange) {
        [&] { c->defaultReset(1); },
        [&] { c->rawParamIs(chip::kFirstHandle, 0, 1); },
    };
-   for (auto const& change : changes) {
-      try {
-         change();
-         ADD_FAILURE() << "changed";
-      } catch (chip::ChipException const& e) {
-         EXPECT_NE(std::string(e.what()).find("opened read-only"), std::string::npos);
-      }
-   }
+   for (auto const& change : changes)
+      EXPECT_THAT(chipError(change), HasSubstr("opened read-only"));
    EXPECT_TRUE(bytesOf(file()) == bad);
 }
 
@@ -196,12 +181,8 @@ TEST_F(Corruption, FilesAreOwnersOnlyAndBoundToOneChip) {
    EXPECT_NE(Chip::create(file("other"), chip::Profile{})->identity(), id);
    if (::geteuid() != 0) GTEST_SKIP() << "handing a file to another user needs root";
    ASSERT_EQ(::chown(file().c_str(), 4242, 4242), 0);
-   try {
-      Chip::open(file());
-      ADD_FAILURE() << "opened another user's chip for writing";
-   } catch (chip::ChipStateRefused const& e) {
-      EXPECT_NE(std::string(e.what()).find("owned by uid 4242"), std::string::npos) << e.what();
-   }
+   EXPECT_THAT(chipError<chip::ChipStateRefused>([&] { Chip::open(file()); }),
+               HasSubstr("owned by uid 4242"));
    EXPECT_EQ(stateOf(*Chip::open(file(), chip::ChipAccess::readOnly)), state);
 }
 

@@ -3,7 +3,7 @@
 #include <map>
 #include <random>
 
-#include "ChipFixture.h"
+#include "ChipRig.h"
 
 namespace chiptest {
 namespace {

@@ -1,5 +1,7 @@
 // What a person may type wrong, and what the SDK may refuse: each case exits with its status and
 // message, and leaves the chip and the key table as they were.
+#include <sys/stat.h>
+
 #include "agent/cli/Commands.h"
 #include "cli/CliRunner.h"
 
@@ -66,12 +68,24 @@ TEST(CliBadInputTest, RefusedCommandsChangeNothing) {
         "(BfTableFull, status 9)",
         1}};
    expectRefused(st, cases);
-   // An agent refuses the same with the same words (chip create it refuses for serving).
-   Background agent(st, "serve", "serve");
-   ASSERT_TRUE(agent.ready()) << agent.err();
+   // An agent refuses the same with the same words, and what would pull the state away.
+   Agent agent(st);
    std::vector<BadCase> served = cases;
    std::erase_if(served, [](BadCase const& c) { return c.line == "chip create"; });
+   std::string const busy = "an agent serves " + st.dir() + ": stop it first";
+   served.insert(served.end(), {{"chip create", busy},
+                                {"chip destroy", busy},
+                                {"serve", "an agent already serves " + st.dir() + " (pid " +
+                                              std::to_string(agent.pid()) + ")"}});
    expectRefused(st, served);
+   for (auto [path, mode] : {std::pair{st.dir() + "/agent.sock", 0600u}, {st.dir(), 0700u}}) {
+      struct stat s {};
+      ASSERT_EQ(::stat(path.c_str(), &s), 0);
+      EXPECT_EQ(s.st_mode & 0777, mode) << path;
+   }
+   agent.signal(SIGTERM);
+   EXPECT_EQ(agent.wait(), 0);
+   EXPECT_FALSE(std::filesystem::exists(st.dir() + "/agent.sock"));
 }
 
 TEST(CliBadInputTest, ChipLifecycleRefusals) {

@@ -70,7 +70,7 @@ class CliState {
       return runArgs(tag, argv(line, more));
    }
    CliResult runArgs(std::string const& tag, Args const& args) const {
-      TwiceNatTest::ChildProcess p(args, path_ + "/" + tag + ".out", path_ + "/" + tag + ".err");
+      TwiceNatTest::ChildProcess p(args, path_ + "/" + tag);
       int const status = p.wait();
       return {status < 0 ? -1 : status, p.out(), p.err()};
    }
@@ -99,23 +99,16 @@ class Background : public TwiceNatTest::ChildProcess {
  public:
    Background(CliState const& st, std::string const& tag, std::string const& line,
               Args const& more = {})
-       : ChildProcess(st.argv(line, more), st.root() + "/" + tag + ".out",
-                      st.root() + "/" + tag + ".err") {}
+       : ChildProcess(st.argv(line, more), st.root() + "/" + tag) {}
+};
 
-   // Waits (up to 60 s) until `text` shows in its standard output or error; false if it ends
-   // or the time runs out first.
-   bool awaitText(std::string const& text) {
-      for (int i = 0; i < 6000; ++i) {
-         if (out().find(text) != std::string::npos || err().find(text) != std::string::npos) {
-            return true;
-         }
-         if (ended()) return false;
-         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-      return false;
+// A serve of the folder, ready to take requests (a failure of the test when it is not).
+class Agent : public Background {
+ public:
+   explicit Agent(CliState const& st, std::string const& tag = "serve")
+       : Background(st, tag, "serve") {
+      EXPECT_TRUE(ready()) << err();
    }
-   // For a serve: until it is ready.
-   bool ready() { return awaitText(" entries resynced in "); }
 };
 
 }  // namespace TwiceNatCliTest

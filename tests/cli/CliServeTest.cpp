@@ -29,6 +29,7 @@ std::string const kEntryCommands[] = {
     "default reset",
     "default reset",
     "show --vrf 70000",
+    "load",  // a file of 50 entries and a bad line
 };
 
 // 'count' entries 10.T.x.y -> 192.168.0.1, one line each, with varied actions.
@@ -67,35 +68,30 @@ TEST(CliServeTest, ClientsPrintWhatOneShotRunsPrint) {
    CliState alone, served;
    alone.ok("chip create --capacity 64");
    served.ok("chip create --capacity 64");
-   Background agent(served, "serve", "serve");
-   ASSERT_TRUE(agent.ready()) << agent.err();
+   Agent agent(served);
    EXPECT_EQ(agent.out().substr(0, agent.out().find('\n')),
              "start reconciled: 0 chip entries without a key record adopted, 0 key records "
              "without a chip entry dropped, 0 resyncs run again after key-table damage");
    EXPECT_THAT(agent.out(), ContainsRegex("\nagent pid [0-9]+ serves .* on .*/agent.sock: 0 "
                                           "entries resynced in [0-9.]+ s\n$"));
+   std::string const file = entryFile(1, 50) + "junk\n";
    for (std::string const& line : kEntryCommands) {
       SCOPED_TRACE(line);
-      CliResult const a = alone.run(line), s = served.run(line);
+      auto more = [&](CliState const& st) {
+         return line == "load" ? Args{st.file("f", file)} : Args{};
+      };
+      CliResult const a = alone.run(line, more(alone)), s = served.run(line, more(served));
       EXPECT_EQ(s.status, a.status);
       // Paths differ by folder, and a long-lived agent programmed what a run of its own found
       // by its resync; everything else is the same text.
       auto same = [](std::string const& out, CliState const& st) {
-         return std::regex_replace(std::regex_replace(out, std::regex(st.dir()), "DIR"),
-                                   std::regex("programmed|resynced"), "STATUS");
+         return std::regex_replace(std::regex_replace(out, std::regex(st.root()), "DIR"),
+                                   std::regex("programmed|resynced|[0-9.]+ s,? |[0-9]+ entries/s"),
+                                   "X");
       };
       EXPECT_EQ(same(s.out, served), same(a.out, alone));
-      EXPECT_EQ(s.err, a.err);
+      EXPECT_EQ(same(s.err, served), same(a.err, alone));
    }
-   std::string const file = entryFile(1, 50) + "junk\n";
-   CliResult const a = alone.run("load", {alone.file("f", file)});
-   CliResult const s = served.run("load", {served.file("f", file)});
-   EXPECT_EQ(s.status, 2);
-   EXPECT_EQ(a.status, 2);
-   EXPECT_EQ(std::regex_replace(s.err, std::regex(served.root()), ""),
-             std::regex_replace(a.err, std::regex(alone.root()), ""));
-   EXPECT_THAT(s.out, HasSubstr("50 entries programmed (50 added, 0 changed)"));
-
    EXPECT_THAT(served.ok("status"),
                ContainsRegex("agent pid " + std::to_string(agent.pid()) + " serves " +
                              served.dir() + ": 51 entries, up [0-9.]+ s, [0-9]+ requests served"));
@@ -114,45 +110,11 @@ TEST(CliServeTest, ClientsPrintWhatOneShotRunsPrint) {
    EXPECT_EQ(served.keyRecords(), alone.keyRecords());
 }
 
-TEST(CliServeTest, AgentRefusesWhatWouldPullTheStateAway) {
-   CliState st;
-   st.ok("chip create --capacity 16");
-   Background agent(st, "serve", "serve");
-   ASSERT_TRUE(agent.ready()) << agent.err();
-   struct stat sock {
-   }, dir{};
-   ASSERT_EQ(::stat((st.dir() + "/agent.sock").c_str(), &sock), 0);
-   ASSERT_EQ(::stat(st.dir().c_str(), &dir), 0);
-   EXPECT_EQ(sock.st_mode & 0777, 0600u);
-   EXPECT_EQ(dir.st_mode & 0777, 0700u);
-   struct Case {
-      std::string line, message;
-      int status;
-   };
-   for (Case const& c : std::vector<Case>{
-            {"serve",
-             "an agent already serves " + st.dir() + " (pid " + std::to_string(agent.pid()) + ")",
-             2},
-            {"chip create", "an agent serves " + st.dir() + ": stop it first", 2},
-            {"chip destroy", "an agent serves " + st.dir() + ": stop it first", 2},
-        }) {
-      SCOPED_TRACE(c.line);
-      CliResult const r = st.run(c.line);
-      EXPECT_EQ(r.status, c.status);
-      EXPECT_THAT(r.err, HasSubstr(c.message));
-   }
-   agent.signal(SIGTERM);
-   EXPECT_EQ(agent.wait(), 0);
-   EXPECT_FALSE(std::filesystem::exists(st.dir() + "/agent.sock"));
-   st.ok("chip show");
-}
-
 // Bad requests get a refusal; the agent answers the next request as if nothing happened.
 TEST(CliServeTest, MalformedRequestsKeepTheAgentServing) {
    CliState st;
    st.ok("chip create --capacity 16");
-   Background agent(st, "serve", "serve");
-   ASSERT_TRUE(agent.ready()) << agent.err();
+   Agent agent(st);
    std::unique_ptr<Client> c = Client::connect(st.dir() + "/agent.sock");
    ASSERT_TRUE(c);
    struct Case {
@@ -203,26 +165,22 @@ TEST(CliServeTest, MalformedRequestsKeepTheAgentServing) {
 TEST(CliServeTest, InterleavedClientsLeaveExactlyWhatWasAcknowledged) {
    CliState st;
    st.ok("chip create --capacity 16384");
-   Background agent(st, "serve", "serve");
-   ASSERT_TRUE(agent.ready()) << agent.err();
+   Agent agent(st);
    std::set<std::string> expected[2];
    std::string failures[2];
    auto client = [&](int t) {
       std::string const tag = std::to_string(t);
+      auto run = [&](std::string const& line, Args const& more = {}) {
+         if (CliResult const r = st.runAs(tag, line, more); r.status != 0) failures[t] += r.err;
+      };
       std::string const file = st.file("load" + tag, entryFile(t + 1, 5000));
       for (int round = 0; round < 3; ++round) {
-         CliResult r = st.runAs(tag, "load", {file});
-         if (r.status != 0) failures[t] += r.err;
+         run("load", {file});
          for (int i = 0; i < 20; ++i) {
-            std::string const dst = "10.9." + tag + "." + std::to_string(round * 20 + i);
-            r = st.runAs(tag, "set --dst " + dst + " --src 1.1.1.1 --action onMiss");
-            if (r.status != 0) failures[t] += r.err;
-            if (i % 3 == 0) {
-               r = st.runAs(tag, "del --dst " + dst + " --src 1.1.1.1");
-               if (r.status != 0) failures[t] += r.err;
-            } else {
-               expected[t].insert(dst);
-            }
+            std::string const key = "--dst 10.9." + tag + "." + std::to_string(round * 20 + i);
+            run("set " + key + " --src 1.1.1.1 --action onMiss");
+            if (i % 3 == 0) run("del " + key + " --src 1.1.1.1");
+            if (i % 3 != 0) expected[t].insert(key.substr(6));
          }
       }
       for (int i = 0; i < 5000; ++i)
@@ -246,8 +204,7 @@ TEST(CliServeTest, KilledAgentLeavesNothingInTheWay) {
    st.ok("chip create --capacity 64");
    st.ok("set --dst 1.1.1.1 --src 2.2.2.2 --vrf 0 --action onMiss");
    {
-      Background agent(st, "serve", "serve");
-      ASSERT_TRUE(agent.ready()) << agent.err();
+      Agent agent(st);
       st.ok("set --dst 1.1.1.2 --src 2.2.2.2 --vrf 0 --action onMiss");
       agent.signal(SIGKILL);
       EXPECT_EQ(agent.wait(), -SIGKILL);
@@ -255,8 +212,7 @@ TEST(CliServeTest, KilledAgentLeavesNothingInTheWay) {
    ASSERT_TRUE(std::filesystem::exists(st.dir() + "/agent.sock"));
    EXPECT_EQ(st.run("status").status, 1);
    EXPECT_THAT(st.ok("show"), HasSubstr("2 entries of 2"));  // a run of its own
-   Background again(st, "serve2", "serve");
-   ASSERT_TRUE(again.ready()) << again.err();
+   Agent again(st, "serve2");
    EXPECT_THAT(again.out(), HasSubstr(": 2 entries resynced in "));
    st.ok("stop");
    EXPECT_EQ(again.wait(), 0);

@@ -1,7 +1,7 @@
 // kill -9 of real twicenat processes in the middle of a load (and of a set/del loop beside it),
 // then a restart and the checks a user relies on: the start succeeds, the chip and the key
 // table agree record for record, every entry holds what was asked of it, and running the load
-// again converges on exactly the file. One line per trial, a summary, exit 0 iff all passed.
+// again converges on exactly the file. One line per trial, exit 0 iff all passed.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -15,16 +15,18 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <mutex>
-#include <optional>
 #include <random>
 #include <set>
-#include <string>
+#include <sstream>
 #include <thread>
-#include <vector>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "agent/KeyTable.h"
+#include "agent/cli/Args.h"
+#include "agent/cli/EntrySpec.h"
+#include "agent/cli/InputError.h"
 #include "agent/cli/StateLock.h"
 #include "chip/Chip.h"
 #include "support/ChildProcess.h"
@@ -32,199 +34,152 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using TwiceNatCli::MatchKey;
 using Args = std::vector<std::string>;
 using Failures = std::vector<std::string>;
+using Process = TwiceNatTest::ChildProcess;  // every child dies with the tool
+template <class V>
+using ByKey = std::unordered_map<MatchKey, V, TwiceNatCli::MatchKeyHash>;
 
 double secondsSince(Clock::time_point t) {
    return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
 std::string firstLine(std::string const& s) {
-   std::string const t = s.substr(0, s.find('\n'));
-   return t.size() > 300 ? t.substr(0, 300) + "..." : t;
+   return TwiceNatCli::cut(s.substr(0, s.find('\n')), 300);
 }
 
-// Every child dies with the tool, however the tool ends.
-using Process = TwiceNatTest::ChildProcess;
-
-// ---- what the table should hold ----
-
-char const* const kActionNames[] = {"onMiss", "hit", "ecmp"};  // the chip's numbering
-
-struct Action {
-   int kind = 0;
-   unsigned keyId = 0, rwId = 0, prot = 0, frag = 0, target = 0;
-   auto operator<=>(Action const&) const = default;
-   // As a load line writes it.
-   std::string columns() const {
-      std::string s = kActionNames[kind];
-      for (unsigned v : {keyId, rwId, prot, frag, target})
-         s += kind ? " " + std::to_string(v) : "";
-      return s;
-   }
-   // As a set command takes it.
-   Args options() const {
-      Args a{"--action", kActionNames[kind]};
-      if (kind == 0) return a;
-      a.insert(a.end(), {"--key-id", std::to_string(keyId), "--rw-id", std::to_string(rwId),
-                         "--prot", std::to_string(prot), "--frag", std::to_string(frag),
-                         kind == 1 ? "--next-hop" : "--ecmp-group", std::to_string(target)});
-      return a;
-   }
-   static Action of(chip::ActionRec const& a) {
-      if (a.action == chip::Action(0)) return {};
-      return {int(a.action), a.params[0], a.params[1], a.params[2], a.params[3], a.params[4]};
-   }
-};
-
-struct Key {
-   uint32_t dip = 0, sip = 0;
-   uint16_t vrf = 0;
-   auto operator<=>(Key const&) const = default;
-};
-
-std::string dotted(uint32_t a) {
-   return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 255) + "." +
-          std::to_string((a >> 8) & 255) + "." + std::to_string(a & 255);
+// An action as a load line's columns: "onMiss", or "hit|ecmp KEY-ID RW-ID PROT FRAG TARGET".
+std::string actionText(int kind, std::initializer_list<U64> params) {
+   std::string s(TwiceNatCli::actionName(TwiceNatCli::ActionKind(kind)));
+   for (U64 v : params)
+      s += kind ? " " + std::to_string(v) : "";
+   return s;
 }
 
-std::string keyText(Key const& k) {
-   return dotted(k.dip) + " " + dotted(k.sip) + " vrf " + std::to_string(k.vrf);
-}
-
-Action randomAction(std::mt19937_64& rng) {
+std::string randomAction(std::mt19937_64& rng) {
    int const kind = int(rng() % 3);
-   if (kind == 0) return {};
-   return {kind,
-           unsigned(rng() % 65536),
-           unsigned(rng() % 65536),
-           unsigned(rng() % 256),
-           unsigned(rng() % 2),
-           unsigned(rng() % 65536)};
+   return actionText(kind, {rng() % 65536, rng() % 65536, rng() % 256, rng() % 2, rng() % 65536});
+}
+
+// The same action as a set command's options.
+Args actionOptions(std::string const& action) {
+   std::istringstream in(action);
+   std::string kind, v;
+   in >> kind;
+   Args a{"--action", kind};
+   for (char const* o :
+        {"--key-id", "--rw-id", "--prot", "--frag", kind == "hit" ? "--next-hop" : "--ecmp-group"})
+      if (in >> v) a.insert(a.end(), {o, v});
+   return a;
 }
 
 // The keys a set/del loop adds and removes; the load file never uses them.
-constexpr uint32_t kLoopDst = 0xAC100000u;  // 172.16.0.0
-constexpr uint32_t kLoopSrc = 0x01010101u;
+constexpr U32 kLoopDst = 0xAC100000u;  // 172.16.0.0
+constexpr U32 kLoopSrc = 0x01010101u;
 
 // What one trial asks of the table: the file's entries, and what the set/del loop did.
 struct Expected {
-   std::map<Key, Action> file;
-   std::vector<Key> order;  // the file's lines in order
+   ByKey<std::string> file;
+   std::vector<MatchKey> order;  // the file's lines in order
    // Actions the loop set on file keys (a load after them sets the file's one again).
-   std::map<Key, std::set<Action>> fileChanges;
+   ByKey<std::set<std::string>> fileChanges;
    // Loop keys: acknowledged present (true) or absent (false), and those whose last
    // request's outcome is unknown (the process was killed or its agent went away).
-   std::map<Key, bool> loopKeys;
-   std::set<Key> loopUnsure;
+   ByKey<bool> loopKeys;
+   std::unordered_set<MatchKey, TwiceNatCli::MatchKeyHash> loopUnsure;
 };
 
 Expected writeLoadFile(std::string const& path, int entries, uint64_t seed) {
    std::mt19937_64 rng(seed);
    Expected x;
    for (int i = 0; i < entries; ++i) {
-      Key const k{0x0A000000u + uint32_t(i), 0xC0A80000u + uint32_t(rng() % 65536),
-                  uint16_t(rng() % 16)};
+      MatchKey const k{0x0A000000u + U32(i), 0xC0A80000u + U32(rng() % 65536), U16(rng() % 16),
+                       true};
       x.file[k] = randomAction(rng);
       x.order.push_back(k);
    }
    std::shuffle(x.order.begin(), x.order.end(), rng);
    std::ofstream out(path);
-   for (Key const& k : x.order)
-      out << dotted(k.dip) << " " << dotted(k.sip) << " " << k.vrf << " " << x.file[k].columns()
-          << "\n";
+   for (MatchKey const& k : x.order)
+      out << TwiceNatCli::dotted(k.dip) << " " << TwiceNatCli::dotted(k.sip) << " " << k.vrf << " "
+          << x.file[k] << "\n";
    return x;
 }
 
-// ---- options ----
-
 struct Options {
    std::string twicenat = TWICENAT_BIN_DIR "/twicenat";
-   int trials = 10;
-   int entries = 20000;
+   int trials = 10, entries = 20000;
    std::string mode = "both";
    uint64_t seed = std::random_device()();
    std::string work;
 };
 
-[[noreturn]] void usage(std::string const& why) {
-   std::cerr << "twicenat_killtest: " << why << "\n"
-             << "usage: twicenat_killtest [--twicenat PATH] [--trials N] [--entries M]\n"
-             << "         [--mode oneshot|serve|both] [--seed S]\n"
-             << "  N from 1 to 100000, M from 1 to 4000000.\n"
-             << "Kills twicenat with SIGKILL at random moments of a load of M entries (every\n"
-             << "other trial with a set/del loop beside it), restarts it and checks the state.\n";
-   std::exit(2);
-}
-
 Options parseOptions(int argc, char** argv) {
+   TwiceNatCli::CommandSpec spec{
+       .name = "twicenat_killtest", .usage = "", .brief = "", .summary = "", .options = {}};
+   for (char const* name : {"twicenat", "trials", "entries", "mode", "seed"})
+      spec.options.push_back({name, "VALUE", ""});
    Options o;
-   for (int i = 1; i < argc; i += 2) {
-      std::string const a = argv[i], v = i + 1 < argc ? argv[i + 1] : "";
-      char* end = nullptr;
-      long long const n = std::strtoll(v.c_str(), &end, 10);
-      bool const number = !v.empty() && !*end && n >= 0 && n < (1LL << 62);
-      if (a == "--twicenat" && !v.empty()) {
-         o.twicenat = v;
-      } else if (a == "--trials" && number && n >= 1 && n <= 100000) {
-         o.trials = int(n);
-      } else if (a == "--entries" && number && n >= 1 && n <= 4000000) {
-         o.entries = int(n);
-      } else if (a == "--mode" && (v == "oneshot" || v == "serve" || v == "both")) {
-         o.mode = v;
-      } else if (a == "--seed" && number) {
-         o.seed = uint64_t(n);
-      } else {
-         usage(a == "--help" || a == "-h" ? "kill -9 trials of twicenat"
-                                          : "bad option '" + a + (v.empty() ? "'" : " " + v + "'"));
-      }
+   try {
+      auto const a = TwiceNatCli::parseArgs(Args(argv + 1, argv + argc), spec);
+      if (a.help()) throw TwiceNatCli::InputError("kill -9 trials of twicenat");
+      o.twicenat = a.value("twicenat").value_or(o.twicenat);
+      o.trials = int(a.number("trials", 100000, 10));
+      o.entries = int(a.number("entries", 4000000, 20000));
+      o.mode = a.value("mode").value_or(o.mode);
+      o.seed = a.number("seed", ~0ull, o.seed);
+      if (o.trials < 1 || o.entries < 1) throw TwiceNatCli::InputError("N and M start at 1");
+      if (o.mode != "oneshot" && o.mode != "serve" && o.mode != "both")
+         throw TwiceNatCli::InputError("--mode: '" + o.mode + "' is not oneshot, serve or both");
+      if (::access(o.twicenat.c_str(), X_OK) != 0)
+         throw TwiceNatCli::InputError("no executable twicenat at " + o.twicenat);
+   } catch (TwiceNatCli::InputError const& e) {
+      std::cerr
+          << "twicenat_killtest: " << e.what() << "\n"
+          << "usage: twicenat_killtest [--twicenat PATH] [--trials N] [--entries M]\n"
+          << "         [--mode oneshot|serve|both] [--seed S]\n"
+          << "Kills twicenat with SIGKILL at random moments of a load of M entries (every\n"
+          << "other trial with a set/del loop beside it), restarts it and checks the state.\n";
+      std::exit(2);
    }
-   if (::access(o.twicenat.c_str(), X_OK) != 0) usage("no executable twicenat at " + o.twicenat);
    return o;
 }
 
-// ---- one trial's folder and the commands run in it ----
-
+// One trial's folder and the twicenat commands run in it.
 class Trial {
  public:
    Trial(Options const& o, std::string dir) : opt_(o), dir_(std::move(dir)) {
       std::filesystem::create_directories(dir_);
    }
    ~Trial() { std::filesystem::remove_all(dir_); }
-   std::string state() const { return dir_ + "/state"; }
    std::string path(std::string const& name) const { return dir_ + "/" + name; }
 
    // A process of its own; its output in files named after `tag` and a serial number.
    std::unique_ptr<Process> start(std::string const& tag, Args const& words) {
-      Args a{opt_.twicenat, "--state", state()};
+      Args a{opt_.twicenat, "--state", path("state")};
       a.insert(a.end(), words.begin(), words.end());
-      std::string const n = path(tag + "." + std::to_string(serial_++));
-      return std::make_unique<Process>(a, n + ".out", n + ".err");
+      return std::make_unique<Process>(a, path(tag + "." + std::to_string(serial_++)));
    }
-   // Runs `words` to its end; a failure line unless it exits 0. Returns its standard error.
+   // Runs `words` to its end; a failure unless it exits 0. Returns its standard error.
    std::string run(std::string const& tag, Args const& words, Failures& f) {
       auto p = start(tag, words);
       if (int const s = p->wait(); s != 0)
          f.push_back(tag + " exited " + std::to_string(s) + ": " + firstLine(p->err()));
       return p->err();
    }
-   // A serve, once it said it is ready (null when it ends first or takes over two minutes).
+   // A serve, once it said it is ready; null when it ends first or takes over two minutes.
    std::unique_ptr<Process> serve(std::string const& tag, Failures& f) {
       auto p = start(tag, {"serve"});
-      for (Clock::time_point const t = Clock::now(); secondsSince(t) < 120;) {
-         if (p->out().find(" entries resynced in ") != std::string::npos) return p;
-         if (p->ended()) break;
-         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      }
+      if (p->ready(120)) return p;
       f.push_back(tag + ": serve did not become ready: " + firstLine(p->err()));
       return nullptr;
    }
-   // Stops a serve through its socket; both must exit 0. Returns what the serve printed.
-   std::string stop(Process& agent, Failures& f) {
+   // Stops a serve through its socket; both must exit 0.
+   void stop(Process& agent, Failures& f) {
       run("stop", {"stop"}, f);
       if (int const s = agent.wait(); s != 0)
          f.push_back("serve exited " + std::to_string(s) + ": " + firstLine(agent.err()));
-      return agent.out();
    }
 
  private:
@@ -242,8 +197,8 @@ std::size_t checkFiles(Trial const& t, Expected const& x, bool converged, std::s
    std::unique_ptr<chip::Chip> c;
    std::unique_ptr<TwiceNatAgent::KeyTable> kt;
    try {
-      c = chip::Chip::open(t.state() + "/chip", chip::ChipAccess::readOnly);
-      kt = TwiceNatAgent::KeyTable::open(t.state() + "/keys",
+      c = chip::Chip::open(t.path("state/chip"), chip::ChipAccess::readOnly);
+      kt = TwiceNatAgent::KeyTable::open(t.path("state/keys"),
                                          TwiceNatAgent::KeyTableAccess::readOnly);
    } catch (std::exception const& e) {
       f.push_back(when + ": state files do not open: " + e.what());
@@ -253,12 +208,11 @@ std::size_t checkFiles(Trial const& t, Expected const& x, bool converged, std::s
    auto fail = [&](std::string const& l) {
       if (++bad <= 5) f.push_back(when + ": " + l);
    };
-   for (std::string const& n : c->openNotes())
-      fail("chip file needed a repair after a start: " + n);
-   for (std::string const& n : kt->openNotes())
-      fail("key table needed a repair after a start: " + n);
+   for (auto const* notes : {&c->openNotes(), &kt->openNotes()})
+      for (std::string const& n : *notes)
+         fail("a start left a repair to do: " + n);
 
-   std::map<uint32_t, int> recorded;  // handle -> records naming it
+   std::unordered_map<U32, int> recorded;  // handle -> records naming it
    for (U64 slot = kt->nextTakenSlot(0); slot < kt->capacity();
         slot = kt->nextTakenSlot(slot + 1)) {
       if (kt->slotState(slot) != TwiceNatAgent::KeyTable::SlotState::used) {
@@ -271,62 +225,41 @@ std::size_t checkFiles(Trial const& t, Expected const& x, bool converged, std::s
          fail("key " + std::to_string(rec.key) + " names a handle the chip does not hold");
       ++recorded[rec.sdkEntryHandle];
    }
-   std::set<Key> present;
+   std::unordered_set<MatchKey, TwiceNatCli::MatchKeyHash> present;
    std::size_t entries = 0;
    c->forEachEntry([&](chip::EntryView const& e) {
       ++entries;
-      auto const r = recorded.find(e.handle);
-      int const records = r == recorded.end() ? 0 : r->second;
-      if (records != 1) {
-         fail("chip entry " + std::to_string(e.handle) + " has " + std::to_string(records) +
-              " key records");
-      }
-      Key const k{e.key.dip, e.key.sip, e.key.vrf};
-      Action const a = Action::of(e.act);
-      if (!present.insert(k).second) fail("two chip entries for " + keyText(k));
+      if (int const n = recorded.count(e.handle) ? recorded[e.handle] : 0; n != 1)
+         fail("chip entry " + std::to_string(e.handle) + " has " + std::to_string(n) + " records");
+      MatchKey const k{e.key.dip, e.key.sip, e.key.vrf, true};
+      auto const& p = e.act.params;
+      std::string const a = actionText(int(e.act.action), {p[0], p[1], p[2], p[3], p[4]});
+      std::string const key = TwiceNatCli::keyText(k);
+      if (!present.insert(k).second) fail("two chip entries for " + key);
       if (auto fi = x.file.find(k); fi != x.file.end()) {
          auto const ch = x.fileChanges.find(k);
          bool const changed = ch != x.fileChanges.end() && ch->second.count(a);
-         if (a != fi->second && (converged || !changed)) {
-            fail(keyText(k) + " holds '" + a.columns() + "', the file says '" +
-                 fi->second.columns() + "'");
-         }
+         if (a != fi->second && (converged || !changed))
+            fail(key + " holds '" + a + "', the file says '" + fi->second + "'");
       } else if (auto li = x.loopKeys.find(k); li != x.loopKeys.end()) {
-         if (!li->second && !x.loopUnsure.count(k)) fail(keyText(k) + " was deleted");
+         if (!li->second && !x.loopUnsure.count(k)) fail(key + " was deleted");
       } else {
-         fail("chip entry for " + keyText(k) + ", which nobody asked for");
+         fail("chip entry for " + key + ", which nobody asked for");
       }
    });
-   if (kt->count() != entries) {
+   if (kt->count() != entries)
       fail(std::to_string(kt->count()) + " key records for " + std::to_string(entries) +
-           " chip entries");
-   }
-   if (converged) {
-      std::size_t missing = 0;
-      for (auto const& [k, a] : x.file)
-         missing += !present.count(k);
-      if (missing) fail(std::to_string(missing) + " of the file's entries missing");
-   }
-   for (auto const& [k, there] : x.loopKeys) {
+           " entries");
+   std::size_t missing = 0;
+   for (auto const& [k, a] : x.file)
+      missing += converged && !present.count(k);
+   if (missing) fail(std::to_string(missing) + " of the file's entries missing");
+   for (auto const& [k, there] : x.loopKeys)
       if (there && !present.count(k) && !x.loopUnsure.count(k))
-         fail("acknowledged " + keyText(k) + " is missing");
-   }
+         fail("acknowledged " + TwiceNatCli::keyText(k) + " is missing");
    if (bad > 5) f.push_back(when + ": " + std::to_string(bad - 5) + " more failures");
    return entries;
 }
-
-// What a start said it reconciled: chip entries adopted, key records dropped.
-std::string reconcileNote(std::string const& text) {
-   long long adopted = 0, dropped = 0;
-   if (std::size_t const at = text.find("start reconciled: "); at != std::string::npos) {
-      std::sscanf(text.c_str() + at,
-                  "start reconciled: %lld chip entr%*s without a key record adopted, %lld",
-                  &adopted, &dropped);
-   }
-   return std::to_string(adopted) + " adopted, " + std::to_string(dropped) + " dropped";
-}
-
-// ---- the set/del loop beside the load ----
 
 // Sets loop keys, changes file keys' actions and deletes loop keys it set, one twicenat
 // process at a time, until stopped; records what was acknowledged. With `noWait` (one-shot
@@ -335,116 +268,90 @@ std::string reconcileNote(std::string const& text) {
 class SetDelLoop {
  public:
    SetDelLoop(Trial& t, Expected& x, uint64_t seed, bool noWait)
-       : t_(t), x_(x), rng_(seed), noWait_(noWait) {
-      thread_ = std::thread([this] { body(); });
-   }
+       : t_(t), x_(x), rng_(seed), noWait_(noWait), thread_([this] { body(); }) {}
    ~SetDelLoop() { stop(); }
    // Kills the process in flight, if any (it counts as unsure); false when there was none.
    bool killCurrent() {
       std::lock_guard<std::mutex> lock(m_);
       return current_ && ::kill(current_, SIGKILL) == 0;
    }
-   // Lets the process in flight finish, then ends the loop.
-   void stop() {
+   // Lets the process in flight finish, then ends the loop; a failure seen before any kill.
+   std::string stop() {
       stop_ = true;
       if (thread_.joinable()) thread_.join();
+      return failure_;
    }
    // From now on a request may fail: its agent or its process was killed.
    void killing() { killing_ = true; }
-   std::string summary() const {
-      return ", " + std::to_string(requests_) + " set/del" +
-             (refused_ ? " (" + std::to_string(refused_) + " refused)" : "");
-   }
-   std::string const& failure() const { return failure_; }
 
  private:
    void body() {
-      std::vector<Key> mine;
-      for (uint32_t i = 0; !stop_; ++i) {
-         Key k;
-         std::optional<Action> a;
+      std::vector<MatchKey> mine;
+      for (U32 i = 0; !stop_; ++i) {
+         MatchKey k;
+         std::string action;  // none: a delete
          if (i % 3 == 0) {
-            k = {kLoopDst + i, kLoopSrc, 0};
-            a = randomAction(rng_);
+            k = {kLoopDst + i, kLoopSrc, 0, true};
+            action = randomAction(rng_);
          } else if (i % 3 == 1) {
             k = x_.order[rng_() % x_.order.size()];
-            do {
-               a = randomAction(rng_);
-            } while (*a == x_.file[k]);
+            while ((action = randomAction(rng_)) == x_.file[k]) {
+            }
          } else if (!mine.empty()) {
             k = mine[rng_() % mine.size()];
          } else {
             continue;
          }
-         bool const del = !a;
-         Args words;
-         if (noWait_) words.push_back("--no-wait");
-         words.insert(words.end(), {del ? "del" : "set", "--dst", dotted(k.dip), "--src",
-                                    dotted(k.sip), "--vrf", std::to_string(k.vrf)});
-         if (a) {
-            Args const o = a->options();
-            words.insert(words.end(), o.begin(), o.end());
-         }
+         Args words{action.empty() ? "del" : "set", "--dst", TwiceNatCli::dotted(k.dip), "--src",
+                    TwiceNatCli::dotted(k.sip),     "--vrf", std::to_string(k.vrf)};
+         if (noWait_) words.insert(words.begin(), "--no-wait");
+         for (std::string const& o : action.empty() ? Args{} : actionOptions(action))
+            words.push_back(o);
          // Recorded as unsure first: a kill of this process leaves it so.
-         bool const loopKey = !x_.file.count(k);
-         bool const wasUnsure = x_.loopUnsure.count(k);
+         bool const loopKey = !x_.file.count(k), wasUnsure = x_.loopUnsure.count(k);
          if (loopKey) {
             x_.loopUnsure.insert(k);
             x_.loopKeys.try_emplace(k, false);
          } else {
-            x_.fileChanges[k].insert(*a);
+            x_.fileChanges[k].insert(action);
          }
          auto p = t_.start("loop", words);
-         {
-            std::lock_guard<std::mutex> lock(m_);
-            current_ = p->pid();
-         }
-         siginfo_t info{};
+         setCurrent(p->pid());
+         siginfo_t info{};  // ended, but not reaped: its pid stays its own for killCurrent
          ::waitid(P_PID, id_t(p->pid()), &info, WEXITED | WNOWAIT);
-         {
-            std::lock_guard<std::mutex> lock(m_);
-            current_ = 0;
-         }
+         setCurrent(0);
          int const status = p->wait();
-         if (noWait_ && status == 1 &&
-             p->err().find("(--no-wait: not waiting)") != std::string::npos) {
-            // Nothing done: the key stays as it was.
-            ++refused_;
-            if (loopKey && !wasUnsure) x_.loopUnsure.erase(k);
+         if (noWait_ && status == 1 && p->err().find("(--no-wait: not waiting)") != p->err().npos) {
+            if (loopKey && !wasUnsure) x_.loopUnsure.erase(k);  // nothing done
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
             continue;
          }
-         ++requests_;
          if (status == 0 && loopKey) {
             x_.loopUnsure.erase(k);
-            x_.loopKeys[k] = !del;
-            if (del) {
-               std::erase(mine, k);
-            } else {
-               mine.push_back(k);
-            }
+            x_.loopKeys[k] = !action.empty();
+            if (action.empty()) std::erase(mine, k);
+            if (!action.empty()) mine.push_back(k);
          } else if (status != 0 && !killing_ && failure_.empty()) {
-            // Before any kill, every request must succeed.
-            failure_ = std::string(del ? "del" : "set") + " of " + keyText(k) + " exited " +
+            failure_ = words[noWait_] + " of " + TwiceNatCli::keyText(k) + " exited " +
                        std::to_string(status) + ": " + firstLine(p->err());
          }
       }
+   }
+   void setCurrent(pid_t pid) {
+      std::lock_guard<std::mutex> lock(m_);
+      current_ = pid;
    }
 
    Trial& t_;
    Expected& x_;
    std::mt19937_64 rng_;
    bool noWait_;
-   std::thread thread_;
-   std::atomic<bool> stop_{false};
+   std::atomic<bool> stop_{false}, killing_{false};
    std::mutex m_;
    pid_t current_ = 0;
-   std::atomic<bool> killing_{false};
-   int requests_ = 0, refused_ = 0;
    std::string failure_;
+   std::thread thread_;  // last: it starts on members above
 };
-
-// ---- the trials ----
 
 struct Timing {
    double load = 0;     // seconds a load of the file takes, unkilled
@@ -455,16 +362,8 @@ class Runner {
  public:
    explicit Runner(Options const& o) : opt_(o), rng_(o.seed) {}
 
-   // An unkilled run of `serve`'s mode, checked like a trial: its times place the kills.
-   Timing calibrate(bool serve) {
-      Timing tm;
-      if (!trial("calibration", serve, false, tm, false))
-         throw std::runtime_error("an unkilled run failed: nothing to measure kills by");
-      return tm;
-   }
-
    // One trial; true when every check passed. Unless `kill`, nothing is killed and `tm`
-   // receives the times measured.
+   // receives the times measured (they place the kills of the trials after it).
    bool trial(std::string const& name, bool serve, bool withLoop, Timing& tm, bool kill) {
       Trial t(opt_, opt_.work + "/" + std::to_string(++serial_));
       Expected x = writeLoadFile(t.path("load"), opt_.entries, rng_());
@@ -472,10 +371,7 @@ class Runner {
       t.run("chip create", {"chip", "create", "--capacity", std::to_string(opt_.entries + 4096)},
             f);
       std::uniform_real_distribution<double> unit;
-      double const fraction = 0.1 + 0.8 * unit(rng_);
-      double const loopKillDelay = unit(rng_) * tm.oneShot;
-      std::string note =
-          kill ? " killed at " + std::to_string(int(fraction * 100 + 0.5)) + "%" : "";
+      double const fraction = 0.1 + 0.8 * unit(rng_), loopKillDelay = unit(rng_) * tm.oneShot;
       Clock::time_point const began = Clock::now();
       {
          std::unique_ptr<Process> agent = serve ? t.serve("serve", f) : nullptr;
@@ -485,8 +381,8 @@ class Runner {
          if (withLoop) {
             // One-shot: the load first, so that the kill lands in it rather than in its wait
             // for the loop's process.
-            for (int i = 0;
-                 !serve && i < 2000 && !TwiceNatCli::stateLockBusy(t.state()) && !load->ended();
+            for (int i = 0; !serve && i < 2000 && !TwiceNatCli::stateLockBusy(t.path("state")) &&
+                            !load->ended();
                  ++i)
                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             loop = std::make_unique<SetDelLoop>(t, x, rng_(), !serve);
@@ -495,68 +391,52 @@ class Runner {
             std::this_thread::sleep_until(loadBegan +
                                           std::chrono::duration_cast<Clock::duration>(
                                               std::chrono::duration<double>(fraction * tm.load)));
-            Process& victim = serve ? *agent : *load;
             if (loop) loop->killing();
-            bool const running = !victim.ended();
-            victim.signal(SIGKILL);
-            int const vs = victim.wait();
-            if (running && vs != -SIGKILL) note += " (it exited " + std::to_string(vs) + " first)";
-            if (!running) note += " (it had ended)";
+            (serve ? agent : load)->signal(SIGKILL);
          }
          int const ls = load->wait();
          if (!kill) tm.load = secondsSince(loadBegan);
-         bool const expected = ls == 0 ||
-                               (kill && serve &&
-                                load->err().find("the agent went "
-                                                 "away") != std::string::npos) ||
-                               (kill && !serve && ls == -SIGKILL);
-         if (!expected)
+         bool const gone =
+             serve ? load->err().find("the agent went away") != std::string::npos : ls == -SIGKILL;
+         if (ls != 0 && !(kill && gone))
             f.push_back("load exited " + std::to_string(ls) + ": " + firstLine(load->err()));
          if (loop && !serve) {
             // The loop's next process starts over what the kill left: kill it too, at some
             // moment of its run.
             std::this_thread::sleep_for(std::chrono::duration<double>(loopKillDelay));
-            note += std::string(loop->killCurrent() ? " + set/del process" : " + no set/del") +
-                    " at " + std::to_string(int(loopKillDelay * 1000)) + " ms";
+            loop->killCurrent();
          }
-         if (loop) {
-            loop->stop();
-            note += loop->summary();
-            if (!loop->failure().empty()) f.push_back("before the kill: " + loop->failure());
-         }
+         if (loop)
+            if (std::string const e = loop->stop(); !e.empty())
+               f.push_back("before the kill: " + e);
          if (agent && !kill) t.stop(*agent, f);
       }
-      std::string const restart = restartAndCheck(t, x, serve, tm, kill, f);
-      bool const ok = f.empty();
-      std::printf("%s %s%s%s; restart: %s; %.1f s: %s\n", name.c_str(), serve ? "serve" : "oneshot",
-                  withLoop ? "+loop" : "", note.c_str(), restart.c_str(), secondsSince(began),
-                  ok ? "ok" : "FAILED");
+      std::size_t const entries = restartAndCheck(t, x, serve, tm, kill, f);
+      std::string const at = kill ? " killed at " + std::to_string(int(fraction * 100)) + "%" : "";
+      std::printf("%s %s%s%s: %zu entries after the restart, %.1f s: %s\n", name.c_str(),
+                  serve ? "serve" : "oneshot", withLoop ? "+loop" : "", at.c_str(), entries,
+                  secondsSince(began), f.empty() ? "ok" : "FAILED");
       for (std::string const& l : f)
          std::printf("  %s\n", l.c_str());
-      return ok;
+      return f.empty();
    }
 
  private:
    // The next start after the kill, the checks on what it left, the load once more, and the
-   // checks that it converged. Returns what the start reconciled.
-   std::string restartAndCheck(Trial& t, Expected& x, bool serve, Timing& tm, bool kill,
+   // checks that it converged. Returns the entries the start found.
+   std::size_t restartAndCheck(Trial& t, Expected& x, bool serve, Timing& tm, bool kill,
                                Failures& f) {
       std::unique_ptr<Process> agent;
-      std::string said;
-      if (serve) {
-         agent = t.serve("restart", f);
-         if (!agent) return "no start";
-      } else {
-         Clock::time_point const began = Clock::now();
-         said = t.run("restart", {"show", "--json"}, f);
-         if (!kill) tm.oneShot = secondsSince(began);
-         if (!f.empty()) return "no start";
-      }
+      Clock::time_point const began = Clock::now();
+      if (serve && !(agent = t.serve("restart", f))) return 0;
+      if (!serve) t.run("restart", {"show", "--json"}, f);
+      if (!serve && !kill) tm.oneShot = secondsSince(began);
+      if (!f.empty()) return 0;
       std::size_t const entries = checkFiles(t, x, false, "after the restart", f);
       t.run("reload", {"load", t.path("load")}, f);
       checkFiles(t, x, true, "after the re-load", f);
-      if (agent) said = t.stop(*agent, f);  // a serve's notes reach its file once it exits
-      return std::to_string(entries) + " entries, " + reconcileNote(said);
+      if (agent) t.stop(*agent, f);
+      return entries;
    }
 
    Options const& opt_;
@@ -569,7 +449,7 @@ class Runner {
 void removeWhenGone(std::string const& dir) {
    int fds[2];
    if (::pipe(fds) != 0) return;
-   if (pid_t const p = ::fork(); p == 0) {
+   if (::fork() == 0) {
       ::setsid();
       for (int sig : {SIGINT, SIGTERM, SIGHUP})
          ::signal(sig, SIG_IGN);
@@ -577,13 +457,9 @@ void removeWhenGone(std::string const& dir) {
       char c;
       while (::read(fds[0], &c, 1) < 0 && errno == EINTR) {
       }
-      // The children die with the tool by signal; give them a moment to be gone.
-      for (int i = 0; i < 20 && std::filesystem::exists(dir); ++i) {
-         std::error_code ec;
-         std::filesystem::remove_all(dir, ec);
-         if (!ec) break;
+      std::error_code ec;  // the children die by signal: give them a moment to be gone
+      for (int i = 0; i < 20 && (std::filesystem::remove_all(dir, ec), ec); ++i)
          ::usleep(50000);
-      }
       ::_exit(0);
    }
    ::close(fds[0]);
@@ -602,15 +478,19 @@ int main(int argc, char** argv) {
       return 2;
    }
    removeWhenGone(opt.work);
-   std::printf("kill test: %d trials of %d entries, mode %s, seed %llu, in %s\n", opt.trials,
-               opt.entries, opt.mode.c_str(), (unsigned long long)opt.seed, opt.work.c_str());
+   std::printf("kill test: %d trials of %d entries, mode %s, seed %llu\n", opt.trials, opt.entries,
+               opt.mode.c_str(), (unsigned long long)opt.seed);
    int passed = 0, run = 0;
    try {
       Runner runner(opt);
       bool const oneshot = opt.mode != "serve", serve = opt.mode != "oneshot";
       Timing one, srv;
-      if (oneshot) one = runner.calibrate(false);
-      if (serve) srv = runner.calibrate(true);
+      auto calibrate = [&](bool s, Timing& tm) {  // an unkilled run, checked like a trial
+         if (!runner.trial("calibration", s, false, tm, false))
+            throw std::runtime_error("an unkilled run failed: nothing to measure kills by");
+      };
+      if (oneshot) calibrate(false, one);
+      if (serve) calibrate(true, srv);
       for (int n = 1; n <= opt.trials; ++n, ++run) {
          // Both: alternate modes; the loop joins every other trial of each mode.
          bool const isServe = serve && (!oneshot || n % 2 == 0);

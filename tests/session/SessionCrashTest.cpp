@@ -10,16 +10,8 @@ namespace TwiceNatSessionTest {
 namespace {
 
 using TwiceNatCli::ActionKind;
-using TwiceNatCli::ActionValues;
 using TwiceNatCli::EntrySpec;
 using TwiceNatCli::MatchKey;
-
-EntrySpec entryOf(U32 n, ActionKind kind = ActionKind::hit, U16 target = 7) {
-   EntrySpec e;
-   e.match = MatchKey{0x0A000000u + n, 0xC0A80000u + n, U16(n % 3), true};
-   e.action = ActionValues{kind, U16(n), U16(n + 1), 6, 0, target};
-   return e;
-}
 
 // Each step is one operation the agent acknowledges; `done` is told after each.
 void script(AgentSession& s, std::function<void()> const& done) {

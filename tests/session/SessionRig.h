@@ -56,6 +56,21 @@ struct Start {
    std::unique_ptr<AgentSession> session;
 };
 
+// Entry n: 10.0.0.n -> 192.168.0.n in VRF n % 3, with an action of `kind`.
+inline TwiceNatCli::EntrySpec entryOf(U32 n,
+                                      TwiceNatCli::ActionKind kind = TwiceNatCli::ActionKind::hit,
+                                      U16 target = 7) {
+   return {{0x0A000000u + n, 0xC0A80000u + n, U16(n % 3), true},
+           {kind, U16(n), U16(n + 1), 6, 0, target}};
+}
+
+// The key whose record names `handle`; 0 when none does.
+inline U64 keyOfHandle(KeyTable const& kt, U32 handle) {
+   for (U64 slot = kt.nextTakenSlot(0); slot < kt.capacity(); slot = kt.nextTakenSlot(slot + 1))
+      if (kt.record(slot + 1).sdkEntryHandle == handle) return slot + 1;
+   return 0;
+}
+
 // The table as the agent reads it back, without handles: sorted entry lines, then the default.
 inline std::vector<std::string> contents(AgentSession const& s) {
    std::vector<std::string> lines;

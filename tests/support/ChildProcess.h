@@ -1,6 +1,7 @@
 #pragma once
-// A program run as a child process: stdin /dev/null, stdout and stderr into files. It dies with
-// the process that started it, and is killed when the object goes while it still runs.
+// A program run as a child process: stdin /dev/null, stdout and stderr into FILES.out and
+// FILES.err. It dies with the process that started it, and is killed when the object goes while
+// it still runs.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -8,10 +9,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace TwiceNatTest {
@@ -24,8 +27,8 @@ inline std::string slurp(std::string const& path) {
 class ChildProcess {
  public:
    // `args[0]` is looked up on PATH when it holds no slash.
-   ChildProcess(std::vector<std::string> const& args, std::string out, std::string err)
-       : out_(std::move(out)), err_(std::move(err)) {
+   ChildProcess(std::vector<std::string> const& args, std::string const& files)
+       : out_(files + ".out"), err_(files + ".err") {
       std::vector<char*> argv;
       for (std::string const& s : args)
          argv.push_back(const_cast<char*>(s.c_str()));
@@ -70,6 +73,19 @@ class ChildProcess {
    }
    std::string out() const { return slurp(out_); }
    std::string err() const { return slurp(err_); }
+   // Waits until `text` shows in its output or error; false when it ends, or `seconds` pass,
+   // first.
+   bool awaitText(std::string const& text, int seconds = 60) {
+      for (int i = 0; i < seconds * 200; ++i) {
+         if (out().find(text) != std::string::npos || err().find(text) != std::string::npos)
+            return true;
+         if (ended()) return false;
+         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      return false;
+   }
+   // For a serve: until it is ready.
+   bool ready(int seconds = 60) { return awaitText(" entries resynced in ", seconds); }
 
  private:
    int finish(int ws) {

@@ -1,5 +1,9 @@
-// The BfRt face, through the tables and ids that the PD interface object found by name.
-#include "ChipFixture.h"
+// The chip's two SDK faces: the PD interface object's binding and the PD functions it bound,
+// and the BfRt face through the tables and ids that object found by name.
+#include <functional>
+
+#include "ChipRig.h"
+#include "Zin/Exception.h"
 
 namespace chiptest {
 namespace {
@@ -8,7 +12,85 @@ using bfrt::BfRtTable;
 using bfrt::BfRtTarget;
 using Values = std::vector<U64>;
 
-class BfRtFace : public ChipFixture {
+using PdFace = ChipRig;
+
+std::string constructionError(void* dl, char const* name) {
+   try {
+      BfPdTwiceNatAddrOnlyIntf::Ptr p = new BfPdTwiceNatAddrOnlyIntf(kDev, name, dl, kSess);
+   } catch (Zin::Exception const& e) {
+      return e.what();
+   }
+   return "no error";
+}
+
+TEST_F(PdFace, BindingFindsEachFunctionAndNamesWhatIsMissing) {
+   chip::Profile noBfRt;
+   noBfRt.bfrt = false;
+   attachChip(noBfRt);
+   EXPECT_TRUE(pd->bfRtTable == nullptr && pd->bfRtTableIntf == nullptr);
+   EXPECT_EQ(reinterpret_cast<void*>(pd->tableDelete),
+             ::dlsym(dl, "p4_pd_tolvex_switch_twiceNatAddrOnly_table_delete"));
+   void* other = ::dlopen(TWICENAT_LIB_DIR "/libzinrt.so", RTLD_NOW);
+   ASSERT_NE(other, nullptr);
+   EXPECT_EQ(constructionError(other, "libzinrt.so"),
+             "PD library 'libzinrt.so' has no symbol "
+             "'p4_pd_tolvex_switch_twiceNatAddrOnly_set_property'");
+   ::dlclose(other);
+}
+
+// A chip of capacity 3 holding entry `h` at (1, 2, 3), through a script of calls.
+TEST_F(PdFace, RefusedCallsAnswerTheirStatusAndChangeNothing) {
+   chip::Profile p;
+   p.capacity = 3;
+   attachChip(p);
+   Hdl h = 0;
+   ASSERT_EQ(addHit(match(1, 2, 3), hit(1, 1, 1, 1, 1), &h), 0);
+   auto miss = [this](U16 vrf, U32 dip, U16 pipe = kAll) {
+      Hdl out = 0xdead;
+      Status st = addMiss(match(vrf, dip, 3), &out, pipe);
+      EXPECT_EQ(st == 0, out != 0xdead) << "a refused add leaves the handle alone";
+      return st;
+   };
+   struct Row {
+      char const* what;
+      Status want;
+      std::function<Status()> call;
+   } const rows[] = {
+       {"duplicate key", 4, [&] { return miss(1, 2); }},
+       {"other VRF is another key", 0, [&] { return miss(2, 2); }},
+       {"pipe in all-pipes scope", 3, [&] { return miss(5, 5, 0); }},
+       {"third entry", 0, [&] { return miss(0, 9); }},
+       {"beyond capacity", 9, [&] { return miss(0, 8); }},
+       {"modify unknown handle", 6, [&] { return pd->tableModifyWithOnMiss(kSess, kDev, 0xabc); }},
+       {"unknown device", 3, [&] { return pd->tableDelete(kSess, kDev + 1, h); }},
+       {"scope change with entries", 24, [&] { return pd->setProperty(kSess, kDev, 1, 1); }},
+       {"delete", 0, [&] { return pd->tableDelete(kSess, kDev, h); }},
+       {"delete twice", 6, [&] { return pd->tableDelete(kSess, kDev, h); }},
+       {"read deleted handle", 6, [&] { return Status(std::stoi(read(h))); }},
+       {"room after a delete", 0, [&] { return miss(0, 8); }},
+   };
+   for (auto const& r : rows)
+      EXPECT_EQ(r.call(), r.want) << r.what;
+   EXPECT_EQ(chip->count(), 3u);
+}
+
+TEST_F(PdFace, SinglePipeScopeKeepsEntriesPerPipe) {
+   attachChip();
+   ASSERT_EQ(pd->setProperty(kSess, kDev, 1, 1), 0);
+   Hdl h = 0, hp[4] = {};
+   EXPECT_EQ(addMiss(match(1, 1, 1), &h, kAll), 3);
+   EXPECT_EQ(addMiss(match(1, 1, 1), &h, 4), 3) << "four pipes: 0 to 3";
+   for (U16 p = 0; p < 4; ++p)
+      ASSERT_EQ(addHit(match(1, 1, 1), hit(p, 0, 0, 0, 0), &hp[p], p), 0);
+   EXPECT_EQ(addMiss(match(1, 1, 1), &h, 2), 4);
+   // Handle-only operations find the entry in whichever pipe holds it.
+   EXPECT_EQ(read(hp[2]), "twiceNatAddrOnlyHit 1 1 1 2 0 0 0 0");
+   ASSERT_EQ(pd->tableDelete(kSess, kDev, hp[2]), 0);
+   EXPECT_EQ(std::vector<U32>({chip->count(0), chip->count(1), chip->count(2), chip->count(3)}),
+             std::vector<U32>({1, 1, 0, 1}));
+}
+
+class BfRtFace : public ChipRig {
  public:
    void attachBfRt(chip::Profile const& p = {}) {
       attachChip(p);
