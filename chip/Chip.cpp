@@ -33,13 +33,17 @@ void Chip::writable() const {
    if (readOnly_) throw ChipException("chip file '" + path_ + "' was opened read-only");
 }
 
+// A kill between the action and its check leaves a torn entry; the recorded intent makes the
+// next open write both again, and the kill tests reach that point through the store between.
 void Chip::intentApply(Intent const& in) {
    if (in.op == kIntentModify) {
       Slot& sl = slots_[in.target];
       sl.act = in.act;
+      storing();
       sl.check = layout::slotCheck(sl.handle, sl.key, sl.act);
    } else {
       hdr_->defaults[in.target] = in.act;
+      storing();
       hdr_->defaultChecks[in.target] = layout::defaultCheck(in.target, in.act);
    }
 }
