@@ -44,11 +44,12 @@ void fillHitSpec(PdSpec& pdSpec, TwiceNatAddrOnlyBaseActionSpec const& action, U
    }
 }
 
-// The action of one programming as the PD functions take it.
+// The action of one programming as the PD functions take it; only the spec of `type` is
+// filled (every field of it), and only that one is passed on.
 struct PdAction {
    TwiceNatAddrOnlyActionSpecType type;
-   BfPdTwiceNatAddrOnly::HitSpec hit{};
-   BfPdTwiceNatAddrOnly::HitEcmpSpec hitEcmp{};
+   BfPdTwiceNatAddrOnly::HitSpec hit;
+   BfPdTwiceNatAddrOnly::HitEcmpSpec hitEcmp;
 };
 
 // Reads the action as the class its actionType names; false for any other action.
@@ -138,7 +139,7 @@ void TwiceNatAddrOnlyTablePd::entryIs(TwiceNatAddrOnlyTableEntry const& entry) {
    BF_TRACE(pd::kEntryIsFn, (path == Path::setDefault ? "Setting default action"
                              : path == Path::modify   ? "Modifying existing entry"
                                                       : "Adding new entry"));
-   PdAction action{};
+   PdAction action;
    if (!pdActionFrom(*entry.action(), action)) BF_CHECK(false, "0", pd::kEntryIsFn);
    pd::PdTarget const target(helper);
 

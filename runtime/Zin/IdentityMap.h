@@ -62,7 +62,7 @@ class IdentityMap {
          slots_[i].value = std::move(value);
          return;
       }
-      if (capacity_ == 0 || (size_ + 1) * 8 > capacity_ * 5) {
+      if (size_ >= growAt_) {
          rehash(capacity_ == 0 ? 16 : capacity_ * 2);
          i = probe(k);
       }
@@ -118,9 +118,9 @@ class IdentityMap {
 
    // insertOrAssign for the key that `at` was located for.
    void insertAt(Position const& at, Key const& key, V value) {
+      // A located null key never matches: its position keeps a layout the map never reaches.
       T const* k = key.ptr();
-      if (k && at.key_ == k && at.layout_ == layout_ && (size_ + 1) * 8 <= capacity_ * 5)
-          [[likely]] {
+      if (at.key_ == k && at.layout_ == layout_ && size_ < growAt_) [[likely]] {
          if (slots_[at.slot_].key) {
             slots_[at.slot_].value = std::move(value);
          } else {
@@ -128,7 +128,7 @@ class IdentityMap {
          }
          return;
       }
-      insertOrAssign(key, std::move(value));
+      insertAfresh(key, std::move(value));
    }
 
    // erase for the key that `at` was located for.
@@ -210,6 +210,11 @@ class IdentityMap {
           (reinterpret_cast<std::uintptr_t>(p) * 0x9E3779B97F4A7C15ull) >> shift_);
    }
 
+   // The rare way of insertAt (stale position, growth, null key), kept out of its callers.
+   [[gnu::noinline]] void insertAfresh(Key const& key, V value) {
+      insertOrAssign(key, std::move(value));
+   }
+
    // Puts a new key into the empty slot `i` that ends its run.
    void fill(std::size_t i, T const* k, V value) {
       Slot& s = slots_[i];
@@ -254,6 +259,7 @@ class IdentityMap {
       slots_ = makeSlots(newCap);
       capacity_ = newCap;
       shift_ = 64 - static_cast<unsigned>(__builtin_ctzll(newCap));
+      growAt_ = newCap / 8 * 5;
       size_ = hasNull_ ? 1 : 0;  // the null key lives beside the table and stays
       ++layout_;
       for (std::size_t i = 0; i < oldCap; ++i) {
@@ -283,7 +289,8 @@ class IdentityMap {
 
    Slots slots_;
    std::size_t capacity_ = 0;
-   unsigned shift_ = 64;  // 64 - log2(capacity_)
+   unsigned shift_ = 64;     // 64 - log2(capacity_)
+   std::size_t growAt_ = 0;  // the size at which the next key doubles the table: 5/8 full
    std::size_t size_ = 0;
    std::uint64_t layout_ = 0;  // changes whenever a key is added or removed
    bool hasNull_ = false;
