@@ -54,9 +54,7 @@ TEST(Ptr, IdentityThroughANonLeadingBaseMovesAndCasts) {
    EXPECT_TRUE(!asBase && moved == m && m->references() == 3);
 
    Base::Ptr b = new Derived;
-   Derived::Ptr d = Pemra::ptr_cast<Derived>(b);
-   EXPECT_FALSE(Pemra::dynamic_ptr_cast<Mixed>(Zin::PtrInterface::Ptr(b)));  // no count taken
-   EXPECT_EQ(b->references(), 2u);
+   EXPECT_TRUE(Pemra::ptr_cast<Derived>(b) == b && !Pemra::dynamic_ptr_cast<Mixed>(b));
 }
 
 // The mode is process-wide and chosen before the first object, so the run starts afresh in a
@@ -65,24 +63,23 @@ TEST(PtrModeDeathTest, ThreadSafeModeKeepsCountsAcrossThreadsAndCannotChange) {
    auto body = [] {
       Zin::ptrModeIs(Zin::PtrMode::threadSafe);
       Base::Ptr shared = new Derived;
-      bool refused = false;
+      bool refused = false;  // (a check failing in the child would not reach the parent)
       try {
          Zin::ptrModeIs(Zin::PtrMode::plain);
       } catch (Zin::Exception const&) {
-         refused = Zin::ptrMode() == Zin::PtrMode::threadSafe;
+         refused = true;
       }
       // A torn count frees the object early (a crash) or never (a live object).
       std::vector<std::thread> threads;
-      for (int t = 0; t < 4; ++t) {
+      for (int t = 0; t < 4; ++t)
          threads.emplace_back([&shared] {
             for (int i = 0; i < 300000; ++i)
                Base::PtrConst copy = shared;
          });
-      }
       for (auto& t : threads)
          t.join();
       shared = nullptr;
-      std::exit(refused && Base::live == 0 ? 0 : 1);
+      std::exit(refused && Zin::ptrMode() == Zin::PtrMode::threadSafe && Base::live == 0 ? 0 : 1);
    };
    EXPECT_EXIT(body(), testing::ExitedWithCode(0), "");
 }
