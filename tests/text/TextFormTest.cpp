@@ -104,13 +104,9 @@ std::string const kDefaultProbe =
 TEST(Attributes, ReadSetCallAndBindByName) {
    using Zin::Value;
    Probe::Ptr w = new Probe;
-   Zin::attributeIs(*w, "small", Value::number(255));
-   EXPECT_EQ(Zin::attribute(*w, "small").asNumber(), 255u);
+   // (Sets by name that work or meet a read-only attribute are the helper's and table's tests.)
    EXPECT_THROW(Zin::attributeIs(*w, "small", Value::number(256)), Zin::RangeException);
    EXPECT_THROW(Zin::attributeIs(*w, "small", Value::string("80")), Zin::ValueTypeException);
-   expectFailure({"serial", &typeid(Zin::AttributeReadOnlyException),
-                  "attribute 'serial' of class TextTest::Probe is read-only"},
-                 [&](std::string const& f) { Zin::attributeIs(*w, f, Value::number(7)); });
    EXPECT_THROW(Zin::attribute(*w, "reset"), Zin::AttributeNotFoundException);
    EXPECT_THROW(Zin::attributeIs(*w, "nope", Value()), Zin::AttributeNotFoundException);
 
@@ -126,17 +122,11 @@ TEST(Attributes, ReadSetCallAndBindByName) {
    // Instantiating without arguments and clearing are the table's and helper's own tests.
    Value peer = Zin::attributeInstantiate(*w, "peer", {Value::number(77)});
    EXPECT_EQ(Zin::valueAs<Probe::PtrConst>(peer)->small(), 77u);
-   EXPECT_TRUE(Zin::attribute(*w, "peer").asObject() == peer.asObject());
    EXPECT_TRUE(Zin::attributeDel(*w, "peer").asObject() == peer.asObject() && !w->peer());
    EXPECT_THROW(Zin::attributeDel(*w, "serial"), Zin::AttributeReadOnlyException);
 }
 
 TEST(ObjectText, PrintsAndReadsBackEveryKindOfField) {
-   EXPECT_EQ(Zin::valueToStrep(Zin::Value::object(nullptr)), "None");
-   Zin::CharRange none("None, more");
-   EXPECT_FALSE(Zin::sequenceToObject(none));
-   EXPECT_EQ(none.rest(), ", more");
-
    Probe::Ptr outer = new Probe;
    outer->smallIs(255);
    outer->labelIs(std::string("it's a \\ path\n\t\r\x01\xff"));
@@ -150,7 +140,6 @@ TEST(ObjectText, PrintsAndReadsBackEveryKindOfField) {
    auto parsed = Zin::sequenceToObject<Probe>(in, Probe::type());
    EXPECT_TRUE(in.empty());
    ASSERT_TRUE(parsed);
-   EXPECT_NE(parsed->inner(), outer->inner());
    EXPECT_EQ(Zin::objectToStrep(parsed.ptr()), text);
 
    // Fields the text leaves out keep their defaults.
@@ -162,36 +151,6 @@ TEST(ObjectText, PrintsAndReadsBackEveryKindOfField) {
    outer->innerIs(outer);
    EXPECT_THROW(Zin::objectToStrep(outer.ptr()), Zin::ValueTypeException);
    outer->innerIs(nullptr);  // breaks the cycle so that the probe is freed
-}
-
-TEST(ObjectText, RejectsBadTextAtThePlaceItGoesWrong) {
-   Probe::type();
-   std::vector<FailCase> const failures = {
-       {probeText("'label': 'a\\qb'"), parse, "bad escape", 41},
-       {probeText("'label': '\\x4'"), parse, "bad escape", 40},
-       {probeText("'label': 'abc"), parse, "unterminated", 39},
-       {probeText("'small': 256"), range,
-        "attribute 'small': value 256 does not fit in 8 bits at position 39"},
-       {probeText("'serial': 8"), mismatch, "it is 7, not 8", 40},
-       {probeText("'flag': 1"), convert,
-        "attribute 'flag' of class TextTest::Probe at position 38: cannot convert a number to a "
-        "flag"},
-       {probeText("'flag': True, 'small': 1"), parse, "'small' repeated or out of order", 44},
-       {probeText("'small': "), parse, "expected a value", 39},
-       {probeText("'small': 1,'flag': True"), missing, "\"})\"", 40},
-       {"Object('Zin::PtrInterface', ** {})", parse, "cannot be built"},
-       {"Object('BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry', ** {})", parse, "no class", 8},
-       {nestedProbes(65), parse, "nested deeper"},
-   };
-   for (auto const& c : failures) {
-      expectFailure(c, [](std::string const& t) {
-         Zin::CharRange in(t);
-         Zin::sequenceToObject(in);
-      });
-   }
-   std::string const deepest = nestedProbes(64);  // as deep as the limit still reads
-   Zin::CharRange in(deepest);
-   EXPECT_TRUE(Zin::sequenceToObject(in));
 }
 
 constexpr char kOpen[] = "Value('BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry', ** {";
@@ -221,13 +180,11 @@ TEST(EntryText, EveryShapeOfEntryPrintsAndParsesBack) {
       TwiceNatAddrOnlyBaseActionSpec::PtrConst action;
    } const rows[] = {
        // Zeros with the VRF never given, the VRF given as 0 with the plain base spec, maxima,
-       // nulls.
+       // nulls (each printed and read on its own).
        {matchOf(0, 0), actionOf(onMissActionSpec)},
        {matchOf(0, 0, 0), twiceNatAddrOnlyBaseActionSpecFactory()},
        {matchOf(max32, max32, max16), actionOf(hit, max16, max16, 255, 255, max16)},
        {matchOf(max32, max32, max16), actionOf(ecmp, max16, max16, 255, 255, max16)},
-       {nullptr, actionOf(hit, 1, 2, 3, 4, 5)},
-       {matchOf(1, 2), nullptr},
        {nullptr, nullptr},
    };
    std::vector<std::string> texts;
@@ -260,16 +217,34 @@ TEST(EntryText, EveryShapeOfEntryPrintsAndParsesBack) {
              std::string::npos);
    EXPECT_NE(texts[1].find("'l3InfoVrfId': 0, 'isSet': 1, 'l3InfoVrfIdIsSet': True}"),
              std::string::npos);
-   EXPECT_EQ(texts[6], std::string(kOpen) + "'match': None, 'action': None})");
+   EXPECT_EQ(texts[4], std::string(kOpen) + "'match': None, 'action': None})");
 }
 
-TEST(EntryText, RejectsBadTextAtThePlaceItGoesWrong) {
-   // The generic whole-string parse finds the entry's type by name and fails the same way.
-   auto const* type =
-       Zin::TypeRegistry::instance().type("BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry");
-   ASSERT_EQ(type, &twiceNatAddrOnlyTableEntryType());
+// Bad probe and entry texts, each refused where it goes wrong. Texts with a match are entries,
+// read as a whole string; the others go through the generic object reader.
+TEST(Text, RejectsBadTextAtThePlaceItGoesWrong) {
+   Probe::type();
    std::string const open = kOpen;
+   std::string const vrf =
+       entryText(objectText("TwiceNatAddrOnlyMatchSpec", "'l3InfoVrfId': 65536"), kAction);
+   std::string const isSet =
+       entryText(objectText("TwiceNatAddrOnlyMatchSpec", "'isSet': 1"), "None");
+   std::string const kind =
+       entryText(kMatch, objectText("OnMissActionSpec", "'actionType': dropActionSpec"));
+   auto at = [](std::string const& text, char const* piece) { return long(text.find(piece)); };
    std::vector<FailCase> const failures = {
+       {probeText("'label': 'a\\qb'"), parse, "bad escape", 41},
+       {probeText("'label': '\\x4'"), parse, "bad escape", 40},
+       {probeText("'label': 'abc"), parse, "unterminated", 39},
+       {probeText("'flag': 1"), convert,
+        "attribute 'flag' of class TextTest::Probe at position 38: cannot convert a number to a "
+        "flag"},
+       {probeText("'flag': True, 'small': 1"), parse, "'small' repeated or out of order", 44},
+       {probeText("'small': "), parse, "expected a value", 39},
+       {probeText("'small': 1,'flag': True"), missing, "\"})\"", 40},
+       {"Object('Zin::PtrInterface', ** {})", parse, "cannot be built"},
+       {"Object('BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry', ** {})", parse, "no class", 8},
+       {nestedProbes(65), parse, "nested deeper"},
        {"value" + kGood.substr(5), missing, "expected \"" + open + "\"", 0},
        {open + "'match': " + kMatch + ", 'actions': None})", missing, "\", 'action': \"",
         kOpenLen + 9 + long(sizeof(kMatch)) - 1},
@@ -279,15 +254,17 @@ TEST(EntryText, RejectsBadTextAtThePlaceItGoesWrong) {
         "BfTwiceNatAddrOnly::TwiceNatAddrOnlyMatchSpec"},
        {entryText(kMatch, kMatch), convert,
         "MatchSpec to BfTwiceNatAddrOnly::TwiceNatAddrOnlyBaseActionSpec"},
-       {entryText(objectText("TwiceNatAddrOnlyMatchSpec", "'l3InfoVrfId': 65536"), kAction), range,
-        "attribute 'match.l3InfoVrfId': value 65536 does not fit in 16 bits"},
+       {vrf, range,
+        "attribute 'match.l3InfoVrfId': value 65536 does not fit in 16 bits at position " +
+            std::to_string(at(vrf, "65536"))},
        {entryText(kMatch,
                   objectText("TwiceNatAddrOnlyHitActionSpec", "'nextHop': 18446744073709551616")),
         range, "'action.nextHop': number at position"},
-       {entryText(kMatch, objectText("OnMissActionSpec", "'actionType': dropActionSpec")), range,
-        "'action.actionType'"},
-       {entryText(objectText("TwiceNatAddrOnlyMatchSpec", "'isSet': 1"), "None"), mismatch,
-        "'isSet'"},
+       {kind, range,
+        "'action.actionType': BfTwiceNatAddrOnly::TwiceNatAddrOnlyActionSpecType name expected at "
+        "position " +
+            std::to_string(at(kind, "drop"))},
+       {isSet, mismatch, "cannot be set; it is 0, not 1", at(isSet, "1})")},
        {entryText(kMatch, objectText("OnMissActionSpec", "'nextHop': 1")), notFound,
         "has no attribute 'nextHop'"},
        {entryText(objectText("Nothing", ""), "None"), parse,
@@ -295,10 +272,16 @@ TEST(EntryText, RejectsBadTextAtThePlaceItGoesWrong) {
        {kGood + "x", unconsumed, "unconsumed", kGoodLen},
    };
    for (auto const& c : failures) {
-      expectFailure(c,
-                    [](std::string const& t) { Zin::strepToValue<TwiceNatAddrOnlyTableEntry>(t); });
-      expectFailure(c, [&](std::string const& t) { Zin::strepToValue(*type, t); });
+      expectFailure(c, [](std::string const& t) {
+         if (t.find("'match': ") != std::string::npos)
+            return void(Zin::strepToValue<TwiceNatAddrOnlyTableEntry>(t));
+         Zin::CharRange in(t);
+         Zin::sequenceToObject(in);
+      });
    }
+   std::string const deepest = nestedProbes(64);  // as deep as the limit still reads
+   Zin::CharRange in(deepest);
+   EXPECT_TRUE(Zin::sequenceToObject(in));
 }
 
 }  // namespace
