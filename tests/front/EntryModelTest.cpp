@@ -6,6 +6,7 @@
 
 #include "BfTwiceNatAddrOnly/entry/TwiceNatAddrOnlyTableEntry.h"
 #include "BfTwiceNatAddrOnly/table/TwiceNatAddrOnlyTableHelper.h"
+#include "support/TableRig.h"
 
 using namespace BfTwiceNatAddrOnly;
 
@@ -31,6 +32,8 @@ TEST(TableEntry, CopiesShareTheirSpecsAndByNameRefuseMatch) {
    EXPECT_THROW(Zin::valueAttributeIs(v, "match", Zin::valueOf(m)),
                 Zin::AttributeReadOnlyException);
    auto a = twiceNatAddrOnlyHitActionSpecFactory();
+   EXPECT_THROW(Zin::attributeIs(*a, "prot", Zin::Value::number(256)), Zin::RangeException);
+   EXPECT_THROW(Zin::attributeIs(*a, "prot", Zin::Value::string("8")), Zin::ValueTypeException);
    Zin::valueAttributeIs(v, "action", Zin::valueOf(a));
    auto const e = Zin::valueAs<TwiceNatAddrOnlyTableEntry>(v);
    EXPECT_TRUE(isEq(e, Zin::valueAs<TwiceNatAddrOnlyTableEntry>(v)) && e.action() == a);
@@ -69,7 +72,16 @@ TEST(Helper, AttributesByName) {
    Zin::Value cleared = Zin::attributeDel(*helper, "sdkHandles");
    EXPECT_EQ(cleared.asObject().ptr(), made.asObject().ptr());
    EXPECT_EQ(helper->sdkHandles(), nullptr);
+   EXPECT_THROW(Zin::attributeDel(*helper, "deviceId"), Zin::AttributeReadOnlyException);
+   // The PD interface object is bound by name from the library's path, handle and session.
    EXPECT_THROW(Zin::attributeInstantiate(*helper, "pdLib"), Zin::ValueTypeException);
+   Zin::Value pd = Zin::attributeInstantiate(
+       *helper, "pdLib",
+       {Zin::Value::string(tabletest::kSdkPath),
+        Zin::Value::number(reinterpret_cast<std::uintptr_t>(tabletest::sdkHandle())),
+        Zin::Value::number(tabletest::kSess)});
+   EXPECT_TRUE(pd.asObject() && Zin::attribute(*helper, "pdLib").asObject() == pd.asObject());
+   EXPECT_TRUE(Zin::attributeDel(*helper, "pdLib").asObject() == pd.asObject() && !helper->pdLib());
 }
 
 }  // namespace

@@ -40,7 +40,15 @@ TEST(Lookup, ReadsBackEverySpecTheMapHolds) {
    EXPECT_TRUE(table->entry(twiceNatAddrOnlyMatchSpecFactory()).empty());
    table->entry(zero);
    Zin::operationCall(*table, "entry", {Zin::valueOf(zero)});
-   EXPECT_EQ(table->asked, (std::vector<U32>{0, 0}));
+   auto const byHandle = Zin::operationCall(*table, "entryByHandle", {Zin::Value::number(9)});
+   EXPECT_TRUE(Zin::valueAs<TwiceNatAddrOnlyTableEntry>(byHandle).empty());
+   EXPECT_EQ(table->asked, (std::vector<U32>{0, 0, 9}));
+   // A call by name with a wrong count or kind of argument, or of a name that is no operation.
+   for (auto const& args : {std::vector<Zin::Value>{}, {Zin::Value::string("9")}})
+      EXPECT_THROW(Zin::operationCall(*table, "entryByHandle", args), Zin::ValueTypeException);
+   EXPECT_THROW(Zin::operationCall(*table, "useBfRt", {}), Zin::AttributeNotFoundException);
+   EXPECT_THROW(Zin::attribute(*table, "entry"), Zin::AttributeNotFoundException);
+   EXPECT_THROW(Zin::attributeIs(*table, "nope", Zin::Value()), Zin::AttributeNotFoundException);
 }
 
 TEST(TableAttributes, ReadOnlyAndPointerAttributesByName) {
