@@ -1,24 +1,14 @@
 #pragma once
 // What tests of both back ends compare: entries, thrown exceptions and the texts of the checks
 // that stop the process.
+#include "BfTwiceNatAddrOnly/entry/TwiceNatAddrOnlyTableEntryText.h"
 #include "TableRig.h"
 
 namespace tabletest {
 
-// Classes and values of an entry, to compare a readback with what was programmed.
+// Classes and values of an entry (its text form), to compare a readback with what was programmed.
 inline std::string describe(TwiceNatAddrOnlyTableEntry const& e) {
-   std::ostringstream s;
-   if (auto const& m = e.match())
-      s << "match(" << m->outerIpv4HdrDip() << "," << m->outerIpv4HdrSip() << ","
-        << m->l3InfoVrfId() << ",isSet " << m->isSet() << ") ";
-   if (auto const& a = e.action()) {
-      s << a->fwkType()->name() << "(" << a->actionType() << "," << a->keyId() << "," << a->rwId()
-        << "," << int(a->prot()) << "," << int(a->frag());
-      for (U64 v : actionArgs(*a))
-         s << "," << v;
-      s << ")";
-   }
-   return s.str();
+   return valueToStrep(e);
 }
 inline std::string describe(MatchC const& m, Action const& a) {
    return describe(entryOf(m, a));
