@@ -1,10 +1,11 @@
 // Every path of binding, programming, removal and readback on either back end: the SDK calls and
 // their arguments, in order among the service calls, the handle map, what then reads back, and
-// the level-9 trace record of each step.
+// the level-9 trace record of each step; and a BfRt table without the VRF field.
 #include <set>
 #include <sstream>
 #include <utility>
 
+#include "BfTwiceNatAddrOnly/bfrt/TwiceNatAddrOnlyTableBfrt.h"
 #include "support/TableChecks.h"
 
 namespace tabletest {
@@ -103,6 +104,7 @@ class Paths : public testing::TestWithParam<Layout> {
 TEST_P(Paths, EveryPathCallsTheSdkAndReadsBack) {
    V const created = rig.timeline();
    V bind;
+   std::size_t target = 0;  // BfRt: where the binding sets the device target
    if (!l.bfrt) bind.push_back(call(pd("set_property"), {kSess, dev, 1, pipe != kAll}));
    U64 const scope = pipe != kAll;
    if (l.bfrt) {
@@ -110,6 +112,7 @@ TEST_P(Paths, EveryPathCallsTheSdkAndReadsBack) {
            {"tableTypeGet", "keyAllocate", "keyReset", "keyAllocate", "dataAllocate"})
          bind.push_back(call(c, {dev}));
       // Before the scope is set the chip refuses a single-pipe target; binding ignores that.
+      target = bind.size();
       bind.push_back(call("devTargetSet", {dev, pipe}, pipe == kAll ? 0 : 3));
       bind.insert(bind.end(), {call("attributeAllocate", {dev, 0}),
                                call("attributes.entryScopeParamsSet", {scope}),
@@ -233,14 +236,21 @@ TEST_P(Paths, EveryPathCallsTheSdkAndReadsBack) {
    EXPECT_EQ(rig.chip->defaultAction(l.pipe).action, chip::Action::onMiss);
    EXPECT_EQ(took(), head(del, rig.dflt()));
 
-   // Binding again names its steps too, BfRt once for each table it binds.
-   rig.table->initializeTable(rig.table->helper());
+   // Binding again makes the same calls (with the scope set, a single-pipe target is taken) and
+   // names its steps, BfRt once for each table it binds.
+   bind.pop_back();
+   if (l.bfrt) bind[target] = call("devTargetSet", {dev, pipe});
+   EXPECT_EQ(rig.timelineOf([&] { rig.table->initializeTable(rig.table->helper()); }), bind);
    V want{"virtual void BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable" + be +
           "::initializeTable(const Ptr&): initializeTable"};
    want.insert(want.end(), l.bfrt ? 1 + l.actionProfile : 0,
                "void initBfRtTable(const BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableHelper::Ptr&, "
                "BfRt::BfRtTablePtr): initBfRtTable");
    EXPECT_EQ(took(), want);
+   // A new binding drops the BfRt data objects made before: the next add makes its kind's again.
+   rig.mark();
+   rig.program(matchOf(9, 9), actionOf(onMissActionSpec));
+   EXPECT_EQ(chip::journalCalls("dataAllocate").size(), l.bfrt ? 1u : 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, Paths,
@@ -252,6 +262,17 @@ INSTANTIATE_TEST_SUITE_P(Layouts, Paths,
                                          Layout{"BfrtPipe1Profile", true, false, 1, true},
                                          Layout{"BfrtVrfPipe0Profile", true, true, 0, true}),
                          [](auto const& info) { return info.param.name; });
+
+// A table that lets the VRF through where the BfRt table has no VRF field writes the key without
+// it.
+TEST(BfrtBinding, DropsTheVrfTheTableLacks) {
+   Rig rig({.profile = {.vrfKeyField = false}});
+   auto const table = twiceNatAddrOnlyTableBfrtFactory(rig.table->helper(), rig.km, rig.sm, 1);
+   rig.mark();
+   table->entryIs(entryOf(matchOf(1, 2, 7), actionOf(onMissActionSpec)));
+   EXPECT_EQ(chip::journalCalls("key.setValue").size(), 2u);
+   EXPECT_EQ(chip::journalCalls("tableEntryAdd").at(0).args.at(3), 0u);
+}
 
 }  // namespace
 }  // namespace tabletest
