@@ -1,5 +1,5 @@
-// What both back ends do alike, run over each: the path chosen by the match object's identity,
-// tables without services, and the checks that stop the process.
+// What both back ends do alike, run over each: tables without services and the checks that stop
+// the process. (The path chosen by the match object's identity is the paths walk's.)
 #include "BfTwiceNatAddrOnly/bfrt/TwiceNatAddrOnlyTableBfrt.h"
 #include "chip/BfRtTable.h"
 #include "support/TableChecks.h"
@@ -18,34 +18,6 @@ class BackEnd : public testing::TestWithParam<bool> {
 };
 INSTANTIATE_TEST_SUITE_P(Both, BackEnd, testing::Bool(),
                          [](auto const& info) { return info.param ? "Bfrt" : "Pd"; });
-
-TEST_P(BackEnd, MatchObjectsNotValuesChooseThePath) {
-   Rig rig({.profile = profile});
-   rig.program(matchOf(1, 2, 3), actionOf(onMissActionSpec));
-   // An equal-valued new object is an add, which the chip refuses as a duplicate key (what the
-   // refusal undoes is the fault sweep's).
-   Match const twin = matchOf(1, 2, 3);
-   EXPECT_EQ(
-       thrownBy([&] { rig.program(twin, actionOf(twiceNatAddrOnlyHitActionSpec)); }),
-       entryFailure(sdk("table_add_with_twiceNatAddrOnlyHit", "twiceNatAddrOnly_tableEntryAdd"), 4,
-                    "Already exists", bfrt));
-   EXPECT_TRUE(rig.table->entry(twin).empty());
-
-   // An all-zero spec that is not the table's own object is an ordinary entry.
-   rig.program(matchOf(0, 0), actionOf(onMissActionSpec));
-   EXPECT_EQ(chip::journal().back().name, sdk("table_add_with_onMiss", "tableEntryAdd"));
-   EXPECT_EQ(rig.handles().entries(), 2u);
-
-   // After a reset, setting the default again allocates a key and records the handle again.
-   for (int round = 0; round < 2; ++round) {
-      rig.mark();
-      rig.program(rig.dflt(), actionOf(twiceNatAddrOnlyHitEcmpActionSpec));
-      EXPECT_EQ(rig.ops(), (V{"alloc 3 dflt", "initStatus dflt"}));
-      EXPECT_TRUE(rig.handles().entryHas(rig.dflt()));
-      rig.table->entryDel(rig.dflt());
-      rig.keys->release(rig.dflt().ptr());
-   }
-}
 
 TEST_P(BackEnd, TablesRunWithoutServices) {
    Rig bare({.profile = profile, .services = false});

@@ -165,6 +165,10 @@ TEST_P(Paths, EveryPathCallsTheSdkAndReadsBack) {
       EXPECT_NE(h, 0u);
       EXPECT_EQ(describe(rig.table->entryByHandle(h)), describe(readAs, a));
       EXPECT_EQ(took(), join(head(is, m, t), {is + ": Adding new entry", byHandle}));
+      // An equal-valued new object is an add too, which the chip refuses as a duplicate key.
+      EXPECT_EQ(thrownBy([&] { rig.program(matchOf(dip, sip, l.vrf ? int(v) : -1), a); }).status,
+                4);
+      took();
 
       // Modify to the next action: same handle, no key, fresh status.
       got = rig.timelineOf([&] { rig.program(m, b); });
@@ -247,9 +251,17 @@ TEST_P(Paths, EveryPathCallsTheSdkAndReadsBack) {
                "void initBfRtTable(const BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableHelper::Ptr&, "
                "BfRt::BfRtTablePtr): initBfRtTable");
    EXPECT_EQ(took(), want);
-   // A new binding drops the BfRt data objects made before: the next add makes its kind's again.
+   // Then an all-zero spec that is not the table's own object is an ordinary add, the default
+   // takes a key again after its reset, and BfRt makes its data object afresh after the binding.
+   Match const zero = matchOf(0, 0);
+   Action const miss = actionOf(onMissActionSpec);
+   rig.name(zero, "zero");
+   rig.keys->release(rig.dflt().ptr());  // as the agent frees it
    rig.mark();
-   rig.program(matchOf(9, 9), actionOf(onMissActionSpec));
+   rig.program(zero, miss), rig.program(rig.dflt(), miss);
+   EXPECT_EQ(rig.ops(), (V{alloc(zero, "zero"), "initStatus zero", alloc(rig.dflt(), "dflt"),
+                           "initStatus dflt"}));
+   EXPECT_EQ(chip::journalCalls(l.bfrt ? "tableEntryAdd" : pd("table_add_with_onMiss")).size(), 1u);
    EXPECT_EQ(chip::journalCalls("dataAllocate").size(), l.bfrt ? 1u : 0u);
 }
 
