@@ -12,9 +12,6 @@ class BackEnd : public testing::TestWithParam<bool> {
    bool const bfrt = GetParam();
    chip::Profile const profile{.bfrt = bfrt};
    std::string const be = bfrt ? "Bfrt" : "Pd";
-   std::string sdk(std::string const& pdName, char const* bfrtName) const {
-      return bfrt ? bfrtName : pd(pdName);
-   }
 };
 INSTANTIATE_TEST_SUITE_P(Both, BackEnd, testing::Bool(),
                          [](auto const& info) { return info.param ? "Bfrt" : "Pd"; });
