@@ -24,24 +24,27 @@ struct Thrown {
       *os << t.cls << " " << t.status << " \"" << t.what << "\"";
    }
 };
-// The innermost handler is the last class's: the base's handler sees only what no subclass
-// took (and never the privately derived ones).
-template <class E, class... Inner>
-Thrown thrownAs(std::function<void()> const& f, char const* const* name) {
-   try {
-      if constexpr (sizeof...(Inner) > 0) return thrownAs<Inner...>(f, name + 1);
-      f();
-   } catch (E const& e) {
-      return {*name, e.status, e.what()};
-   }
-   return {};
-}
+// A handler for the base receives the base and its two public subclasses; the privately derived
+// ones escape it, each to a handler of its own.
 inline Thrown thrownBy(std::function<void()> const& f) {
    using namespace BfTable;
-   static char const* const names[] = {"BfTableException", "BfTryAgain",  "BfDuplicateEntry",
-                                       "BfNotSupported",   "BfTableFull", "BfNoSysResources"};
-   return thrownAs<BfTableException, BfTryAgain, BfDuplicateEntry, BfNotSupported, BfTableFull,
-                   BfNoSysResources>(f, names);
+   try {
+      try {
+         f();
+      } catch (BfTableException const& e) {
+         return {dynamic_cast<BfTableFull const*>(&e)        ? "BfTableFull"
+                 : dynamic_cast<BfNoSysResources const*>(&e) ? "BfNoSysResources"
+                                                             : "BfTableException",
+                 e.status, e.what()};
+      }
+   } catch (BfTryAgain const& e) {
+      return {"BfTryAgain", e.status, e.what()};
+   } catch (BfDuplicateEntry const& e) {
+      return {"BfDuplicateEntry", e.status, e.what()};
+   } catch (BfNotSupported const& e) {
+      return {"BfNotSupported", e.status, e.what()};
+   }
+   return {};
 }
 
 inline std::pair<I32, char const*> const kStatuses[] = {
