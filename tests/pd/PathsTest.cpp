@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "BfTwiceNatAddrOnly/bfrt/TwiceNatAddrOnlyTableBfrt.h"
-#include "support/TableChecks.h"
+#include "support/TableRig.h"
 
 namespace tabletest {
 namespace {

@@ -5,7 +5,7 @@
 #include <iterator>
 
 #include "agent/KeyTableMap.h"
-#include "support/TableChecks.h"
+#include "support/TableRig.h"
 
 namespace tabletest {
 namespace {
