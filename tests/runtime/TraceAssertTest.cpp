@@ -29,9 +29,7 @@ TEST(Trace, FacilitiesAreMadeOnceAndTakeThresholdsFromTheEnvironmentAndTheApi) {
       Zin::traceLevelIs("RtLevel", set);
       thresholds += std::to_string(Zin::traceFacility("RtLevel").threshold()) + " ";
    }
-   EXPECT_EQ(thresholds, "-1 9 4 ");
-   EXPECT_TRUE(Zin::traceFacility("RtLevel").enabled(4) &&
-               !Zin::traceFacility("RtLevel").enabled(5));
+   EXPECT_EQ(thresholds, "-1 9 4 ");  // (what a threshold lets through is the paths walk's)
 }
 
 // A record's fields as the default sink writes them. (A sink of one's own and the levels left

@@ -5,7 +5,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -41,7 +40,7 @@ class LeakListener : public testing::EmptyTestEventListener {
 class ScratchFolder {
  public:
    ScratchFolder() {
-      if (std::getenv(kOwnerVar) && std::getenv("TEST_TMPDIR")) return;
+      if (::getenv(kOwnerVar) && ::getenv("TEST_TMPDIR")) return;
       std::string base = std::filesystem::temp_directory_path() / "twicenat_test_XXXXXX";
       if (!::mkdtemp(base.data())) return;
       path_ = base;
