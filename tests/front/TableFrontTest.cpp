@@ -28,7 +28,6 @@ TEST(MatchSpecDeathTest, ReadOnlyMarksStopTheProcess) {
                     "Assertion `0' failed");
    EXPECT_DEATH(Zin::attributeIs(*m, "l3InfoVrfIdIsSet", Zin::Value::boolean(true)),
                 "l3InfoVrfIdIsSetIs\\(bool\\): Assertion `0' failed");
-   EXPECT_DEATH(Zin::attributeIs(*m, "isSet", Zin::Value::number(1)), "isSetIs");
 }
 
 // Entries are equal when they hold the same spec objects (unequal ones are the readback tests').
@@ -71,13 +70,10 @@ TEST(Helper, AttributesByName) {
    auto helper = TwiceNatAddrOnlyTableHelper::TwiceNatAddrOnlyTableHelperIs(7, 2);
    EXPECT_EQ(Zin::attribute(*helper, "deviceId").asNumber(), 7u);
    EXPECT_EQ(Zin::attribute(*helper, "devPipeId").asNumber(), 2u);
-   EXPECT_THROW(Zin::attributeIs(*helper, "deviceId", Zin::Value::number(1)),
-                Zin::AttributeReadOnlyException);
    Zin::Value made = Zin::attributeInstantiate(*helper, "sdkHandles");
    EXPECT_EQ(made.asObject().ptr(), helper->sdkHandles().ptr());
-   Zin::Value cleared = Zin::attributeDel(*helper, "sdkHandles");
-   EXPECT_EQ(cleared.asObject().ptr(), made.asObject().ptr());
-   EXPECT_EQ(helper->sdkHandles(), nullptr);
+   EXPECT_TRUE(Zin::attributeDel(*helper, "sdkHandles").asObject() == made.asObject() &&
+               !helper->sdkHandles());
    EXPECT_THROW(Zin::attributeDel(*helper, "deviceId"), Zin::AttributeReadOnlyException);
    // The PD interface object is bound by name from the library's path, handle and session.
    EXPECT_THROW(Zin::attributeInstantiate(*helper, "pdLib"), Zin::ValueTypeException);
@@ -127,8 +123,6 @@ TEST(TableAttributes, ReadOnlyAndPointerAttributesByName) {
    auto table = twiceNatAddrOnlyTablePdFactory(helper, nullptr, nullptr, 1);
    EXPECT_EQ(Zin::attribute(*table, "supportedOptionalFields").asNumber(), 1u);
    EXPECT_THROW(Zin::attributeIs(*table, "supportedOptionalFields", Zin::Value::number(0)),
-                Zin::AttributeReadOnlyException);
-   EXPECT_THROW(Zin::attributeIs(*table, "helper", Zin::valueOf(helper)),
                 Zin::AttributeReadOnlyException);
    Zin::attributeIs(*table, "useBfRt", Zin::Value::boolean(false));
    EXPECT_FALSE(table->useBfRt());

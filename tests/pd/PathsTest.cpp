@@ -16,7 +16,6 @@ struct Layout {
    bool bfrt, vrf;
    U16 pipe;
    bool actionProfile = false;
-   friend void PrintTo(Layout const& l, std::ostream* os) { *os << l.name; }
 };
 
 class Paths : public testing::TestWithParam<Layout> {

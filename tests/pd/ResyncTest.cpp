@@ -39,13 +39,6 @@ std::string fileText(std::string const& path) {
    return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Turns the chip file's BfRt runtime on or off, so that the next table has the other back end.
-void bfrtIs(std::string const& path, bool on) {
-   chip::Profile p = chip::Chip::open(path, chip::ChipAccess::readOnly)->profile();
-   p.bfrt = on;
-   chip::Chip::profileFlagsIs(path, p);
-}
-
 // Across processes, the agent's restarts show the same; here, the calls the creation makes.
 TEST(Resync, FindsWhatAnEarlierTableOfEitherBackEndProgrammed) {
    for (int k = 0; k < 4; ++k) {
@@ -53,7 +46,10 @@ TEST(Resync, FindsWhatAnEarlierTableOfEitherBackEndProgrammed) {
       SCOPED_TRACE(testing::Message() << "from bfrt " << producerBfrt << " to " << bfrt);
       Files files({.bfrt = producerBfrt}, 16);
       std::vector<Hdl> const handles = produce(files);
-      bfrtIs(files.chip, bfrt);
+      // The chip file's BfRt runtime on or off, so that the next table has either back end.
+      chip::Profile p = chip::Chip::open(files.chip, chip::ChipAccess::readOnly)->profile();
+      p.bfrt = bfrt;
+      chip::Chip::profileFlagsIs(files.chip, p);
 
       Rig c(files.over(false));
       std::string const chipBefore = fileText(files.chip);

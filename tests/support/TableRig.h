@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <ranges>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -157,10 +158,8 @@ class Rig {
    }
    // The service calls alone, in order.
    V ops() const {
-      V out;
-      for (auto const& e : log.events)
-         out.push_back(e.second);
-      return out;
+      auto const ops = std::views::values(log.events);
+      return V(ops.begin(), ops.end());
    }
    // SDK calls and service calls since the last mark, in order.
    V timeline() const {
