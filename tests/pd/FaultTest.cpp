@@ -133,8 +133,7 @@ TEST_P(Faults, FailureThrowsByItsRuleAndLeavesTheStateAsItWas) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, Faults, testing::ValuesIn(faults()), [](auto const& info) {
-   Fault const& f = info.param;
-   std::string name = (f.bfrt ? "Bfrt_" : "Pd_") + f.op + "_" + f.call;
+   std::string name = (info.param.bfrt ? "Bfrt_" : "Pd_") + info.param.op + "_" + info.param.call;
    std::ranges::replace_if(
        name, [](unsigned char c) { return !std::isalnum(c); }, '_');
    return name;
@@ -204,10 +203,7 @@ TEST_P(BackEnd, ViolationsStopTheProcessWithTheirTexts) {
            r.program(r.dflt(), miss());
         },
         is, "entry_hdl == default_hdl"},
-       {"lookup of null", [](Rig& r) { r.table->entry(nullptr); },
-        "BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable::"
-        "entry(const PtrConst&) const",
-        "match != NULL"},
+       {"lookup of null", [](Rig& r) { r.table->entry(nullptr); }, kLookupFn, "match != NULL"},
    };
    if (bfrt) {
       cases.push_back({"held with handle 0",

@@ -23,10 +23,9 @@ class LeakListener : public testing::EmptyTestEventListener {
    void OnTestEnd(testing::TestInfo const& info) override {
       if (info.result()->Skipped()) return;
       for (auto const& c : Zin::allocCounts()) {
-         auto it = before_.find(std::string(c.className));
-         long long was = it == before_.end() ? 0 : it->second;
-         EXPECT_EQ(c.liveObjects, was) << "live objects of " << c.className << " after "
-                                       << info.test_suite_name() << "." << info.name();
+         EXPECT_EQ(c.liveObjects, before_[std::string(c.className)])  // 0 for a class new since
+             << "live objects of " << c.className << " after " << info.test_suite_name() << "."
+             << info.name();
       }
    }
 

@@ -152,10 +152,7 @@ class Rig {
    TwiceNatAddrOnlyTableHandles& handles() const { return *table->helper()->sdkHandles(); }
    MatchC dflt() const { return table->defaultMatchSpec(); }
    void program(MatchC const& m, Action const& a) const { table->entryIs(entryOf(m, a)); }
-   void mark() {
-      chip::journalClear();
-      log.events.clear();
-   }
+   void mark() { chip::journalClear(), log.events.clear(); }
    // The service calls alone, in order.
    V ops() const {
       auto const ops = std::views::values(log.events);
@@ -307,6 +304,9 @@ inline std::string entryIsFn(std::string const& backEnd) {
    return "virtual void BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable" + backEnd +
           "::entryIs(const BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry&)";
 }
+inline std::string const kLookupFn =
+    "BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable::"
+    "entry(const PtrConst&) const";
 inline std::string entryDelFn(std::string const& backEnd) {
    return "virtual void BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable" + backEnd +
           "::entryDel(const PtrConst&)";
