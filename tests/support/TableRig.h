@@ -9,7 +9,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <ranges>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -155,8 +154,10 @@ class Rig {
    void mark() { chip::journalClear(), log.events.clear(); }
    // The service calls alone, in order.
    V ops() const {
-      auto const ops = std::views::values(log.events);
-      return V(ops.begin(), ops.end());
+      V out;
+      for (auto const& e : log.events)
+         out.push_back(e.second);
+      return out;
    }
    // SDK calls and service calls since the last mark, in order.
    V timeline() const {

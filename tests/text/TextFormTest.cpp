@@ -70,8 +70,7 @@ long const kOpenLen = sizeof(kOpen) - 1, kGoodLen = long(kGood.size());
 TEST(EntryText, EveryShapeOfEntryPrintsAndParsesBack) {
    using tabletest::actionOf, tabletest::matchOf;
    auto const hit = twiceNatAddrOnlyHitActionSpec, ecmp = twiceNatAddrOnlyHitEcmpActionSpec;
-   U32 const max32 = 0xffffffff;
-   U16 const max16 = 0xffff;
+   U32 const max32 = 0xffffffff, max16 = 0xffff;
    struct {
       TwiceNatAddrOnlyMatchSpec::PtrConst match;
       TwiceNatAddrOnlyBaseActionSpec::PtrConst action;
