@@ -2,9 +2,10 @@
 // programmed: what the creation finds again, and how it copes with damage.
 #include <cstddef>
 #include <fstream>
+#include <iterator>
 
 #include "agent/KeyTableMap.h"
-#include "support/TableChecks.h"
+#include "support/TableRig.h"
 
 namespace tabletest {
 namespace {
@@ -19,62 +20,47 @@ std::string expected(U64 key) {
                    actionOf(actionType(t), U16(key), 3, 6, 1, U16(100 + key)));
 }
 
-// Programs kProgrammed through a table of its own and records each handle as the agent does;
-// the handles as the key table then holds them.
+// Programs kProgrammed through a table of its own and records each handle as the agent does.
 std::vector<Hdl> produce(Files const& files) {
-   {
-      Rig rig(files.over());
-      for (U64 key = 1; key <= kRecords; ++key) {
-         auto const [dip, t] = kProgrammed[key - 1];
-         MatchC const m = dip ? matchOf(dip, dip + 1, dip % 7) : rig.dflt();
-         rig.program(m, actionOf(actionType(t), U16(key), 3, 6, 1, U16(100 + key)));
-         EXPECT_EQ(rig.keys->keyOf(m.ptr()), key);
-         rig.keys->recordHandleIs(key, rig.handles().entry(m));
-      }
-   }
+   Rig rig(files.over());
    std::vector<Hdl> handles;
-   auto keys = TwiceNatAgent::KeyTable::open(files.keys);
-   for (U64 key = 1; key <= kRecords; ++key)
-      handles.push_back(keys->record(key).sdkEntryHandle);
+   for (U64 key = 1; key <= kRecords; ++key) {
+      auto const [dip, t] = kProgrammed[key - 1];
+      MatchC const m = dip ? matchOf(dip, dip + 1, dip % 7) : rig.dflt();
+      rig.program(m, actionOf(actionType(t), U16(key), 3, 6, 1, U16(100 + key)));
+      EXPECT_EQ(rig.keys->keyOf(m.ptr()), key);
+      rig.keys->recordHandleIs(key, handles.emplace_back(rig.handles().entry(m)));
+   }
    return handles;
 }
 
-// Turns the chip file's BfRt runtime on or off, so that the next table has the other back end.
-void bfrtIs(std::string const& path, bool on) {
-   chip::Profile p = chip::Chip::open(path, chip::ChipAccess::readOnly)->profile();
-   p.bfrt = on;
-   chip::Chip::profileFlagsIs(path, p);
+std::string fileText(std::string const& path) {
+   std::ifstream in(path, std::ios::binary);
+   return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // Across processes, the agent's restarts show the same; here, the calls the creation makes.
 TEST(Resync, FindsWhatAnEarlierTableOfEitherBackEndProgrammed) {
-   // All a binding and a readback of either back end may call: nothing that writes an entry.
-   std::string const reads =
-       " get_entry optional_fields set_property bfrtTableFromNameGet sessionCreate tableTypeGet "
-       "keyFieldIdGet dataFieldIdGet actionIdGet keyAllocate keyReset dataAllocate dataReset "
-       "devTargetSet attributeAllocate attributes.entryScopeParamsSet tableAttributesSet "
-       "tableEntryGet data.actionIdGet key.getValue data.getValue ";
    for (int k = 0; k < 4; ++k) {
       bool const producerBfrt = k & 1, bfrt = k & 2;
       SCOPED_TRACE(testing::Message() << "from bfrt " << producerBfrt << " to " << bfrt);
       Files files({.bfrt = producerBfrt}, 16);
       std::vector<Hdl> const handles = produce(files);
-      bfrtIs(files.chip, bfrt);
+      // The chip file's BfRt runtime on or off, so that the next table has either back end.
+      chip::Profile p = chip::Chip::open(files.chip, chip::ChipAccess::readOnly)->profile();
+      p.bfrt = bfrt;
+      chip::Chip::profileFlagsIs(files.chip, p);
 
       Rig c(files.over(false));
-      U32 const chipEntries = c.chip->count();
+      std::string const chipBefore = fileText(files.chip);
       c.create();
       EXPECT_EQ(c.ops(), (V{"populate 1 new", "populate 2 new", "populate 3 new", "populate 4 new",
                             "highestKeyIs 4", "resyncStatus"}));
       EXPECT_EQ(c.keys->highestKey(), kRecords);
       EXPECT_EQ(c.handles().entries(), kRecords);
-      // Creation reads the chip and writes nothing to it.
-      for (auto const& call : chip::journal()) {
-         std::string const n = call.name.substr(call.name.starts_with(pd("")) ? pd("").size() : 0);
-         EXPECT_NE(reads.find(" " + n + " "), std::string::npos) << call.toString();
-      }
+      // Creation reads each entry back and changes nothing in the chip.
       EXPECT_EQ(chip::journalCalls(bfrt ? "tableEntryGet" : pd("get_entry")).size(), kRecords);
-      EXPECT_EQ(c.chip->count(), chipEntries);
+      EXPECT_TRUE(fileText(files.chip) == chipBefore);
 
       // Every populated match spec finds its entry; an equal-valued new object does not.
       for (U64 key = 1; key <= kRecords; ++key) {

@@ -5,7 +5,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -24,10 +23,9 @@ class LeakListener : public testing::EmptyTestEventListener {
    void OnTestEnd(testing::TestInfo const& info) override {
       if (info.result()->Skipped()) return;
       for (auto const& c : Zin::allocCounts()) {
-         auto it = before_.find(std::string(c.className));
-         long long was = it == before_.end() ? 0 : it->second;
-         EXPECT_EQ(c.liveObjects, was) << "live objects of " << c.className << " after "
-                                       << info.test_suite_name() << "." << info.name();
+         EXPECT_EQ(c.liveObjects, before_[std::string(c.className)])  // 0 for a class new since
+             << "live objects of " << c.className << " after " << info.test_suite_name() << "."
+             << info.name();
       }
    }
 
@@ -41,7 +39,7 @@ class LeakListener : public testing::EmptyTestEventListener {
 class ScratchFolder {
  public:
    ScratchFolder() {
-      if (std::getenv(kOwnerVar) && std::getenv("TEST_TMPDIR")) return;
+      if (::getenv(kOwnerVar) && ::getenv("TEST_TMPDIR")) return;
       std::string base = std::filesystem::temp_directory_path() / "twicenat_test_XXXXXX";
       if (!::mkdtemp(base.data())) return;
       path_ = base;
