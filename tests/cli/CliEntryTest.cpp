@@ -71,8 +71,7 @@ TEST_P(CliEntryTest, ProgramShowRestartAndDelete) {
 INSTANTIATE_TEST_SUITE_P(BackEnds, CliEntryTest,
                          ::testing::Values(Profile{"BfRt", "", true, "BfRt"},
                                            Profile{"PdWithoutVrf", "--no-bfrt --no-vrf", false,
-                                                   "PD"},
-                                           Profile{"PdWithVrf", "--no-bfrt --pipes 2", true, "PD"}),
+                                                   "PD"}),
                          [](auto const& info) { return std::string(info.param.name); });
 
 int occurrences(std::string const& text, std::string const& what) {

@@ -7,7 +7,6 @@
 #include <regex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -63,11 +62,7 @@ class CliState {
       return args;
    }
    CliResult run(std::string const& line, Args const& more = {}) const {
-      return runAs("run", line, more);
-   }
-   // The same, with output files of its own (`tag`), for runs at the same time.
-   CliResult runAs(std::string const& tag, std::string const& line, Args const& more = {}) const {
-      return runArgs(tag, argv(line, more));
+      return runArgs("run", argv(line, more));
    }
    CliResult runArgs(std::string const& tag, Args const& args) const {
       TwiceNatTest::ChildProcess p(args, path_ + "/" + tag);
@@ -93,20 +88,10 @@ class CliState {
    std::string path_;
 };
 
-// A twicenat run in the background (serve, or a command that is to wait), with output files of
-// its own in the state's temporary folder.
-class Background : public TwiceNatTest::ChildProcess {
- public:
-   Background(CliState const& st, std::string const& tag, std::string const& line,
-              Args const& more = {})
-       : ChildProcess(st.argv(line, more), st.root() + "/" + tag) {}
-};
-
 // A serve of the folder, ready to take requests (a failure of the test when it is not).
-class Agent : public Background {
+class Agent : public TwiceNatTest::ChildProcess {
  public:
-   explicit Agent(CliState const& st, std::string const& tag = "serve")
-       : Background(st, tag, "serve") {
+   explicit Agent(CliState const& st) : ChildProcess(st.argv("serve"), st.root() + "/serve") {
       EXPECT_TRUE(ready()) << err();
    }
 };

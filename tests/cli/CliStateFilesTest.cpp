@@ -1,4 +1,5 @@
-// State files seen by another user, owned by another user, or taken from another chip.
+// State files seen by another user, or taken from another chip (which files the chip refuses
+// is the chip's own tests'; here one of them shows the message reaches the user in one line).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,8 +68,6 @@ TEST(CliStateFiles, ForeignOrWrongFilesAreRefusedInOneLine) {
            f.put('X');
         },
         "chip file"},
-       {"a chip file cut short", [&] { std::filesystem::resize_file(st.dir() + "/chip", 100); },
-        "chip file"},
    };
    std::string const chip = TwiceNatTest::slurp(st.dir() + "/chip");
    std::string const keys = TwiceNatTest::slurp(st.dir() + "/keys");
@@ -82,13 +81,6 @@ TEST(CliStateFiles, ForeignOrWrongFilesAreRefusedInOneLine) {
       EXPECT_THAT(r.err, HasSubstr(c.message));
       EXPECT_EQ(lineCount(r.err), 1) << r.err;
    }
-   if (!canSwitchUser()) return;
-   std::ofstream(st.dir() + "/chip", std::ios::binary) << chip;
-   ASSERT_EQ(::chown((st.dir() + "/chip").c_str(), 65534, 65534), 0);
-   CliResult const r = st.run("set --dst 10.0.0.1 --src 10.0.0.2 --action onMiss");
-   EXPECT_EQ(r.status, 2);
-   EXPECT_THAT(r.err, HasSubstr("owned by"));
-   EXPECT_EQ(lineCount(r.err), 1) << r.err;
 }
 
 }  // namespace
