@@ -18,7 +18,6 @@
 #include "chip/Chip.h"
 #include "chip/ChipException.h"
 #include "chip/Devices.h"
-#include "chip/Journal.h"
 #include "support/Scratch.h"
 
 namespace chiptest {
@@ -29,12 +28,6 @@ constexpr U8 kDev = 3;
 constexpr U32 kSess = 77;
 constexpr U16 kAll = 0xFFFF;
 
-inline MatchSpec match(U16 vrf, U32 dip, U32 sip) {
-   return MatchSpec{vrf, dip, sip};
-}
-inline HitSpec hit(U16 keyId, U16 rwId, U8 prot, U8 frag, U16 last) {
-   return HitSpec{keyId, rwId, prot, frag, last};
-}
 inline chip::Key keyOf(int k, uint16_t pipe = chip::kAllPipes) {
    return chip::Key{pipe, 1, uint32_t(k) * 11, uint32_t(k)};
 }
@@ -115,17 +108,13 @@ class ChipRig : public testing::Test {
       pd = nullptr;
       chip.reset();  // detaches
       if (dl) ::dlclose(dl);
-      chip::faultsClear();
-      chip::journalEnabledIs(false);
-      chip::journalClear();
    }
 
-   DevTarget tgt(U16 pipe = kAll) const { return DevTarget{kDev, pipe}; }
    Status addHit(MatchSpec m, HitSpec a, Hdl* h, U16 pipe = kAll) {
-      return pd->tableAddWithTwiceNatAddrOnlyHit(kSess, tgt(pipe), &m, &a, h);
+      return pd->tableAddWithTwiceNatAddrOnlyHit(kSess, DevTarget{kDev, pipe}, &m, &a, h);
    }
    Status addMiss(MatchSpec m, Hdl* h, U16 pipe = kAll) {
-      return pd->tableAddWithOnMiss(kSess, tgt(pipe), &m, h);
+      return pd->tableAddWithOnMiss(kSess, DevTarget{kDev, pipe}, &m, h);
    }
    // The PD read of `h` as "action vrf dip sip keyId rwId prot frag last" (hex addresses), or
    // its status when it fails.

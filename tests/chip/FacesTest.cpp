@@ -1,5 +1,5 @@
-// The chip's two SDK faces: the PD interface object's binding and the PD functions it bound,
-// and the BfRt face through the tables and ids that object found by name.
+// The chip's SDK faces: the PD interface object's binding and what the chip refuses through
+// it. The library's paths walk programs and reads back through both faces on every layout.
 #include <functional>
 
 #include "ChipRig.h"
@@ -7,10 +7,6 @@
 
 namespace chiptest {
 namespace {
-
-using bfrt::BfRtTable;
-using bfrt::BfRtTarget;
-using Values = std::vector<U64>;
 
 using PdFace = ChipRig;
 
@@ -44,10 +40,10 @@ TEST_F(PdFace, RefusedCallsAnswerTheirStatusAndChangeNothing) {
    p.capacity = 3;
    attachChip(p);
    Hdl h = 0;
-   ASSERT_EQ(addHit(match(1, 2, 3), hit(1, 1, 1, 1, 1), &h), 0);
+   ASSERT_EQ(addHit(MatchSpec{1, 2, 3}, HitSpec{1, 1, 1, 1, 1}, &h), 0);
    auto miss = [this](U16 vrf, U32 dip, U16 pipe = kAll) {
       Hdl out = 0xdead;
-      Status st = addMiss(match(vrf, dip, 3), &out, pipe);
+      Status st = addMiss(MatchSpec{vrf, dip, 3}, &out, pipe);
       EXPECT_EQ(st == 0, out != 0xdead) << "a refused add leaves the handle alone";
       return st;
    };
@@ -78,11 +74,11 @@ TEST_F(PdFace, SinglePipeScopeKeepsEntriesPerPipe) {
    attachChip();
    ASSERT_EQ(pd->setProperty(kSess, kDev, 1, 1), 0);
    Hdl h = 0, hp[4] = {};
-   EXPECT_EQ(addMiss(match(1, 1, 1), &h, kAll), 3);
-   EXPECT_EQ(addMiss(match(1, 1, 1), &h, 4), 3) << "four pipes: 0 to 3";
+   EXPECT_EQ(addMiss(MatchSpec{1, 1, 1}, &h, kAll), 3);
+   EXPECT_EQ(addMiss(MatchSpec{1, 1, 1}, &h, 4), 3) << "four pipes: 0 to 3";
    for (U16 p = 0; p < 4; ++p)
-      ASSERT_EQ(addHit(match(1, 1, 1), hit(p, 0, 0, 0, 0), &hp[p], p), 0);
-   EXPECT_EQ(addMiss(match(1, 1, 1), &h, 2), 4);
+      ASSERT_EQ(addHit(MatchSpec{1, 1, 1}, HitSpec{p, 0, 0, 0, 0}, &hp[p], p), 0);
+   EXPECT_EQ(addMiss(MatchSpec{1, 1, 1}, &h, 2), 4);
    // Handle-only operations find the entry in whichever pipe holds it.
    EXPECT_EQ(read(hp[2]), "twiceNatAddrOnlyHit 1 1 1 2 0 0 0 0");
    ASSERT_EQ(pd->tableDelete(kSess, kDev, hp[2]), 0);
@@ -90,107 +86,24 @@ TEST_F(PdFace, SinglePipeScopeKeepsEntriesPerPipe) {
              std::vector<U32>({1, 1, 0, 1}));
 }
 
-class BfRtFace : public ChipRig {
- public:
-   void attachBfRt(chip::Profile const& p = {}) {
-      attachChip(p);
-      ASSERT_NE(pd->bfRtTable, nullptr);
-      t = pd->bfRtTable;
-      session = pd->bfRtTableIntf->bfRtSessionGet();
-      ASSERT_EQ(t->keyAllocate(&key), 0);
-      ASSERT_EQ(t->dataAllocate(&data), 0);
-   }
-   // Adds (vrf 44,) `dip`, 5.6.7.8 with action hit and `vals` as its parameters.
-   bfrt::bf_status_t addHit(BfRtTarget target, U64 dip, Values const& vals, U32* h) {
-      EXPECT_EQ(t->keyReset(key.get()), 0);
-      if (pd->hasVrfKeyField) {
-         EXPECT_EQ(key->setValue(pd->vrfKeyFieldId, 44), 0);
-      }
-      EXPECT_EQ(key->setValue(pd->dipKeyFieldId, dip), 0);
-      EXPECT_EQ(key->setValue(pd->sipKeyFieldId, 0x05060708), 0);
-      EXPECT_EQ(t->dataReset(pd->actionIdHit, data.get()), 0);
-      U32 const fields[] = {pd->hitKeyIdFieldId, pd->hitRwIdFieldId, pd->hitProtFieldId,
-                            pd->hitFragFieldId, pd->hitNextHopFieldId};
-      for (size_t i = 0; i < vals.size(); ++i)
-         EXPECT_EQ(data->setValue(fields[i], vals[i]), 0);
-      return t->tableEntryAdd(*session, target, *key, *data, h);
-   }
-   // Entry `h` read through BfRt: {action id, [vrf,] dip, sip, values of `fields`}, or {status}.
-   Values get(U32 h, std::vector<U32> const& fields, BfRtTarget target = {kDev, kAll}) {
-      if (auto st = t->tableEntryGet(*session, target, 0, h, key.get(), data.get()))
-         return {U64(st)};
-      U32 action = 0;
-      EXPECT_EQ(data->actionIdGet(&action), 0);
-      Values out{action};
-      auto value = [&out](auto const& o, U32 field) {
-         out.push_back(~0ull);
-         EXPECT_EQ(o->getValue(field, &out.back()), 0) << field;
-      };
-      if (pd->hasVrfKeyField) value(key, pd->vrfKeyFieldId);
-      value(key, pd->dipKeyFieldId);
-      value(key, pd->sipKeyFieldId);
-      for (U32 f : fields)
-         value(data, f);
-      return out;
-   }
-
-   BfRt::BfRtTablePtr t = nullptr;
-   std::shared_ptr<bfrt::BfRtSession> session;
-   std::unique_ptr<bfrt::BfRtTableKey> key;
-   std::unique_ptr<bfrt::BfRtTableData> data;
-   BfRtTarget all{kDev, kAll};
-};
-
-TEST_F(BfRtFace, EntryScopeAttributeAndDefaultEntry) {
-   attachBfRt();
-   BfRtTarget const pipe1{kDev, 1};
-   std::unique_ptr<bfrt::BfRtTableAttributes> attr;
-   ASSERT_EQ(t->attributeAllocate(bfrt::TableAttributesType::ENTRY_SCOPE, &attr), 0);
-   ASSERT_EQ(attr->entryScopeParamsSet(bfrt::TableEntryScope::ENTRY_SCOPE_SINGLE_PIPELINE), 0);
-   ASSERT_EQ(t->tableAttributesSet(*session, pipe1, *attr), 0);
-   EXPECT_EQ(t->devTargetSet(all), 3);
-   EXPECT_EQ(t->devTargetSet(pipe1), 0);
-
-   U32 h = 0;
-   EXPECT_EQ(addHit(all, 1, {}, &h), 3);
-   ASSERT_EQ(addHit(pipe1, 1, {}, &h), 0);
-   EXPECT_EQ(get(h, {}, BfRtTarget{kDev, 0}), Values{6}) << "another pipe does not hold it";
-
-   U32 d1 = 0, d2 = 0;
-   ASSERT_EQ(t->dataReset(pd->actionIdOnMiss, data.get()), 0);
-   ASSERT_EQ(t->tableDefaultEntrySet(*session, pipe1, 0x20, *data, &d1), 0);
-   ASSERT_EQ(t->dataReset(pd->actionIdHit, data.get()), 0);
-   ASSERT_EQ(data->setValue(pd->hitNextHopFieldId, 321), 0);
-   ASSERT_EQ(t->tableDefaultEntrySet(*session, pipe1, 0x20, *data, &d2), 0);
-   EXPECT_TRUE(d1 == d2 && d1 != h) << d1 << " " << d2;
-   EXPECT_EQ(get(d1, {pd->hitNextHopFieldId}, pipe1), (Values{pd->actionIdHit, 0, 0, 0, 321}));
-   ASSERT_EQ(t->tableDefaultEntryReset(*session, pipe1), 0);
-   EXPECT_EQ(chip->defaultAction(1).action, chip::Action::onMiss);
-}
-
-TEST_F(BfRtFace, ProfilesShapeBothFaces) {
+// Without the VRF field the VRF is no part of the key; the match table takes no key of the
+// action-profile table beside it.
+TEST_F(PdFace, ProfilesShapeTheKey) {
    chip::Profile p;
    p.vrfKeyField = false;
    p.actionProfileTable = true;
-   attachBfRt(p);
-   EXPECT_FALSE(pd->hasVrfKeyField);
-   EXPECT_EQ(pd->optionalFieldsIndication, 0u);
-   // Without the VRF field the VRF is no part of the key.
+   attachChip(p);
    Hdl h = 0, h2 = 0;
-   ASSERT_EQ(addMiss(match(5, 1, 2), &h), 0);
-   EXPECT_EQ(addMiss(match(6, 1, 2), &h2), 4);
+   ASSERT_EQ(addMiss(MatchSpec{5, 1, 2}, &h), 0);
+   EXPECT_EQ(addMiss(MatchSpec{6, 1, 2}, &h2), 4);
    EXPECT_EQ(read(h), "onMiss 0 1 2 0 0 0 0 0");
-   ASSERT_EQ(addHit(all, 7, {}, &h), 0);
-   EXPECT_EQ(get(h, {}), (Values{pd->actionIdHit, 7, 0x05060708}));
-
-   auto* second = pd->bfRtSecondTable;
-   ASSERT_NE(second, nullptr);
-   BfRtTable::TableType kind{};
-   ASSERT_EQ(second->tableTypeGet(&kind), 0);
-   EXPECT_EQ(kind, BfRtTable::TableType::ACTION_PROFILE);
-   std::unique_ptr<bfrt::BfRtTableKey> pkey;
-   ASSERT_EQ(second->keyAllocate(&pkey), 0);
-   EXPECT_EQ(t->tableEntryAdd(*session, all, *pkey, *data, &h), 3) << "key of another table";
+   std::unique_ptr<bfrt::BfRtTableKey> key;
+   std::unique_ptr<bfrt::BfRtTableData> data;
+   ASSERT_EQ(pd->bfRtSecondTable->keyAllocate(&key), 0);
+   ASSERT_EQ(pd->bfRtTable->dataAllocate(&data), 0);
+   EXPECT_EQ(pd->bfRtTable->tableEntryAdd(*pd->bfRtTableIntf->bfRtSessionGet(), {kDev, kAll}, *key,
+                                          *data, &h),
+             3);
 }
 
 }  // namespace
