@@ -8,19 +8,20 @@
 #include <functional>
 #include <map>
 
-#include "ServiceTestSupport.h"
 #include "agent/KeyTable.h"
 #include "support/KilledChild.h"
+#include "support/Scratch.h"
 
 namespace {
 
 using testing::HasSubstr;
+using testing::ThrowsMessage;
 using TwiceNatAgent::KeyTable;
 using TwiceNatAgent::KeyTableAccess;
 using TwiceNatAgent::KeyTableError;
 using TwiceNatAgent::KeyTableRefused;
-using TwiceNatAgentTest::flipByte;
-using TwiceNatAgentTest::scratchPath;
+using TwiceNatTest::flipByte;
+using TwiceNatTest::scratchPath;
 using Config = KeyTable::EntryConfig;
 using Records = std::map<U64, std::vector<U64>>;  // key: opId, handle, flags, generation
 
@@ -168,7 +169,7 @@ TEST(KeyTableRepair, MisuseOwnerBindingAndReadOnlyOpens) {
           {[&] { t->recordDel(3); }, "key 3 has no record"},
       };
       for (auto const& [call, message] : misuse)
-         EXPECT_THAT(TwiceNatAgentTest::errorOf(call), HasSubstr(message));
+         EXPECT_THAT(call, ThrowsMessage<KeyTableError>(HasSubstr(message)));
    }
 
    // Damage seen read-only is repaired in the process only, and writes are refused.
@@ -179,8 +180,8 @@ TEST(KeyTableRepair, MisuseOwnerBindingAndReadOnlyOpens) {
       ASSERT_EQ(ro->openNotes().size(), 1u);
       EXPECT_THAT(ro->openNotes()[0], HasSubstr("(read-only: not saved)"));
       EXPECT_EQ(ro->count(), 1u);
-      EXPECT_THAT(TwiceNatAgentTest::errorOf([&] { ro->recordDel(1); }),
-                  HasSubstr("opened read-only"));
+      EXPECT_THAT([&] { ro->recordDel(1); },
+                  ThrowsMessage<KeyTableError>(HasSubstr("opened read-only")));
    }
    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
    EXPECT_EQ(KeyTable::open(path)->openNotes().size(), 1u) << "the file was left as found";
