@@ -1,6 +1,5 @@
 #pragma once
 // Runs the built twicenat as a separate process against a state folder of its own.
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "support/ChildProcess.h"
+#include "support/Scratch.h"
 
 namespace TwiceNatCliTest {
 
@@ -31,20 +31,9 @@ inline int lineCount(std::string const& s) {
    return int(std::count(s.begin(), s.end(), '\n'));
 }
 
-// A fresh temporary folder, removed with its contents, that holds the state folder.
+// A scratch folder of the test's own that holds the state folder.
 class CliState {
  public:
-   CliState() {
-      char const* tmp = std::getenv("TMPDIR");
-      path_ = std::string(tmp && *tmp ? tmp : "/tmp") + "/twicenat-cli-XXXXXX";
-      if (!::mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed for " + path_);
-   }
-   ~CliState() {
-      std::error_code ec;
-      std::filesystem::remove_all(path_, ec);
-   }
-   CliState(CliState const&) = delete;
-   CliState& operator=(CliState const&) = delete;
    std::string dir() const { return path_ + "/state"; }
    std::string root() const { return path_; }
    // Writes `text` to a file in the folder and returns its path.
@@ -85,7 +74,7 @@ class CliState {
    }
 
  private:
-   std::string path_;
+   std::string path_ = TwiceNatTest::scratchFolder("cli");
 };
 
 // A serve of the folder, ready to take requests (a failure of the test when it is not).

@@ -28,7 +28,7 @@ TEST(CliStateFiles, AnotherUserReadsAndCannotChange) {
    CliState st;
    st.ok("chip create --capacity 64");
    st.ok("set --dst 10.0.0.1 --src 10.0.0.2 --action hit --next-hop 4");
-   for (std::string const& p : {st.root(), st.dir()})
+   for (std::string const& p : {testing::TempDir(), st.root(), st.dir()})
       ::chmod(p.c_str(), 0755);
    for (char const* f : {"/chip", "/keys", "/lock"})
       ::chmod((st.dir() + f).c_str(), 0644);
