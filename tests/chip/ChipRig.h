@@ -116,24 +116,6 @@ class ChipRig : public testing::Test {
    Status addMiss(MatchSpec m, Hdl* h, U16 pipe = kAll) {
       return pd->tableAddWithOnMiss(kSess, DevTarget{kDev, pipe}, &m, h);
    }
-   // The PD read of `h` as "action vrf dip sip keyId rwId prot frag last" (hex addresses), or
-   // its status when it fails.
-   std::string read(Hdl h) {
-      MatchSpec m{};
-      HitSpec a{};
-      char name[kActionNameSize] = {};
-      uint8_t ttl = 9;
-      Status st = pd->getEntry(kSess, kDev, h, false, &m, name, &a, nullptr, &ttl);
-      if (st != 0) return std::to_string(st);
-      std::string act = name;
-      if (act.starts_with("p4_pd_tolvex_switch_")) act.erase(0, 20);
-      char buf[160];
-      std::snprintf(buf, sizeof buf, "%s %u %x %x %u %u %u %u %u", act.c_str(), m.l3InfoVrfId,
-                    m.outerIpv4HdrDip, m.outerIpv4HdrSip, a.action_keyId, a.action_rwId,
-                    a.action_prot, a.action_frag, a.action_nextHop);
-      return buf;
-   }
-
    // File-backed chips: a path in the test's folder, and a file's bytes.
    std::string file(std::string const& name = "chip") const { return dir + "/" + name; }
    static std::vector<char> bytesOf(std::string const& path) {
