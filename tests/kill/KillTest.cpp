@@ -154,12 +154,11 @@ class Trial {
       a.insert(a.end(), words.begin(), words.end());
       return std::make_unique<Process>(a, path(tag + "." + std::to_string(serial_++)));
    }
-   // Runs `words` to its end; a failure unless it exits 0. Returns its standard error.
-   std::string run(std::string const& tag, Args const& words, Failures& f) {
+   // Runs `words` to its end; a failure unless it exits 0.
+   void run(std::string const& tag, Args const& words, Failures& f) {
       auto p = start(tag, words);
       if (int const s = p->wait(); s != 0)
          f.push_back(tag + " exited " + std::to_string(s) + ": " + firstLine(p->err()));
-      return p->err();
    }
    // A serve, once it said it is ready; null when it ends first or takes over two minutes.
    std::unique_ptr<Process> serve(std::string const& tag, Failures& f) {
@@ -269,9 +268,9 @@ class SetDelLoop {
    std::thread thread_;  // last: it starts on members above
 };
 
+// Seconds a load of the file takes, and a one-shot command over that many entries, unkilled.
 struct Timing {
-   double load = 0;     // seconds a load of the file takes, unkilled
-   double oneShot = 0;  // seconds a one-shot command takes over that many entries
+   double load = 0, oneShot = 0;
 };
 
 class Runner {
