@@ -10,6 +10,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "support/ChildProcess.h"
 #include "support/Scratch.h"
@@ -67,10 +68,7 @@ class CliState {
    std::string text() const { return ok("show --text"); }
    // The key table's record count as 'chip show' reports it.
    std::string keyRecords() const {
-      std::smatch m;
-      std::string const shown = ok("chip show");
-      return std::regex_search(shown, m, std::regex(R"(key table +\S+: (\d+) of)")) ? m[1].str()
-                                                                                    : "?";
+      return nlohmann::json::parse(ok("chip show --json"))["keyTable"]["records"].dump();
    }
 
  private:
