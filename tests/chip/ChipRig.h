@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "BfTwiceNatAddrOnly/platform/BfPdTwiceNatAddrOnlyIntf.h"
-#include "chip/BfRtSchema.h"
 #include "chip/Chip.h"
 #include "chip/ChipException.h"
 #include "chip/Devices.h"

@@ -1,7 +1,6 @@
 // twicenat serve and its clients: the same output as a run of its own, refusals, and the
 // folder's lock. Clients at the same time and kills of an agent are the kill tool's.
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 
 #include "agent/cli/Client.h"

@@ -2,7 +2,6 @@
 // A chip file and its key table in a scratch folder, agent sessions over them, and the table
 // as a session reads it back.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <filesystem>
