@@ -181,13 +181,13 @@ class Trial {
 };
 
 // Sets loop keys, changes file keys' actions and deletes loop keys it set, one twicenat
-// process at a time, until stopped; records what was acknowledged. With `noWait` (one-shot
-// runs) a process finding the folder's lock held gives up at once and the loop tries again,
-// so the first start after a kill of the lock's holder is often one of the loop's.
+// process at a time, until stopped; records what was acknowledged. In one-shot runs its process
+// waits for the folder's lock while the load holds it, so the first start after a kill of the
+// load is often one of the loop's.
 class SetDelLoop {
  public:
-   SetDelLoop(Trial& t, Expected& x, uint64_t seed, bool noWait)
-       : t_(t), x_(x), rng_(seed), noWait_(noWait), thread_([this] { body(); }) {}
+   SetDelLoop(Trial& t, Expected& x, uint64_t seed)
+       : t_(t), x_(x), rng_(seed), thread_([this] { body(); }) {}
    ~SetDelLoop() { stop(); }
    // Kills the process in flight, if any (it counts as unsure); false when there was none.
    bool killCurrent() {
@@ -223,13 +223,11 @@ class SetDelLoop {
          }
          Args words{action.empty() ? "del" : "set", "--dst", TwiceNatCli::dotted(k.dip), "--src",
                     TwiceNatCli::dotted(k.sip),     "--vrf", std::to_string(k.vrf)};
-         if (noWait_) words.insert(words.begin(), "--no-wait");
          for (std::string const& o : action.empty() ? Args{} : actionOptions(action))
             words.push_back(o);
          // Recorded as possible first: a kill of this process leaves it so.
          std::set<std::string>& may =
              x_.may.try_emplace(k, std::set<std::string>{""}).first->second;
-         std::set<std::string> const before = may;
          may.insert(action);
          auto p = t_.start("loop", words);
          setCurrent(p->pid());
@@ -237,17 +235,12 @@ class SetDelLoop {
          ::waitid(P_PID, id_t(p->pid()), &info, WEXITED | WNOWAIT);
          setCurrent(0);
          int const status = p->wait();
-         if (noWait_ && status == 1 && p->err().find("(--no-wait: not waiting)") != p->err().npos) {
-            may = before;  // nothing done
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            continue;
-         }
          if (status == 0 && !x_.file.count(k)) {
             may = {action};
             if (action.empty()) std::erase(mine, k);
             if (!action.empty()) mine.push_back(k);
          } else if (status != 0 && !killing_ && failure_.empty()) {
-            failure_ = words[noWait_] + " of " + TwiceNatCli::keyText(k) + " exited " +
+            failure_ = words[0] + " of " + TwiceNatCli::keyText(k) + " exited " +
                        std::to_string(status) + ": " + firstLine(p->err());
          }
       }
@@ -260,7 +253,6 @@ class SetDelLoop {
    Trial& t_;
    Expected& x_;
    std::mt19937_64 rng_;
-   bool noWait_;
    std::atomic<bool> stop_{false}, killing_{false};
    std::mutex m_;
    pid_t current_ = 0;
@@ -299,7 +291,7 @@ class Runner {
                             !load->ended();
                  ++i)
                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            loop = std::make_unique<SetDelLoop>(t, x, rng_(), !serve);
+            loop = std::make_unique<SetDelLoop>(t, x, rng_());
          }
          if (kill) {
             std::this_thread::sleep_until(loadBegan +
