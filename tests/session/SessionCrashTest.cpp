@@ -1,7 +1,12 @@
-// A kill at every store of a short agent session: after each, the next start must succeed and
-// show the table as it was before or after the operation in flight, running the session again
-// must reach the same final table, and the start after that must find nothing to settle.
+// A kill at every store of a short agent session: after each, a read-only start counts what the
+// next start settles (a chip entry without a key record, a record without a chip entry) and
+// changes nothing; the next start must succeed and show the table as it was before or after the
+// operation in flight, running the session again must reach the same final table, and the start
+// after that must find nothing to settle.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "SessionRig.h"
 #include "support/KilledChild.h"
@@ -9,6 +14,7 @@
 namespace TwiceNatSessionTest {
 namespace {
 
+using testing::HasSubstr;
 using TwiceNatCli::ActionKind;
 using TwiceNatCli::EntrySpec;
 using TwiceNatCli::MatchKey;
@@ -62,7 +68,7 @@ TEST_P(SessionCrash, EveryStoreOfASessionIsAKillTheNextStartRecovers) {
    }
    std::vector<std::string> const final = after.back();
 
-   U64 crashes = 0;
+   U64 crashes = 0, adopted = 0, dropped = 0;
    for (U64 n = 1;; ++n) {
       SCOPED_TRACE("killed before store " + std::to_string(n));
       pristine.copyTo(work);
@@ -74,8 +80,21 @@ TEST_P(SessionCrash, EveryStoreOfASessionIsAKillTheNextStartRecovers) {
       std::size_t const acknowledged = end.acknowledged;
       ++crashes;
 
+      AgentSession::Reconciled counted;
       {
+         Start ro(work, sdk, true);
+         counted = ro.s().reconciled();
+         EXPECT_THAT(ro.s().startNotes().back(), HasSubstr("read-only start, not reconciled: "));
+      }
+      {
+         // The read-only start counted what this one settles, and so changed nothing.
          Start restart(work, sdk);
+         auto const& r = restart.s().reconciled();
+         EXPECT_EQ((std::tuple{r.adopted, r.dropped, r.rewalked}),
+                   (std::tuple{counted.adopted, counted.dropped, counted.rewalked}));
+         EXPECT_THAT(restart.s().startNotes().back(), HasSubstr("start reconciled: "));
+         adopted += r.adopted;
+         dropped += r.dropped;
          std::vector<std::string> const now = contents(restart.s());
          ASSERT_LT(acknowledged, after.size());
          bool const before = now == after[acknowledged];
@@ -89,6 +108,8 @@ TEST_P(SessionCrash, EveryStoreOfASessionIsAKillTheNextStartRecovers) {
       if (HasFailure()) break;
    }
    EXPECT_GT(crashes, 30u) << "the sweep reached the stores of the session";
+   EXPECT_TRUE(adopted && dropped) << "kills left chip entries without a record and records "
+                                      "without an entry, and the starts counted them";
 }
 
 INSTANTIATE_TEST_SUITE_P(BackEnds, SessionCrash,

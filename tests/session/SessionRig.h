@@ -44,7 +44,8 @@ class StateFiles {
 // One agent start over the files: the chip opened, the session made (and so reconciled).
 struct Start {
    Start(StateFiles const& files, TwiceNatCli::SdkLibrary const& sdk, bool readOnly = false)
-       : chip(chip::Chip::open(files.chip())),
+       : chip(chip::Chip::open(
+             files.chip(), readOnly ? chip::ChipAccess::readOnly : chip::ChipAccess::readWrite)),
          session(std::make_unique<AgentSession>(*chip, files.keys(), sdk, readOnly)) {}
    AgentSession& s() const { return *session; }
 
@@ -58,13 +59,6 @@ inline TwiceNatCli::EntrySpec entryOf(U32 n,
                                       U16 target = 7) {
    return {{0x0A000000u + n, 0xC0A80000u + n, U16(n % 3), true},
            {kind, U16(n), U16(n + 1), 6, 0, target}};
-}
-
-// The key whose record names `handle`; 0 when none does.
-inline U64 keyOfHandle(KeyTable const& kt, U32 handle) {
-   for (U64 slot = kt.nextTakenSlot(0); slot < kt.capacity(); slot = kt.nextTakenSlot(slot + 1))
-      if (kt.record(slot + 1).sdkEntryHandle == handle) return slot + 1;
-   return 0;
 }
 
 // The table as the agent reads it back, without handles: sorted entry lines, then the default.
