@@ -83,17 +83,6 @@ inline void expectWorks(std::unique_ptr<chip::Chip>& c, std::string const& path)
    EXPECT_EQ(stateOf(*c), before);
 }
 
-// The text of the E that `f` throws, or "no error".
-template <class E = chip::ChipException, class F>
-std::string chipError(F&& f) {
-   try {
-      f();
-   } catch (E const& e) {
-      return e.what();
-   }
-   return "no error";
-}
-
 class ChipRig : public testing::Test {
  public:
    void attachChip(chip::Profile const& profile = {}) {

@@ -17,6 +17,7 @@ namespace {
 using chip::Chip;
 using chip::Header;
 using testing::HasSubstr;
+using testing::ThrowsMessage;
 
 enum class Expect { refused, repaired, same };
 
@@ -137,8 +138,8 @@ TEST_F(Corruption, FilesThatAreNoChipAreRefusedInOneLine) {
       SCOPED_TRACE(k.name);
       bytesAre(file(), k.bytes);
       for (auto access : {chip::ChipAccess::readOnly, chip::ChipAccess::readWrite})
-         EXPECT_THAT(chipError<chip::ChipStateRefused>([&] { Chip::open(file(), access); }),
-                     HasSubstr(k.says));
+         EXPECT_THAT([&] { Chip::open(file(), access); },
+                     ThrowsMessage<chip::ChipStateRefused>(HasSubstr(k.says)));
    }
    EXPECT_THROW(Chip::open(dir), chip::ChipStateRefused);
    EXPECT_THROW(Chip::open(file("missing")), chip::ChipException);
@@ -167,7 +168,7 @@ TEST_F(Corruption, ReadOnlyOpenRepairsInMemoryAndRefusesEveryChange) {
        [&] { c->rawParamIs(chip::kFirstHandle, 0, 1); },
    };
    for (auto const& change : changes)
-      EXPECT_THAT(chipError(change), HasSubstr("opened read-only"));
+      EXPECT_THAT(change, ThrowsMessage<chip::ChipException>(HasSubstr("opened read-only")));
    EXPECT_TRUE(bytesOf(file()) == bad);
 }
 
@@ -179,8 +180,8 @@ TEST_F(Corruption, FilesAreOwnersOnly) {
    EXPECT_EQ(st.st_mode & 0777, 0600u);
    if (::geteuid() != 0) GTEST_SKIP() << "handing a file to another user needs root";
    ASSERT_EQ(::chown(file().c_str(), 4242, 4242), 0);
-   EXPECT_THAT(chipError<chip::ChipStateRefused>([&] { Chip::open(file()); }),
-               HasSubstr("owned by uid 4242"));
+   EXPECT_THAT([&] { Chip::open(file()); },
+               ThrowsMessage<chip::ChipStateRefused>(HasSubstr("owned by uid 4242")));
    EXPECT_EQ(stateOf(*Chip::open(file(), chip::ChipAccess::readOnly)), state);
 }
 
