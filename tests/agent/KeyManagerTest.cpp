@@ -57,25 +57,20 @@ class KeyManagerTest : public testing::Test {
 
 TEST_F(KeyManagerTest, AllocFreeAndTheHighestKeyMark) {
    auto km = managerOf(5);
-   // op: 'a' alloc lowest free, 'A' alloc above the mark, 'f' free `arg`.
-   struct Case {
-      char op;
-      Key arg;
-      Key key;
-      Key mark;
-      U64 size;
-   } const script[] = {
+   // op: 'a' alloc lowest free, 'A' alloc above the mark, 'f' free `arg`; then the key it
+   // allocates (0 for a free), the highest-key mark and the keys reserved after it.
+   std::tuple<char, Key, Key, Key, U64> const script[] = {
        {'a', 0, 1, 1, 1}, {'a', 0, 2, 2, 2}, {'a', 0, 3, 3, 3}, {'f', 2, 0, 3, 2},
        {'A', 0, 4, 4, 3}, {'a', 0, 2, 4, 4}, {'f', 4, 0, 3, 3}, {'f', 3, 0, 2, 2},
        {'A', 0, 3, 3, 3}, {'A', 0, 4, 4, 4}, {'A', 0, 5, 5, 5},
    };
    int line = 0;
-   for (auto const& c : script) {
+   for (auto const& [op, arg, key, mark, size] : script) {
       SCOPED_TRACE(++line);
-      if (c.op == 'f') km->free(c.arg);
-      EXPECT_EQ(c.op == 'f' ? 0 : km->alloc(nullptr, c.op == 'A'), c.key);
+      if (op == 'f') km->free(arg);
+      EXPECT_EQ(op == 'f' ? 0 : km->alloc(nullptr, op == 'A'), key);
       // Keys are only reserved: nothing is in the table until a record is written.
-      EXPECT_EQ((std::pair{km->highestKey(), km->reservations()}), (std::pair{c.mark, c.size}));
+      EXPECT_EQ((std::pair{km->highestKey(), km->reservations()}), (std::pair{mark, size}));
       EXPECT_EQ(km->size(), 0u);
    }
    EXPECT_THAT([&] { km->alloc(nullptr, false); },

@@ -134,9 +134,6 @@ TEST(KeyTableRepair, EveryHeaderByteAndEveryRecordByteFlipped) {
       Records expected = intact;
       // A flipped undo word or flag bit may leave a record whole; anything else loses it.
       if (target.lostKey && !now.count(target.lostKey)) expected.erase(target.lostKey);
-      if (target.lostKey && now.count(target.lostKey)) {
-         EXPECT_EQ(now[target.lostKey], intact[target.lostKey]);
-      }
       EXPECT_EQ(now, expected);
       t->recordIs(Config(3, 0, 33, 0, t->generationIs()));
       t->recordDel(3);
@@ -147,7 +144,6 @@ TEST(KeyTableRepair, EveryHeaderByteAndEveryRecordByteFlipped) {
    EXPECT_GT(refused, 0u);
    EXPECT_LT(refused, 24u);
    EXPECT_GT(repaired, 40u);
-   std::filesystem::remove(pristine);
 }
 
 TEST(KeyTableRepair, MisuseOwnerBindingAndReadOnlyOpens) {
