@@ -3,6 +3,8 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <array>
+
 #include "agent/cli/Client.h"
 #include "cli/CliRunner.h"
 
@@ -29,17 +31,6 @@ std::string const kEntryCommands[] = {
     "load",  // a file of 50 entries and a bad line
 };
 
-// 'count' entries 10.T.x.y -> 192.168.0.1, one line each, with varied actions.
-std::string entryFile(int tag, int count) {
-   std::string file;
-   char const* const actions[] = {"onMiss", "hit 1 2 6 0 7", "ecmp 3 4 17 1 9"};
-   for (int i = 0; i < count; ++i) {
-      file += "10." + std::to_string(tag) + "." + std::to_string(i >> 8) + "." +
-              std::to_string(i & 255) + " 192.168.0.1 - " + actions[i % 3] + "\n";
-   }
-   return file;
-}
-
 // Sends `text` on a connection of its own and hangs up without reading.
 void sendAndHangUp(std::string const& socketPath, std::string const& text) {
    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -62,7 +53,11 @@ TEST(CliServeTest, ClientsPrintWhatOneShotRunsPrint) {
              "without a chip entry dropped, 0 resyncs run again after key-table damage");
    EXPECT_THAT(agent.out(), ContainsRegex("\nagent pid [0-9]+ serves .* on .*/agent.sock: 0 "
                                           "entries resynced in [0-9.]+ s\n$"));
-   std::string const file = entryFile(1, 50) + "junk\n";
+   std::string file;
+   for (int i = 0; i < 50; ++i)
+      file += "10.1.0." + std::to_string(i) + " 192.168.0.1 - " +
+              std::array{"onMiss", "hit 1 2 6 0 7", "ecmp 3 4 17 1 9"}[i % 3] + "\n";
+   file += "junk\n";
    for (std::string const& line : kEntryCommands) {
       SCOPED_TRACE(line);
       auto more = [&](CliState const& st) {

@@ -298,7 +298,7 @@ class Runner {
                                           std::chrono::duration_cast<Clock::duration>(
                                               std::chrono::duration<double>(fraction * tm.load)));
             if (loop) loop->killing();
-            (serve ? agent : load)->signal(SIGKILL);
+            if (Process* victim = serve ? agent.get() : load.get()) victim->signal(SIGKILL);
          }
          int const ls = load->wait();
          if (!kill) tm.load = std::chrono::duration<double>(Clock::now() - loadBegan).count();
