@@ -90,10 +90,10 @@ TEST(CliBadInputTest, RefusedCommandsChangeNothing) {
 
 TEST(CliBadInputTest, ChipLifecycleRefusals) {
    CliState st;
-   expectRefused(st, {{"set --dst 1.1.1.1 --src 2.2.2.2 --action onMiss", "no chip in "},
-                      {"show", "create one first with 'twicenat chip create'"},
-                      {"chip create --pipes 0", "bad chip profile: "},
-                      {"chip create --pipes 17", "--pipes: 17 is out of range (0 to 16)"}});
+   expectRefused(
+       st, {{"show", "no chip in " + st.dir() + ": create one first with 'twicenat chip create'"},
+            {"chip create --pipes 0", "bad chip profile: "},
+            {"chip create --pipes 17", "--pipes: 17 is out of range (0 to 16)"}});
    st.ok("chip create --no-vrf --no-bfrt");
    expectRefused(st, {{"set --dst 1.1.1.1 --src 2.2.2.2 --vrf 0 --action onMiss",
                        "this chip's table has no VRF key field: a VRF (0) cannot be given"},
