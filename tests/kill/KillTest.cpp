@@ -436,7 +436,5 @@ int main(int argc, char** argv) {
       std::printf("kill test stopped: %s\n", e.what());
    }
    std::printf("%d of %d trials passed (seed %llu)\n", passed, run, (unsigned long long)opt.seed);
-   std::error_code ec;
-   std::filesystem::remove_all(opt.work, ec);
    return passed == opt.trials ? 0 : 1;
 }
