@@ -46,16 +46,13 @@ void script(AgentSession& s, std::function<void()> const& done) {
       program(entryOf(n));
 }
 
-struct Params {
-   char const* name;
-   chip::Profile profile;
-};
+using Params = std::pair<char const*, chip::Profile>;  // a name, and the chip
 
 class SessionCrash : public testing::TestWithParam<Params> {};
 
 TEST_P(SessionCrash, EveryStoreOfASessionIsAKillTheNextStartRecovers) {
    TwiceNatCli::SdkLibrary sdk;
-   StateFiles pristine(GetParam().profile), work(GetParam().profile);
+   StateFiles pristine(GetParam().second), work(GetParam().second);
    Start{pristine, sdk};  // sets the table up on the chip
 
    // The table after each acknowledged operation, from a run that is not killed.
@@ -115,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(BackEnds, SessionCrash,
                          testing::Values(Params{"Pd", {64, 2, true, false, false}},
                                          Params{"Bfrt", {64, 2, true, true, false}},
                                          Params{"PdWithoutVrf", {64, 2, false, false, false}}),
-                         [](auto const& info) { return std::string(info.param.name); });
+                         [](auto const& info) { return std::string(info.param.first); });
 
 }  // namespace
 }  // namespace TwiceNatSessionTest
