@@ -22,7 +22,6 @@ TEST(CliEntryTest, ProgramShowRestartAndDelete) {
    std::string const shown = st.ok("show");
    for (char const* row :
         {"10.0.0.1        192.168.1.1     hit    keyId=7 rwId=9 prot=17 frag=1 nextHop=100",
-         "0x10002",
          "10.0.0.2        192.168.1.1     ecmp   keyId=0 rwId=0 prot=0 frag=0 ecmpGroup=3",
          "10.0.0.3        192.168.1.1     onMiss",
          "default    -     -               -               hit    keyId=0 rwId=0 prot=0 frag=0 "

@@ -128,12 +128,9 @@ Options parseOptions(int argc, char** argv) {
       if (::access(o.twicenat.c_str(), X_OK) != 0)
          throw TwiceNatCli::InputError("no executable twicenat at " + o.twicenat);
    } catch (TwiceNatCli::InputError const& e) {
-      std::cerr
-          << "twicenat_killtest: " << e.what() << "\n"
-          << "usage: twicenat_killtest [--twicenat PATH] [--trials N] [--entries M]\n"
-          << "         [--mode oneshot|serve|both] [--seed S]\n"
-          << "Kills twicenat with SIGKILL at random moments of a load of M entries (every\n"
-          << "other trial with a set/del loop beside it), restarts it and checks the state.\n";
+      std::cerr << "twicenat_killtest: " << e.what()
+                << "\nusage: twicenat_killtest [--twicenat PATH] "
+                << "[--trials N] [--entries M] [--mode oneshot|serve|both] [--seed S]\n";
       std::exit(2);
    }
    return o;
