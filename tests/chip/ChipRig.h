@@ -25,7 +25,6 @@ using namespace BfPdTwiceNatAddrOnly;
 
 constexpr U8 kDev = 3;
 constexpr U32 kSess = 77;
-constexpr U16 kAll = 0xFFFF;
 
 inline chip::Key keyOf(int k, uint16_t pipe = chip::kAllPipes) {
    return chip::Key{pipe, 1, uint32_t(k) * 11, uint32_t(k)};
@@ -98,10 +97,10 @@ class ChipRig : public testing::Test {
       if (dl) ::dlclose(dl);
    }
 
-   Status addHit(MatchSpec m, HitSpec a, Hdl* h, U16 pipe = kAll) {
+   Status addHit(MatchSpec m, HitSpec a, Hdl* h, U16 pipe = chip::kAllPipes) {
       return pd->tableAddWithTwiceNatAddrOnlyHit(kSess, DevTarget{kDev, pipe}, &m, &a, h);
    }
-   Status addMiss(MatchSpec m, Hdl* h, U16 pipe = kAll) {
+   Status addMiss(MatchSpec m, Hdl* h, U16 pipe = chip::kAllPipes) {
       return pd->tableAddWithOnMiss(kSess, DevTarget{kDev, pipe}, &m, h);
    }
    // File-backed chips: a path in the test's folder, and a file's bytes.

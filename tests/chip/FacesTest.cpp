@@ -36,7 +36,7 @@ TEST_F(PdFace, RefusedCallsAnswerTheirStatusAndChangeNothing) {
    attachChip(p);
    Hdl h = 0;
    ASSERT_EQ(addHit(MatchSpec{1, 2, 3}, HitSpec{1, 1, 1, 1, 1}, &h), 0);
-   auto miss = [this](U16 vrf, U32 dip, U16 pipe = kAll) {
+   auto miss = [this](U16 vrf, U32 dip, U16 pipe = chip::kAllPipes) {
       Hdl out = 0xdead;
       Status st = addMiss(MatchSpec{vrf, dip, 3}, &out, pipe);
       EXPECT_EQ(st == 0, out != 0xdead) << "a refused add leaves the handle alone";
@@ -82,7 +82,7 @@ TEST_F(PdFace, ScopeAndProfileShapeTheKey) {
    attachChip(p);
    ASSERT_EQ(pd->setProperty(kSess, kDev, 1, 1), 0);
    Hdl h = 0;
-   EXPECT_EQ(addMiss(MatchSpec{5, 1, 2}, &h, kAll), 3);
+   EXPECT_EQ(addMiss(MatchSpec{5, 1, 2}, &h, chip::kAllPipes), 3);
    EXPECT_EQ(addMiss(MatchSpec{5, 1, 2}, &h, 4), 3) << "four pipes: 0 to 3";
    ASSERT_EQ(addMiss(MatchSpec{5, 1, 2}, &h, 1), 0);
    EXPECT_EQ(addMiss(MatchSpec{6, 1, 2}, &h, 1), 4);

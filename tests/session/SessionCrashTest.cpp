@@ -63,7 +63,6 @@ TEST_P(SessionCrash, EveryStoreOfASessionIsAKillTheNextStartRecovers) {
       after.push_back(contents(run.s()));
       script(run.s(), [&] { after.push_back(contents(run.s())); });
    }
-   std::vector<std::string> const final = after.back();
 
    U64 crashes = 0, adopted = 0, dropped = 0;
    for (U64 n = 1;; ++n) {
@@ -97,7 +96,7 @@ TEST_P(SessionCrash, EveryStoreOfASessionIsAKillTheNextStartRecovers) {
          bool const inFlight = acknowledged + 1 < after.size() && now == after[acknowledged + 1];
          EXPECT_TRUE(before || inFlight) << "after " << acknowledged << " operations";
          script(restart.s(), [] {});
-         EXPECT_EQ(contents(restart.s()), final) << "running the session again converges";
+         EXPECT_EQ(contents(restart.s()), after.back()) << "running the session again converges";
       }
       Start again(work, sdk);
       EXPECT_FALSE(again.s().reconciledAnything()) << again.s().startNotes().back();

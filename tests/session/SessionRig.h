@@ -18,14 +18,13 @@
 
 namespace TwiceNatSessionTest {
 
-using TwiceNatAgent::KeyTable;
 using TwiceNatCli::AgentSession;
 
 class StateFiles {
  public:
    explicit StateFiles(chip::Profile const& profile) {
       chip::Chip::create(chip(), profile);
-      KeyTable::create(keys(), profile.capacity + chip::kMaxPipes + 1);
+      TwiceNatAgent::KeyTable::create(keys(), profile.capacity + chip::kMaxPipes + 1);
    }
 
    std::string chip() const { return dir_ + "/chip"; }
