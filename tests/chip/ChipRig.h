@@ -14,11 +14,9 @@
 #include <vector>
 
 #include "BfTwiceNatAddrOnly/platform/BfPdTwiceNatAddrOnlyIntf.h"
-#include "chip/BfRtSchema.h"
 #include "chip/Chip.h"
 #include "chip/ChipException.h"
 #include "chip/Devices.h"
-#include "chip/Journal.h"
 #include "support/Scratch.h"
 
 namespace chiptest {
@@ -27,14 +25,7 @@ using namespace BfPdTwiceNatAddrOnly;
 
 constexpr U8 kDev = 3;
 constexpr U32 kSess = 77;
-constexpr U16 kAll = 0xFFFF;
 
-inline MatchSpec match(U16 vrf, U32 dip, U32 sip) {
-   return MatchSpec{vrf, dip, sip};
-}
-inline HitSpec hit(U16 keyId, U16 rwId, U8 prot, U8 frag, U16 last) {
-   return HitSpec{keyId, rwId, prot, frag, last};
-}
 inline chip::Key keyOf(int k, uint16_t pipe = chip::kAllPipes) {
    return chip::Key{pipe, 1, uint32_t(k) * 11, uint32_t(k)};
 }
@@ -91,17 +82,6 @@ inline void expectWorks(std::unique_ptr<chip::Chip>& c, std::string const& path)
    EXPECT_EQ(stateOf(*c), before);
 }
 
-// The text of the E that `f` throws, or "no error".
-template <class E = chip::ChipException, class F>
-std::string chipError(F&& f) {
-   try {
-      f();
-   } catch (E const& e) {
-      return e.what();
-   }
-   return "no error";
-}
-
 class ChipRig : public testing::Test {
  public:
    void attachChip(chip::Profile const& profile = {}) {
@@ -115,36 +95,14 @@ class ChipRig : public testing::Test {
       pd = nullptr;
       chip.reset();  // detaches
       if (dl) ::dlclose(dl);
-      chip::faultsClear();
-      chip::journalEnabledIs(false);
-      chip::journalClear();
    }
 
-   DevTarget tgt(U16 pipe = kAll) const { return DevTarget{kDev, pipe}; }
-   Status addHit(MatchSpec m, HitSpec a, Hdl* h, U16 pipe = kAll) {
-      return pd->tableAddWithTwiceNatAddrOnlyHit(kSess, tgt(pipe), &m, &a, h);
+   Status addHit(MatchSpec m, HitSpec a, Hdl* h, U16 pipe = chip::kAllPipes) {
+      return pd->tableAddWithTwiceNatAddrOnlyHit(kSess, DevTarget{kDev, pipe}, &m, &a, h);
    }
-   Status addMiss(MatchSpec m, Hdl* h, U16 pipe = kAll) {
-      return pd->tableAddWithOnMiss(kSess, tgt(pipe), &m, h);
+   Status addMiss(MatchSpec m, Hdl* h, U16 pipe = chip::kAllPipes) {
+      return pd->tableAddWithOnMiss(kSess, DevTarget{kDev, pipe}, &m, h);
    }
-   // The PD read of `h` as "action vrf dip sip keyId rwId prot frag last" (hex addresses), or
-   // its status when it fails.
-   std::string read(Hdl h) {
-      MatchSpec m{};
-      HitSpec a{};
-      char name[kActionNameSize] = {};
-      uint8_t ttl = 9;
-      Status st = pd->getEntry(kSess, kDev, h, false, &m, name, &a, nullptr, &ttl);
-      if (st != 0) return std::to_string(st);
-      std::string act = name;
-      if (act.starts_with("p4_pd_tolvex_switch_")) act.erase(0, 20);
-      char buf[160];
-      std::snprintf(buf, sizeof buf, "%s %u %x %x %u %u %u %u %u", act.c_str(), m.l3InfoVrfId,
-                    m.outerIpv4HdrDip, m.outerIpv4HdrSip, a.action_keyId, a.action_rwId,
-                    a.action_prot, a.action_frag, a.action_nextHop);
-      return buf;
-   }
-
    // File-backed chips: a path in the test's folder, and a file's bytes.
    std::string file(std::string const& name = "chip") const { return dir + "/" + name; }
    static std::vector<char> bytesOf(std::string const& path) {

@@ -96,7 +96,6 @@ TEST_F(CrashSweep, EveryKillLeavesTheStateBeforeOrAfterTheOperationInFlight) {
       expectWorks(c, path);
    }
    EXPECT_GT(n, 3 * std::size(kScript));
-   RecordProperty("stores", int(n));
 }
 
 }  // namespace

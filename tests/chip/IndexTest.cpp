@@ -16,11 +16,10 @@ TEST(ChipIndex, AgreesWithAMapOverRandomAddsAndDeletes) {
       auto c = chip::Chip::createPrivate(p);
       ASSERT_EQ(c->scopeIs(1), 0);
       std::mt19937 rng(7);
-      std::map<chip::Key, Hdl, decltype([](auto const& a, auto const& b) {
-                  return std::tie(a.pipe, a.vrf, a.dip, a.sip) <
-                         std::tie(b.pipe, b.vrf, b.dip, b.sip);
-               })>
-          model;
+      auto const tupleOf = [](chip::Key const& k) {
+         return std::tuple{k.pipe, k.vrf, k.dip, k.sip};
+      };
+      std::map<decltype(tupleOf(chip::Key{})), Hdl> model;
       std::map<Hdl, chip::Key> byHandle;
       for (int round = 0; round < rounds; ++round) {
          // A small key space, so that adds meet present keys and deletes meet holes.
@@ -28,16 +27,16 @@ TEST(ChipIndex, AgreesWithAMapOverRandomAddsAndDeletes) {
          if (model.empty() || rng() % 3 != 0) {
             Hdl h = 0;
             Status st = c->entryAdd(k, chip::ActionRec{}, &h);
-            ASSERT_EQ(st, model.count(k) ? 4 : model.size() == capacity ? 9 : 0);
+            ASSERT_EQ(st, model.count(tupleOf(k)) ? 4 : model.size() == capacity ? 9 : 0);
             if (st == 0) {
                ASSERT_TRUE(byHandle.emplace(h, k).second);
-               model[k] = h;
+               model[tupleOf(k)] = h;
             }
          } else {
             auto it = std::next(byHandle.begin(), rng() % std::min<size_t>(byHandle.size(), 64));
             ASSERT_EQ(c->entryDel(it->first), 0);
             ASSERT_EQ(c->entryDel(it->first), 6);
-            model.erase(it->second);
+            model.erase(tupleOf(it->second));
             byHandle.erase(it);
          }
       }

@@ -1,19 +1,19 @@
 #pragma once
 // Runs the built twicenat as a separate process against a state folder of its own.
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "support/ChildProcess.h"
+#include "support/Scratch.h"
 
 namespace TwiceNatCliTest {
 
@@ -32,20 +32,9 @@ inline int lineCount(std::string const& s) {
    return int(std::count(s.begin(), s.end(), '\n'));
 }
 
-// A fresh temporary folder, removed with its contents, that holds the state folder.
+// A scratch folder of the test's own that holds the state folder.
 class CliState {
  public:
-   CliState() {
-      char const* tmp = std::getenv("TMPDIR");
-      path_ = std::string(tmp && *tmp ? tmp : "/tmp") + "/twicenat-cli-XXXXXX";
-      if (!::mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed for " + path_);
-   }
-   ~CliState() {
-      std::error_code ec;
-      std::filesystem::remove_all(path_, ec);
-   }
-   CliState(CliState const&) = delete;
-   CliState& operator=(CliState const&) = delete;
    std::string dir() const { return path_ + "/state"; }
    std::string root() const { return path_; }
    // Writes `text` to a file in the folder and returns its path.
@@ -63,11 +52,7 @@ class CliState {
       return args;
    }
    CliResult run(std::string const& line, Args const& more = {}) const {
-      return runAs("run", line, more);
-   }
-   // The same, with output files of its own (`tag`), for runs at the same time.
-   CliResult runAs(std::string const& tag, std::string const& line, Args const& more = {}) const {
-      return runArgs(tag, argv(line, more));
+      return runArgs("run", argv(line, more));
    }
    CliResult runArgs(std::string const& tag, Args const& args) const {
       TwiceNatTest::ChildProcess p(args, path_ + "/" + tag);
@@ -83,30 +68,17 @@ class CliState {
    std::string text() const { return ok("show --text"); }
    // The key table's record count as 'chip show' reports it.
    std::string keyRecords() const {
-      std::smatch m;
-      std::string const shown = ok("chip show");
-      return std::regex_search(shown, m, std::regex(R"(key table +\S+: (\d+) of)")) ? m[1].str()
-                                                                                    : "?";
+      return nlohmann::json::parse(ok("chip show --json"))["keyTable"]["records"].dump();
    }
 
  private:
-   std::string path_;
-};
-
-// A twicenat run in the background (serve, or a command that is to wait), with output files of
-// its own in the state's temporary folder.
-class Background : public TwiceNatTest::ChildProcess {
- public:
-   Background(CliState const& st, std::string const& tag, std::string const& line,
-              Args const& more = {})
-       : ChildProcess(st.argv(line, more), st.root() + "/" + tag) {}
+   std::string path_ = TwiceNatTest::scratchFolder("cli");
 };
 
 // A serve of the folder, ready to take requests (a failure of the test when it is not).
-class Agent : public Background {
+class Agent : public TwiceNatTest::ChildProcess {
  public:
-   explicit Agent(CliState const& st, std::string const& tag = "serve")
-       : Background(st, tag, "serve") {
+   explicit Agent(CliState const& st) : ChildProcess(st.argv("serve"), st.root() + "/serve") {
       EXPECT_TRUE(ready()) << err();
    }
 };
