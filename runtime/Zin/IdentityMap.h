@@ -16,6 +16,12 @@
 
 namespace Zin {
 
+namespace detail {
+// A new odd multiplier for each map, from a mix of a process-wide count: maps made in the same
+// order get the same ones, so a run repeats.
+std::uint64_t identityMapMultiplier();
+}  // namespace detail
+
 template <class T, class V>
 class IdentityMap {
  public:
@@ -202,12 +208,15 @@ class IdentityMap {
       return null;
    }
 
-   // The home slot of `p`: the top bits of the pointer times 2^64 over the golden ratio. Objects
-   // made one after another lie at about equal steps, and such keys spread over the table
-   // almost evenly, so runs stay short; two instructions a probe.
+   // The home slot of `p`: the top bits of the pointer times the map's odd multiplier. Objects
+   // made one after another lie at about equal address steps, and multiplying spreads such
+   // keys over the table almost evenly, with fewer collisions than a random hash. Each map
+   // draws a multiplier of its own: with one for all, a map filled in another's slot order
+   // (objects freed by one map and made again for the next) would get its keys in ascending
+   // home slots, one run that grows with every key.
    std::size_t home(T const* p) const {
-      return static_cast<std::size_t>(
-          (reinterpret_cast<std::uintptr_t>(p) * 0x9E3779B97F4A7C15ull) >> shift_);
+      return static_cast<std::size_t>((reinterpret_cast<std::uintptr_t>(p) * multiplier_) >>
+                                      shift_);
    }
 
    // The rare way of insertAt (stale position, growth, null key), kept out of its callers.
@@ -289,6 +298,7 @@ class IdentityMap {
 
    Slots slots_;
    std::size_t capacity_ = 0;
+   std::uint64_t multiplier_ = detail::identityMapMultiplier();
    unsigned shift_ = 64;     // 64 - log2(capacity_)
    std::size_t growAt_ = 0;  // the size at which the next key doubles the table: 5/8 full
    std::size_t size_ = 0;
