@@ -99,3 +99,23 @@ TEST(IdentityMap, AKeyOnlyTheMapOwnsReinsertedWhileGrowing) {
 }
 
 }  // namespace
+
+// A map filled in another map's order (a table made again from objects the last one's map
+// freed) must not inherit that order: were both maps to place keys alike, the second would
+// meet its keys in ascending slots, one run growing by a key each time.
+TEST(IdentityMap, AMapFilledInAnotherMapsOrderPlacesItsKeysAfresh) {
+   auto keys = makeKeys(4096);
+   Map first, second;
+   for (Key::Ptr const& k : keys)
+      first.insertOrAssign(k, 0);
+   std::vector<Key const*> order;
+   for (auto const& it : first)
+      order.push_back(it.key().ptr());
+   for (Key const* k : order)
+      second.insertOrAssign(Key::PtrConst(k), 0);
+   ASSERT_EQ(second.capacity(), first.capacity());
+   std::size_t same = 0, i = 0;
+   for (auto const& it : second)
+      same += it.key().ptr() == order[i++];
+   EXPECT_LT(same, order.size() / 8);
+}
