@@ -44,8 +44,8 @@ void fillHitSpec(PdSpec& pdSpec, TwiceNatAddrOnlyBaseActionSpec const& action, U
    }
 }
 
-// The action of one programming as the PD functions take it; only the spec of `type` is
-// filled (every field of it), and only that one is passed on.
+// The action of one programming as the PD functions take it. Of the two action structs only
+// the one `type` names is filled (every field of it) and passed on.
 struct PdAction {
    TwiceNatAddrOnlyActionSpecType type;
    BfPdTwiceNatAddrOnly::HitSpec hit;
