@@ -2,14 +2,10 @@
 // each, a read-only start counts what the next start settles and changes nothing; the next
 // start must leave every entry (and the default) either as it was before the batch or as the
 // batch made it, and the start after that must find nothing to settle.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <map>
-#include <tuple>
+#include <stdexcept>
 
-#include "support/CoreRig.h"
-#include "support/KilledChild.h"
+#include "support/CrashSweep.h"
 
 namespace TwiceNatCoreTest {
 namespace {
@@ -87,62 +83,35 @@ TEST_P(CoreCrash, EveryStoreOfAnAtomicBatchAndItsRollbackIsAKillTheNextStartReco
    }
    ASSERT_NE(before, after);
 
-   U64 crashes = 0, inRollback = 0;
-   for (U64 n = 1;; ++n) {
-      SCOPED_TRACE("killed before store " + std::to_string(n));
-      pristine.copyTo(work);
-      TwiceNatTest::ChildEnd const end = TwiceNatTest::runKilledBefore(n, [&](auto const& ack) {
-         Start run(work, sdk);
-         // Update by update, so that the parent knows how far the batch got.
-         auto t = run.s().begin(BatchMode::rollbackOnError);
-         for (Update const& u : batch) {
-            auto const r = t->apply(std::span(&u, 1));
-            ack();
-            if (!r.ok()) {
-               if (!r.rolledBack || !r.rollbackFailure.empty() ||
-                   r.statuses[0].code != Code::notFound) {
-                  throw std::runtime_error("the batch did not roll back whole");
-               }
-               return;
-            }
-         }
-      });
-      if (HasFailure()) break;
-      if (end.finished) {
-         Start s(work, sdk);
-         EXPECT_EQ(stateOf(s.s()), before) << "the rollback undid the whole batch";
-         break;
+   // Update by update, so that the sweep knows how far the batch got.
+   auto run = [&](AgentCore& core, std::function<void()> const& ack) {
+      auto t = core.begin(BatchMode::rollbackOnError);
+      for (Update const& u : batch) {
+         auto const r = t->apply(std::span(&u, 1));
+         ack();
+         if (r.ok()) continue;
+         if (!r.rolledBack || !r.rollbackFailure.empty() || r.statuses[0].code != Code::notFound)
+            throw std::runtime_error("the batch did not roll back whole");
+         return;
       }
-      ++crashes;
-      inRollback += end.acknowledged == batch.size() - 1;
-
-      AgentCore::StartReport counted;
-      {
-         Start ro(work, sdk, true);
-         counted = ro.s().startReport();
-      }
-      {
-         Start restart(work, sdk);
-         auto const& r = restart.s().startReport();
-         EXPECT_EQ((std::tuple{r.adopted, r.dropped, r.rewalked}),
-                   (std::tuple{counted.adopted, counted.dropped, counted.rewalked}))
-             << "the read-only start counted what this one settles";
-         State const now = stateOf(restart.s());
-         for (State const* side : std::initializer_list<State const*>{&before, &after, &now}) {
-            for (auto const& [key, action] : *side) {
-               std::string const is = at(now, key);
-               EXPECT_TRUE(is == at(before, key) || is == at(after, key))
-                   << key << " holds '" << is << "' after " << end.acknowledged << " updates";
-            }
-         }
-      }
-      Start again(work, sdk);
-      EXPECT_FALSE(again.s().startReport().reconciledAnything())
-          << again.s().startReport().notes.back();
-      if (HasFailure()) break;
-   }
-   EXPECT_GT(crashes, 40u) << "the sweep reached the stores of the batch";
-   EXPECT_GT(inRollback, 10u) << "and of its rollback";
+   };
+   Sweep const sweep = sweepKills(
+       pristine, work, sdk, batch.size(), run,
+       [&](AgentCore& restarted, std::size_t acknowledged) {
+          State const now = stateOf(restarted);
+          for (State const* side : std::initializer_list<State const*>{&before, &after, &now}) {
+             for (auto const& [key, action] : *side) {
+                std::string const is = at(now, key);
+                EXPECT_TRUE(is == at(before, key) || is == at(after, key))
+                    << key << " holds '" << is << "' after " << acknowledged << " updates";
+             }
+          }
+       },
+       [&](AgentCore& s) {
+          EXPECT_EQ(stateOf(s), before) << "the rollback undid the whole batch";
+       });
+   EXPECT_GT(sweep.crashes, 40u) << "the sweep reached the stores of the batch";
+   EXPECT_GT(sweep.lastSteps, 10u) << "and of its rollback";
 }
 
 INSTANTIATE_TEST_SUITE_P(BackEnds, CoreCrash,
