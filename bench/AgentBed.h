@@ -120,14 +120,13 @@ inline BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable::Ptr tableOf(AgentServices cons
 }
 
 // Adds an entry and, with services, writes its key's record as the agent does after the chip
-// took it. False when the table refused it.
+// took it, with the key and handle the programming reports. False when the table refused it.
 inline bool programOne(BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable& table, AgentServices* services,
                        BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry const& e) {
-   table.entryIs(e);
+   auto const done = table.entryIsReported(e);
    if (!services) return true;
-   U64 const key = services->keys->keyOf(e.match().ptr());
-   if (key == 0) return false;
-   services->keys->recordHandleIs(key, table.helper()->sdkHandles()->entry(e.match()));
+   if (done.key == 0) return false;
+   services->keys->recordHandleIs(done.key, done.sdkHandle);
    return true;
 }
 

@@ -59,6 +59,7 @@ class StartWalk final : public KeyManager::PopulateListener {
       flush();
       s_.keys->populateListenerIs(nullptr);
    }
+   void listen() { s_.keys->populateListenerIs(this); }
 
    void populated(KeyManager::EntryConfig const& record,
                   KeyManager::MatchPtr const& match) override {
@@ -125,20 +126,12 @@ std::string reconciledText(AgentCore::StartReport const& r, bool readOnly) {
           " run again after key-table damage";
 }
 
-// After the walk: the default's record onto the table's default match, the records that
-// repeat another's entry and those without a chip entry dropped, and, on a table without the
-// VRF key field, entries read back with a VRF (as PD reads them, and as this table would
-// refuse to modify them) moved onto matches without one.
-void settle(CoreState& s, StartWalk const& walk) {
+// After the walk, before anything is adopted (so that their keys are free again): the records
+// that repeat another's entry and those without a chip entry dropped.
+void dropRepeatsAndStale(CoreState& s, StartWalk const& walk) {
    bool const readOnly = s.config.readOnly;
-   if (walk.defaultKey != 0) {
-      s.table->resyncedMatchIs(walk.defaultKey, s.matchOf(walk.defaultKey), s.defaultMatch);
-      s.defaultKey = walk.defaultKey;
-      s.defaultHandle = walk.defaultHandle;
-   }
    for (StartWalk::Duplicate const& d : walk.duplicates) {
-      MatchSpecPtr const kept = d.kept == s.defaultKey ? s.defaultMatch : s.matchOf(d.kept);
-      s.table->resyncedMatchIs(d.kept, s.matchOf(d.key), kept);
+      s.table->resyncedMatchIs(d.kept, s.matchOf(d.key), s.matchOf(d.kept));
       ++s.report.dropped;
       if (readOnly) {
          s.keys->populate(d.key, nullptr);
@@ -151,6 +144,17 @@ void settle(CoreState& s, StartWalk const& walk) {
       for (U64 key : walk.stale)
          s.keys->free(key);
    }
+}
+
+// Last: the default's record onto the table's default match and, on a table without the VRF
+// key field, entries read back with a VRF (as PD reads them, and as this table would refuse to
+// modify them) moved onto matches without one.
+void settle(CoreState& s, StartWalk const& walk) {
+   if (walk.defaultKey != 0) {
+      s.table->resyncedMatchIs(walk.defaultKey, s.matchOf(walk.defaultKey), s.defaultMatch);
+      s.defaultKey = walk.defaultKey;
+      s.defaultHandle = walk.defaultHandle;
+   }
    U64 const unsupported = ~s.table->supportedOptionalFields();
    if (!(unsupported & BfTwiceNatAddrOnly::TwiceNatAddrOnlyMatchSpec::kVrfIdBit)) return;
    s.index.forEach([&](MatchKey key, U32 entryKey) {
@@ -160,6 +164,42 @@ void settle(CoreState& s, StartWalk const& walk) {
       key.vrf = 0;
       s.table->resyncedMatchIs(entryKey, read, matchSpecOf(key));
    });
+}
+
+// A chip entry without a record gets one, with the lowest free key like any add, and the table
+// takes it in as the resync would have (the walk, still listening, indexes it). Chip entries are
+// looked up only when the chip holds more than the walk met.
+void adoptOrphans(CoreState& s, bool defaultSeen) {
+   auto adopt = [&](U32 handle, U16 flags) {
+      ++s.report.adopted;
+      if (s.config.readOnly) return;
+      U64 const key = s.keys->alloc(nullptr, false);
+      s.keys->recordHandleIs(key, handle, flags);
+      if (!s.table->resyncedEntryIs(key, handle).match()) s.keys->free(key);
+   };
+   if (s.index.size() < s.inventory.entryCount()) {
+      std::vector<U32> recorded;
+      recorded.reserve(s.index.size());
+      s.index.forEach([&](MatchKey const&, U32 key) {
+         recorded.push_back(s.keys->table().recordAsStored(key).sdkEntryHandle);
+      });
+      std::sort(recorded.begin(), recorded.end());
+      std::array<BfnTable::BfnSdkEntryHandle, kHandleBatch> held;
+      BfnTable::BfnSdkEntryHandle after = 0;
+      while (std::size_t const n = s.inventory.entryHandles(after, held.data(), held.size())) {
+         for (std::size_t i = 0; i < n; ++i) {
+            if (!std::binary_search(recorded.begin(), recorded.end(), held[i])) adopt(held[i], 0);
+         }
+         after = held[n - 1];
+      }
+   }
+   if (defaultSeen) return;
+   // A default is on the chip when it holds another action than the one a reset leaves.
+   std::array<BfnTable::SdkEntryInventory::DefaultEntry, kMaxDefaults> defaults;
+   std::size_t const n = s.inventory.defaultEntries(defaults.data(), defaults.size());
+   auto const set =
+       std::find_if(defaults.begin(), defaults.begin() + n, [](auto const& d) { return d.set; });
+   if (set != defaults.begin() + n) adopt(set->handle, KeyRecordFlag::defaultEntry);
 }
 
 }  // namespace
@@ -219,46 +259,16 @@ void CoreState::reconcile() {
       walk.emplace(*this, true);
       createTable();
    }
-   walk->flush();
+   walk->finish();
    defaultMatch = table->defaultMatchSpecIs();
    vrf =
        table->supportedOptionalFields() & BfTwiceNatAddrOnly::TwiceNatAddrOnlyMatchSpec::kVrfIdBit;
    // The runtime's type of the table says which back end the creation chose.
    bfrt = table->fwkType()->isA(&BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableBfrt::type());
 
-   // A chip entry without a record gets one, with the lowest free key like any add, and the
-   // table takes it in as the resync would have.
-   auto adopt = [&](U32 handle, U16 flags) {
-      ++report.adopted;
-      if (config.readOnly) return;
-      U64 const key = keys->alloc(nullptr, false);
-      keys->recordHandleIs(key, handle, flags);
-      if (!table->resyncedEntryIs(key, handle).match()) walk->stale.push_back(key);
-   };
-   if (index.size() < inventory.entryCount()) {
-      std::vector<U32> recorded;
-      recorded.reserve(index.size());
-      index.forEach([&](MatchKey const&, U32 key) {
-         recorded.push_back(keys->table().recordAsStored(key).sdkEntryHandle);
-      });
-      std::sort(recorded.begin(), recorded.end());
-      std::array<BfnTable::BfnSdkEntryHandle, kHandleBatch> held;
-      BfnTable::BfnSdkEntryHandle after = 0;
-      while (std::size_t const n = inventory.entryHandles(after, held.data(), held.size())) {
-         for (std::size_t i = 0; i < n; ++i) {
-            if (!std::binary_search(recorded.begin(), recorded.end(), held[i])) adopt(held[i], 0);
-         }
-         after = held[n - 1];
-      }
-   }
-   if (walk->defaultKey == 0) {
-      // A default is on the chip when it holds another action than the one a reset leaves.
-      std::array<BfnTable::SdkEntryInventory::DefaultEntry, kMaxDefaults> defaults;
-      std::size_t const n = inventory.defaultEntries(defaults.data(), defaults.size());
-      auto const set =
-          std::find_if(defaults.begin(), defaults.begin() + n, [](auto const& d) { return d.set; });
-      if (set != defaults.begin() + n) adopt(set->handle, KeyRecordFlag::defaultEntry);
-   }
+   dropRepeatsAndStale(*this, *walk);
+   walk->listen();  // the adopted entries go into the index as the walk's did
+   adoptOrphans(*this, walk->defaultKey != 0);
    walk->finish();
    settle(*this, *walk);
    report.resynced = index.size();

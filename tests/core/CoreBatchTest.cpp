@@ -223,7 +223,9 @@ TEST_P(CoreBatch, EveryBatchDoesWhatItsStatusesSayAgainstAModelWithFaults) {
             // An undo step met the fault: what stays is the batch's, entry by entry.
             ASSERT_TRUE(fired) << r.rollbackFailure;
             Table const now = tableOf(core);
-            for (auto const& [k, a] : now.entries) {
+            for (auto const& entry : now.entries) {
+               Key const& k = entry.first;
+               std::string const& a = entry.second;
                bool const was = before.entries.count(k) && before.entries.at(k) == a;
                EXPECT_TRUE(was || (ahead.t.entries.count(k) && ahead.t.entries.at(k) == a) ||
                            std::ranges::any_of(batch, [&](Update const& u) {

@@ -52,9 +52,7 @@ std::vector<Update> batchOf(bool vrf) {
            {UpdateKind::modify, e(99)}};  // no such entry: the batch rolls back
 }
 
-using Params = std::pair<char const*, chip::Profile>;
-
-class CoreCrash : public testing::TestWithParam<Params> {};
+class CoreCrash : public testing::TestWithParam<BackEnd> {};
 
 TEST_P(CoreCrash, EveryStoreOfAnAtomicBatchAndItsRollbackIsAKillTheNextStartRecovers) {
    chip::Profile const& profile = GetParam().second;
@@ -114,11 +112,7 @@ TEST_P(CoreCrash, EveryStoreOfAnAtomicBatchAndItsRollbackIsAKillTheNextStartReco
    EXPECT_GT(sweep.lastSteps, 10u) << "and of its rollback";
 }
 
-INSTANTIATE_TEST_SUITE_P(BackEnds, CoreCrash,
-                         testing::Values(Params{"Pd", {64, 2, true, false, false}},
-                                         Params{"Bfrt", {64, 2, true, true, false}},
-                                         Params{"PdWithoutVrf", {64, 2, false, false, false}}),
-                         [](auto const& info) { return std::string(info.param.first); });
+INSTANTIATE_TEST_SUITE_P(BackEnds, CoreCrash, backEnds(), backEndName);
 
 }  // namespace
 }  // namespace TwiceNatCoreTest

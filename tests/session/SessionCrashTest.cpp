@@ -38,9 +38,7 @@ void script(AgentCore& s, std::function<void()> const& done) {
       program(entryOf(n));
 }
 
-using Params = std::pair<char const*, chip::Profile>;  // a name, and the chip
-
-class SessionCrash : public testing::TestWithParam<Params> {};
+class SessionCrash : public testing::TestWithParam<BackEnd> {};
 
 TEST_P(SessionCrash, EveryStoreOfASessionIsAKillTheNextStartRecovers) {
    Sdk sdk;
@@ -74,11 +72,7 @@ TEST_P(SessionCrash, EveryStoreOfASessionIsAKillTheNextStartRecovers) {
           "counted them";
 }
 
-INSTANTIATE_TEST_SUITE_P(BackEnds, SessionCrash,
-                         testing::Values(Params{"Pd", {64, 2, true, false, false}},
-                                         Params{"Bfrt", {64, 2, true, true, false}},
-                                         Params{"PdWithoutVrf", {64, 2, false, false, false}}),
-                         [](auto const& info) { return std::string(info.param.first); });
+INSTANTIATE_TEST_SUITE_P(BackEnds, SessionCrash, backEnds(), backEndName);
 
 }  // namespace
 }  // namespace TwiceNatCoreTest

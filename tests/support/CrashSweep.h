@@ -9,11 +9,23 @@
 #include <functional>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include "support/CoreRig.h"
 #include "support/KilledChild.h"
 
 namespace TwiceNatCoreTest {
+
+// The chips a sweep runs on: one of each back end, and a PD one without the VRF key field.
+using BackEnd = std::pair<char const*, chip::Profile>;
+inline auto backEnds() {
+   return testing::Values(BackEnd{"Pd", {64, 2, true, false, false}},
+                          BackEnd{"Bfrt", {64, 2, true, true, false}},
+                          BackEnd{"PdWithoutVrf", {64, 2, false, false, false}});
+}
+inline std::string backEndName(testing::TestParamInfo<BackEnd> const& info) {
+   return info.param.first;
+}
 
 struct Sweep {
    U64 crashes = 0;  // kills that landed before the run's end
