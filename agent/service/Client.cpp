@@ -11,6 +11,7 @@
 
 #include "agent/service/ReplyCodec.h"
 #include "agent/service/RequestCodec.h"
+#include "agent/service/ServerLimits.h"
 
 namespace TwiceNatService {
 

@@ -1,7 +1,6 @@
 #include "agent/service/Messages.h"
 
 #include <array>
-#include <cstdio>
 #include <utility>
 
 namespace TwiceNatService {
@@ -84,12 +83,6 @@ std::optional<BatchMode> modeNamed(std::string_view name) {
       if (n == name) return m;
    }
    return std::nullopt;
-}
-
-std::string secondsText(std::chrono::milliseconds d) {
-   char t[32];
-   std::snprintf(t, sizeof t, "%g s", double(d.count()) / 1000);
-   return t;
 }
 
 std::optional<Code> codeNamed(std::string_view name) {

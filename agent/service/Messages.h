@@ -2,7 +2,6 @@
 // The agent service's requests and replies as typed values. The socket carries them as JSON
 // (RequestCodec, ReplyCodec; docs/protocol.md); a command with no agent serving hands them to
 // the same handler in its own process.
-#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,9 +44,6 @@ std::string_view modeName(BatchMode mode);  // "continue", "rollback", "dryRun"
 std::optional<BatchMode> modeNamed(std::string_view name);
 // The code named as codeName() names it.
 std::optional<Code> codeNamed(std::string_view name);
-
-// "10 s", "0.5 s": a bound as messages state it.
-std::string secondsText(std::chrono::milliseconds d);
 
 // A show's filter: the core's, and the action.
 struct ShowFilter {

@@ -2,10 +2,19 @@
 // The bounds the agent's socket server keeps (docs/protocol.md states them for clients).
 #include <chrono>
 #include <cstddef>
+#include <cstdio>
+#include <string>
 
 #include "agent/service/RequestCodec.h"
 
 namespace TwiceNatService {
+
+// "10 s", "0.3 s": a bound as messages state it.
+inline std::string secondsText(std::chrono::milliseconds d) {
+   char t[32];
+   std::snprintf(t, sizeof t, "%g s", double(d.count()) / 1000);
+   return t;
+}
 
 struct ServerLimits {
    // Clients connected at once; past it new ones wait in the listen queue until one leaves.
