@@ -177,6 +177,7 @@ class SourceReader {
    char const& current() const { return buffer_[at_]; }
    void advance() {
       budget_.spend();
+      source_.line += buffer_[at_] == '\n';
       ++at_;
    }
 

@@ -67,6 +67,8 @@ class JsonSource {
  public:
    virtual ~JsonSource() = default;
    virtual std::size_t next(char* buffer, std::size_t size) = 0;
+   // Lines the parser has passed, from 1: where the value being read is, for messages.
+   std::size_t line = 1;
 };
 void readJson(JsonSource& source, JsonEvents& events, JsonLimits const& limits = {});
 
