@@ -153,10 +153,10 @@ std::optional<EntryField> EntryFields::firstGiven(std::initializer_list<EntryFie
    return std::nullopt;
 }
 
-MatchKey EntryFields::key(std::string const& what) const {
+MatchKey EntryFields::key(JsonPath where) const {
    for (EntryField f : {EntryField::dst, EntryField::src}) {
       if (!given(f) || (nulled_ & bit(f))) {
-         throw ProtocolError(what + " has no \"" + std::string(entryFieldName(f)) + "\"");
+         throw ProtocolError(pathText(where) + " has no \"" + std::string(entryFieldName(f)) + "\"");
       }
    }
    MatchKey k;
@@ -167,15 +167,15 @@ MatchKey EntryFields::key(std::string const& what) const {
    return k;
 }
 
-ActionValues EntryFields::action(std::string const& what) const {
+ActionValues EntryFields::action(JsonPath where) const {
    if (!given(EntryField::action) || (nulled_ & bit(EntryField::action))) {
-      throw ProtocolError(what + " has no \"action\"");
+      throw ProtocolError(pathText(where) + " has no \"action\"");
    }
    ActionValues a;
    a.kind = ActionKind(values_[unsigned(EntryField::action)]);
    auto const extra = [&](std::initializer_list<EntryField> fields, std::string const& why) {
       if (auto f = firstGiven(fields)) {
-         throw ProtocolError(what + ": \"" + std::string(entryFieldName(*f)) + "\" " + why);
+         throw ProtocolError(pathText(where) + ": \"" + std::string(entryFieldName(*f)) + "\" " + why);
       }
    };
    if (a.kind == ActionKind::onMiss) {
@@ -189,7 +189,7 @@ ActionValues EntryFields::action(std::string const& what) const {
    extra({hit ? EntryField::ecmpGroup : EntryField::nextHop},
          std::string("does not go with action ") + (hit ? "hit" : "ecmp"));
    if (!given(want)) {
-      throw ProtocolError(what + ": action " + std::string(actionKindName(a.kind)) + " needs \"" +
+      throw ProtocolError(pathText(where) + ": action " + std::string(actionKindName(a.kind)) + " needs \"" +
                           std::string(entryFieldName(want)) + "\"");
    }
    a.keyId = U16(values_[unsigned(EntryField::keyId)] * given(EntryField::keyId));
@@ -200,16 +200,16 @@ ActionValues EntryFields::action(std::string const& what) const {
    return a;
 }
 
-EntryRow EntryFields::row(std::string const& what) const {
+EntryRow EntryFields::row(JsonPath where) const {
    EntryRow r;
-   if (given(EntryField::dst) || given(EntryField::src)) r.entry.match = key(what);
+   if (given(EntryField::dst) || given(EntryField::src)) r.entry.match = key(where);
    r.handle = U32(values_[unsigned(EntryField::handle)] * given(EntryField::handle));
    if (given(EntryField::status)) r.origin = EntryOrigin(values_[unsigned(EntryField::status)]);
    bool const lost = (nulled_ & bit(EntryField::action)) != 0;
    if (lost) {
       r.origin = EntryOrigin::missingOnChip;
    } else {
-      r.entry.action = action(what);
+      r.entry.action = action(where);
    }
    return r;
 }
@@ -238,8 +238,11 @@ void appendString(std::string& out, std::string_view text) {
 
 namespace {
 
+// A comma after a value before; none at the start of an object, list, field or line.
 void comma(std::string& out) {
-   if (!out.empty() && out.back() != '{' && out.back() != '[') out += ',';
+   if (!out.empty() && std::string_view("{[:,\n").find(out.back()) == std::string_view::npos) {
+      out += ',';
+   }
 }
 
 void appendField(std::string& out, std::string_view name, U64 n) {

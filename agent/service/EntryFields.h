@@ -51,12 +51,12 @@ class EntryFields {
    // The first of `fields` given, for refusals.
    std::optional<EntryField> firstGiven(std::initializer_list<EntryField> fields) const;
 
-   // Checked wholes; ProtocolError names what is missing or does not go together. `what`
-   // names the entry in messages ("entry", "updates[3]").
-   MatchKey key(std::string const& what) const;
-   ActionValues action(std::string const& what) const;
+   // Checked wholes; ProtocolError names what is missing or does not go together, and where
+   // the entry is ("entry", "updates[3]": the path is made text only then).
+   MatchKey key(JsonPath where) const;
+   ActionValues action(JsonPath where) const;
    // A row of a show or get: the key, and the action unless the chip lost the entry.
-   EntryRow row(std::string const& what) const;
+   EntryRow row(JsonPath where) const;
 
  private:
    static U32 bit(EntryField f) { return U32(1) << unsigned(f); }
@@ -65,7 +65,8 @@ class EntryFields {
    U32 nulled_ = 0;  // given as null (vrf: none; action: the chip lost the entry)
 };
 
-// Writers: the fields without braces, each preceded by a comma unless `out` ends in '{'.
+// Writers: the fields without braces (a row with its braces), each preceded by a comma when
+// `out` ends in a value.
 void appendKey(std::string& out, MatchKey const& key);
 void appendAction(std::string& out, ActionValues const& action);
 // {"handle":..,"status":..,"dst":..,...}; the key is left out for the default entry, the

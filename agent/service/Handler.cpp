@@ -12,6 +12,9 @@ Status refused(Code code, std::string message) {
    return Status{code, std::move(message), 0};
 }
 
+// Entries a clear removes under the lock at a time.
+constexpr std::size_t kClearPage = 1000;
+
 bool keeps(ShowFilter const& f, EntryRow const& r) {
    return !f.action || (r.origin != EntryOrigin::missingOnChip && r.entry.action.kind == *f.action);
 }
@@ -104,9 +107,19 @@ Reply Handler::handleLocked(Request const& q, Session& session) {
                                "a batch is open on this connection: send its updates as parts");
             return r;
          }
-         r.programmed = core_.apply(Update{*updateKindOf(q.op), q.entry});
+      {
+         Update u{*updateKindOf(q.op), q.entry};
+         if (q.op != Op::defaultSet && q.op != Op::defaultReset) {
+            // A key named on its own is taken strictly: a VRF on a table without the field is
+            // refused, also VRF 0.
+            r.status = core_.fit(u.entry.match, true);
+            if (!r.status.ok()) return r;
+            r.taken = u.entry.match;
+         }
+         r.programmed = core_.apply(u);
          r.status = r.programmed.status;
          return r;
+      }
       case Op::apply:
          if (session.transaction_) {
             r.status = refused(Code::invalidArgument,
@@ -121,7 +134,8 @@ Reply Handler::handleLocked(Request const& q, Session& session) {
       case Op::rollback:
          return batchStep(q, session);
       case Op::show:
-         r.status = refused(Code::invalidArgument, "show streams its pages: ask for them by show");
+      case Op::clear:
+         r.status = refused(Code::invalidArgument, "show and clear go a page at a time");
          return r;
       case Op::stop:
          break;
@@ -163,6 +177,36 @@ Reply Handler::batchStep(Request const& q, Session& session) {
 std::unique_ptr<Handler::ShowStream> Handler::show(Request const& request) {
    ++served_;
    return std::make_unique<ShowStream>(*this, request);
+}
+
+std::unique_ptr<Handler::ClearSteps> Handler::clear() {
+   ++served_;
+   return std::make_unique<ClearSteps>(*this);
+}
+
+bool Handler::ClearSteps::step(Reply& reply) {
+   AgentCore& core = handler_.core_;
+   try {
+      std::scoped_lock lock(core.lock());
+      rows_.clear();
+      cursor_ = core.readPage(cursor_, kClearPage, {}, rows_);
+      for (EntryRow const& row : rows_) {
+         Programmed const p = core.remove(row.entry.match);
+         if (!p.status.ok() && p.status.code != Code::notFound) {
+            reply.status = p.status;
+            reply.batch.removed = removed_;
+            return true;
+         }
+         removed_ += p.change == Change::removed;
+      }
+      if (cursor_ != 0) return false;
+      reply.programmed = core.defaultReset();
+      reply.status = reply.programmed.status;
+   } catch (std::exception const& e) {
+      reply.status = refused(Code::internal, e.what());
+   }
+   reply.batch.removed = removed_;
+   return true;
 }
 
 Handler::ShowStream::ShowStream(Handler& handler, Request const& q)

@@ -58,10 +58,25 @@ class Handler {
       std::vector<EntryRow> rows_;
    };
 
-   // Any request but show. Never throws for what a request holds: a failure is the reply's
+   // A clear's work, a page of removals at a time, the default's reset last.
+   class ClearSteps {
+    public:
+      explicit ClearSteps(Handler& handler) : handler_(handler) {}
+      // Takes the lock for one page; true once done, with the reply in `reply`.
+      bool step(Reply& reply);
+
+    private:
+      Handler& handler_;
+      U64 cursor_ = 0;
+      U64 removed_ = 0;
+      std::vector<EntryRow> rows_;
+   };
+
+   // Any request but show and clear. Never throws for what a request holds: a failure is the reply's
    // status.
    Reply handle(Request const& request, Session& session);
    std::unique_ptr<ShowStream> show(Request const& request);
+   std::unique_ptr<ClearSteps> clear();
 
    // Counted by the caller for requests it refused before they reached here.
    void refusedOne() { ++served_; }

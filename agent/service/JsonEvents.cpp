@@ -83,8 +83,9 @@ class Sax final : public nlohmann::json_sax<Json> {
    bool parse_error(std::size_t at, std::string const&,
                     nlohmann::detail::exception const& e) override {
       std::string what = e.what();
-      // "[json.exception.parse_error.101] parse error at line 1, column 2: syntax error ..."
-      if (auto p = what.find("] "); p != std::string::npos) what.erase(0, p + 2);
+      // "[json.exception.parse_error.101] parse error at line 1, column 2: syntax error ...":
+      // the byte says where.
+      if (auto p = what.find(": "); p != std::string::npos) what.erase(0, p + 2);
       throw ProtocolError("not JSON (byte " + std::to_string(at) + "): " + what);
    }
 
@@ -108,12 +109,12 @@ class Sax final : public nlohmann::json_sax<Json> {
    bool scalar(JsonScalar const& v) {
       budget_.used = 0;
       if (top_ == kNone) throw ProtocolError("not a JSON object");
+      path_.push_back(step());
       if (limits_.valueBytes && v.kind == JsonScalar::Kind::string &&
           v.text.size() > limits_.valueBytes) {
          throw ProtocolError("a string longer than " + std::to_string(limits_.valueBytes) +
                              " bytes" + where(" in "));
       }
-      path_.push_back(step());
       events_.scalar(path_, v);
       path_.pop_back();
       ++frames_[top_].count;

@@ -7,12 +7,13 @@ namespace TwiceNatService {
 
 namespace {
 
-constexpr std::array<std::pair<Op, std::string_view>, 16> kOps = {{
+constexpr std::array<std::pair<Op, std::string_view>, 17> kOps = {{
     {Op::status, "status"},
     {Op::stop, "stop"},
     {Op::chip, "chip"},
     {Op::get, "get"},
     {Op::show, "show"},
+    {Op::clear, "clear"},
     {Op::insert, "insert"},
     {Op::modify, "modify"},
     {Op::program, "program"},

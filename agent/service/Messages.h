@@ -21,6 +21,7 @@ enum class Op : U8 {
    chip,          // the chip's profile and counts
    get,           // entries by key (and the default)
    show,          // every entry passing a filter, streamed in pages
+   clear,         // removes every entry a page at a time, and resets the default
    insert,        // one update: ALREADY_EXISTS when the key is held
    modify,        // NOT_FOUND when it is not
    program,       // insert or modify
@@ -53,6 +54,9 @@ struct ShowFilter {
 };
 
 struct Request {
+   Request() = default;
+   explicit Request(Op o) : op(o) {}
+
    Op op = Op::status;
    EntrySpec entry;              // insert, modify, program; remove (match); defaultSet (action)
    std::vector<Update> updates;  // apply, part
@@ -93,8 +97,9 @@ struct Reply {
    // twice, an unknown op) is INVALID_ARGUMENT with a message saying why; a single update
    // carries its own status here; a batch is OK once carried out, whatever its updates did.
    Status status;
-   Programmed programmed;                        // single updates
-   BatchReply batch;                             // apply, part, commit, rollback
+   Programmed programmed;                        // single updates; clear: the default's reset
+   std::optional<MatchKey> taken;                // single updates: the key as the table took it
+   BatchReply batch;                             // apply, part, commit, rollback; clear
    std::vector<std::optional<EntryRow>> rows;    // get: one per key, in order
    std::optional<EntryRow> defaultRow;           // get, show (last page): the default entry
    StatusFigures figures;                        // status, stop (pid)

@@ -97,14 +97,13 @@ class ReplyReader final : public JsonEvents {
    }
    void close(JsonPath path, bool array, std::size_t) override {
       if (array || path.empty()) return;
-      std::string const what = pathText(path);
       if (path[0].key == "failures") {
          if (reply_->batch.failures.back().status.code == Code::ok) {
-            throw ProtocolError(what + " has no \"code\"");
+            throw ProtocolError(pathText(path) + " has no \"code\"");
          }
          return;
       }
-      EntryRow const row = fields_.row(what);
+      EntryRow const row = fields_.row(path);
       if (path[0].key == "default") {
          (page_ ? page_->defaultRow : reply_->defaultRow) = row;
       } else if (page_) {
@@ -194,6 +193,8 @@ class ReplyReader final : public JsonEvents {
          for (Change c : {Change::none, Change::added, Change::changed, Change::removed}) {
             if (changeName(c) == t) r.programmed.change = c;
          }
+      } else if (k == "dst" || k == "src" || k == "vrf") {
+         taken_.take(*entryFieldNamed(k), v, path);
       } else if (k == "handle") {
          r.programmed.handle = U32(number(v, path));
       } else if (k == "key") {
@@ -228,15 +229,20 @@ class ReplyReader final : public JsonEvents {
    }
 
  public:
-   void finish() const {
+   void finish() {
       if (!version_) throw ProtocolError("a reply without its protocol version");
       if (!code_) throw ProtocolError("a reply without its status code");
+      if (reply_ && taken_.anyGiven({EntryField::dst, EntryField::src, EntryField::vrf})) {
+         JsonStep const reply{"reply"};
+         reply_->taken = taken_.key(JsonPath(&reply, 1));
+      }
    }
 
  private:
    Reply* reply_;
    Page* page_;
    EntryFields fields_;
+   EntryFields taken_;
    bool version_ = false, code_ = false;
 };
 
@@ -261,6 +267,7 @@ std::string_view changeName(Change change) {
 void encodeReply(Op op, Reply const& r, std::string& out) {
    head(out, r.status);
    bool const batchOp = op == Op::apply || op == Op::part || op == Op::commit || op == Op::rollback;
+   if (op == Op::clear && !r.status.ok()) field(out, "removed", r.batch.removed);
    if (r.status.ok() || batchOp) {
       switch (op) {
          case Op::status:
@@ -303,6 +310,11 @@ void encodeReply(Op op, Reply const& r, std::string& out) {
             field(out, "change", changeName(r.programmed.change));
             if (r.programmed.handle) field(out, "handle", r.programmed.handle);
             if (r.programmed.key) field(out, "key", r.programmed.key);
+            if (r.taken) appendKey(out, *r.taken);
+            break;
+         case Op::clear:
+            field(out, "removed", r.batch.removed);
+            field(out, "change", changeName(r.programmed.change));
             break;
          default:
             if (batchOp) batch(out, r.batch);

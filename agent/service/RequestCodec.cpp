@@ -62,17 +62,17 @@ std::string cutText(std::string_view t) {
    throw ProtocolError(pathText(path) + ": " + why);
 }
 
-void noneOf(EntryFields const& f, std::initializer_list<F> fields, std::string const& what,
+void noneOf(EntryFields const& f, std::initializer_list<F> fields, JsonPath where,
             std::string_view taker) {
    if (auto g = f.firstGiven(fields)) {
-      throw ProtocolError(what + ": " + std::string(taker) + " takes no \"" +
+      throw ProtocolError(pathText(where) + ": " + std::string(taker) + " takes no \"" +
                           std::string(entryFieldName(*g)) + "\"");
    }
 }
 
 // An update's entry from its fields: the key unless it is the default's, the action unless it
 // is a removal or reset.
-void build(Update& u, EntryFields const& f, std::string const& what) {
+void build(Update& u, EntryFields const& f, JsonPath what) {
    bool const keyed = u.kind != UpdateKind::defaultSet && u.kind != UpdateKind::defaultReset;
    bool const acts = u.kind != UpdateKind::remove && u.kind != UpdateKind::defaultReset;
    std::string_view const op = opName(opOf(u.kind));
@@ -103,7 +103,7 @@ class RequestReader final : public JsonEvents {
 
    void scalar(JsonPath path, JsonScalar const& v) override {
       if (path.size() == 1) return top(path, v);
-      Top const t = topOf(path[0]);
+      Top const t = top_;
       if (t == Top::updates && path.size() == 3) return updateField(path, v);
       if (path.back().inArray) refuse(path, "an object of named fields was expected");
       std::optional<F> const f = entryFieldNamed(path.back().key);
@@ -113,7 +113,8 @@ class RequestReader final : public JsonEvents {
 
    void open(JsonPath path, bool array) override {
       if (path.empty()) return;
-      Top const t = topOf(path[0]);
+      if (path.size() == 1) top_ = topOf(path[0]);
+      Top const t = top_;
       bool const list = t == Top::keys || t == Top::updates;
       bool const record = t == Top::entry || t == Top::key || t == Top::filter;
       if (path.size() == 1) {
@@ -139,8 +140,8 @@ class RequestReader final : public JsonEvents {
 
    void close(JsonPath path, bool, std::size_t count) override {
       if (path.empty()) return finish();
-      Top const t = topOf(path[0]);
-      std::string const what = pathText(path);
+      Top const t = top_;
+      JsonPath const what = path;
       if (path.size() == 1) {
          if (t == Top::entry) entry_ = fields_;
          if (t == Top::key) request.entry.match = onlyKey(what);
@@ -151,7 +152,7 @@ class RequestReader final : public JsonEvents {
          request.keys.push_back(onlyKey(what));
          return;
       }
-      if (!kind_) throw ProtocolError(what + " has no \"op\"");
+      if (!kind_) throw ProtocolError(pathText(what) + " has no \"op\"");
       if (positional_) checkCount(what, count);
       Update u{*kind_, {}};
       build(u, fields_, what);
@@ -234,29 +235,29 @@ class RequestReader final : public JsonEvents {
       fields_.take(*f, v, path);
    }
 
-   void checkCount(std::string const& what, std::size_t count) const {
+   void checkCount(JsonPath what, std::size_t count) const {
       std::size_t fewer = 5, more = 10;
       if (*kind_ == UpdateKind::remove) fewer = more = 4;
       if (*kind_ == UpdateKind::defaultSet) fewer = 2, more = 7;
       if (*kind_ == UpdateKind::defaultReset) fewer = more = 1;
       if (count != fewer && count != more) {
-         throw ProtocolError(what + ": " + std::string(opName(opOf(*kind_))) + " takes " +
+         throw ProtocolError(pathText(what) + ": " + std::string(opName(opOf(*kind_))) + " takes " +
                              std::to_string(fewer) +
                              (fewer != more ? " (onMiss) or " + std::to_string(more) : "") +
                              " elements, got " + std::to_string(count));
       }
    }
 
-   MatchKey onlyKey(std::string const& what) const {
+   MatchKey onlyKey(JsonPath what) const {
       noneOf(fields_, kActionFields, what, "a key");
       return fields_.key(what);
    }
 
-   ShowFilter filterOf(std::string const& what) const {
+   ShowFilter filterOf(JsonPath what) const {
       noneOf(fields_, kParamFields, what, "a filter");
       for (F f : {F::vrf, F::action}) {
          if (fields_.nulled(f)) {
-            throw ProtocolError(what + "." + std::string(entryFieldName(f)) +
+            throw ProtocolError(pathText(what) + "." + std::string(entryFieldName(f)) +
                                 ": null, not a value to filter by");
          }
       }
@@ -292,7 +293,8 @@ class RequestReader final : public JsonEvents {
       }
       if (given_ & bit(Top::entry)) {
          Update u{*updateKindOf(op), {}};
-         build(u, entry_, "entry");
+         JsonStep const entry{"entry"};
+         build(u, entry_, JsonPath(&entry, 1));
          request.entry = u.entry;
       }
       if (op == Op::get && request.keys.empty() && !request.withDefault) {
@@ -300,6 +302,7 @@ class RequestReader final : public JsonEvents {
       }
    }
 
+   Top top_ = Top::v;    // of the value being read
    EntryFields fields_;  // of the record being read
    EntryFields entry_;   // of "entry", built once the op is known
    std::optional<UpdateKind> kind_;

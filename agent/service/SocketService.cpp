@@ -26,11 +26,22 @@ class ProtocolClient final : public LineService::Client {
          show_ = handler_.show(q);
          return more(out);
       }
+      if (q.op == Op::clear) {
+         clear_ = handler_.clear();
+         return more(out);
+      }
       encodeReply(q.op, handler_.handle(q, session_), out);
       return false;
    }
 
    bool more(std::string& out) override {
+      if (clear_) {
+         Reply r;
+         if (!clear_->step(r)) return true;
+         encodeReply(Op::clear, r, out);
+         clear_.reset();
+         return false;
+      }
       if (!show_ || !show_->next(page_)) {
          show_.reset();
          return false;
@@ -46,6 +57,7 @@ class ProtocolClient final : public LineService::Client {
    Handler& handler_;
    Handler::Session session_;
    std::unique_ptr<Handler::ShowStream> show_;
+   std::unique_ptr<Handler::ClearSteps> clear_;
    Page page_;
 };
 
@@ -61,14 +73,6 @@ std::string SocketService::farewell(std::string const& why, bool badRequest) {
                      (badRequest ? "bad request: " : "") + why, 0};
    std::string out;
    encodeReply(Op::status, r, out);
-   return out;
-}
-
-std::string SocketService::answer(std::string_view line) {
-   ProtocolClient client(handler_);
-   std::string out;
-   for (bool more = client.request(line, out); more;)
-      more = client.more(out);
    return out;
 }
 

@@ -15,10 +15,6 @@ class SocketService final : public LineService {
    void clientsAre(std::size_t count) override { handler_.clientsAre(count); }
    bool stopAsked() const override { return handler_.stopAsked(); }
 
-   // One request line answered, as a client of its own would get it: the reply, or a show's
-   // pages one after the other. For the fuzzer and tests.
-   std::string answer(std::string_view line);
-
  private:
    Handler& handler_;
 };
