@@ -104,6 +104,7 @@ bool LoadSource::next(Line& line) {
       char const* const begin = buffer_.data();
       if (started_) {
          void const* nl = std::memchr(begin + scanned, '\n', end_ - scanned);
+         if (nl && std::size_t(static_cast<char const*>(nl) - begin) - at_ > kMaxLine) break;
          if (nl) {
             std::size_t const stop = std::size_t(static_cast<char const*>(nl) - begin);
             line.text = std::string_view(begin + at_, stop - at_);

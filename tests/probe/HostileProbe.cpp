@@ -2,10 +2,12 @@
 // client, and beside it, one scenario at a time, clients that stop reading a show, read it at a
 // trickle, flood requests without reading, write batches as fast as they can, or sit idle by
 // the thousand. Reports each scenario's set round trips (median, 99th percentile, worst) against
-// the goal of 50 ms, whether the hostile client was cut off, and the agent's memory. Figures,
+// the goal of 50 ms, whether the hostile client was cut off, and the agent's memory. One more
+// scenario reads the whole table through the agent at full speed and reports its rate. Figures,
 // not a test: run it on a quiet machine.
 //
 //   twicenat_probe [--twicenat PATH] [--entries N] [--seconds S] [--idle N] [--nofile N]
+//                  [--only TEXT]    scenarios whose name holds TEXT
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -17,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <sstream>
 #include <cstring>
 #include <iostream>
@@ -38,6 +41,17 @@ using Args = std::vector<std::string>;
 struct Options {
    std::string twicenat = TWICENAT_BIN_DIR "/twicenat";
    int entries = 200000, seconds = 12, idle = 1000, nofile = 0;
+   std::string only;
+};
+
+// What a scenario says besides the set loop's figures.
+struct Note {
+   std::mutex mutex;
+   std::string text;
+   void is(std::string t) {
+      std::scoped_lock lock(mutex);
+      text = std::move(t);
+   }
 };
 
 int rawConnect(std::string const& path) {
@@ -85,13 +99,13 @@ struct Scenario {
    bool cutExpected = true;
    // Starts the hostile client(s); returns the sockets to check for a cut-off at the end.
    std::function<std::vector<int>(std::string const& socket, std::atomic<bool> const& done,
-                                  std::vector<std::thread>& threads)>
+                                  std::vector<std::thread>& threads, Note& note)>
        start;
 };
 
 std::vector<Scenario> scenarios(Options const& o, std::string const& state) {
    auto raw = [](char const* name, std::function<void(int, std::atomic<bool> const&)> act) {
-      return Scenario{name, true, [act](std::string const& s, auto const& done, auto& threads) {
+      return Scenario{name, true, [act](std::string const& s, auto const& done, auto& threads, Note&) {
                          int const fd = rawConnect(s);
                          threads.emplace_back([fd, act, &done] { act(fd, done); });
                          return std::vector<int>{fd};
@@ -99,7 +113,29 @@ std::vector<Scenario> scenarios(Options const& o, std::string const& state) {
    };
    std::vector<Scenario> all = {
        {"no other client", false,
-        [](auto const&, auto const&, auto&) { return std::vector<int>{}; }},
+        [](auto const&, auto const&, auto&, Note&) { return std::vector<int>{}; }},
+       {"whole table read at full speed", false,
+        [](std::string const& s, auto const& done, auto& threads, Note& note) {
+           threads.emplace_back([s, &done, &note] {
+              auto c = Client::connect(s, 10s);
+              for (bool first = true; !done; first = false) {
+                 auto const t0 = Clock::now();
+                 c->submit(Request{Op::show});
+                 Page page;
+                 U64 rows = 0;
+                 for (bool more = true; more;) {
+                    more = c->page(page);
+                    rows += page.rows.size();
+                 }
+                 double const secs = std::chrono::duration<double>(Clock::now() - t0).count();
+                 if (first) {
+                    note.is("read " + std::to_string(rows) + " entries in " + std::to_string(secs) +
+                            " s: " + std::to_string(U64(double(rows) / secs)) + " entries/s");
+                 }
+              }
+           });
+           return std::vector<int>{};
+        }},
        raw("show never read", [](int fd, auto const&) {
           std::string const l = showLine();
           ::send(fd, l.data(), l.size(), MSG_NOSIGNAL);
@@ -123,7 +159,7 @@ std::vector<Scenario> scenarios(Options const& o, std::string const& state) {
           }
        }),
        {"batches of 8192 updates back to back", false,
-        [](std::string const& s, auto const& done, auto& threads) {
+        [](std::string const& s, auto const& done, auto& threads, Note&) {
            threads.emplace_back([s, &done] {
               auto c = Client::connect(s, 10s);
               Request q;
@@ -138,7 +174,7 @@ std::vector<Scenario> scenarios(Options const& o, std::string const& state) {
         }},
    };
    all.push_back({"show client stopped by SIGSTOP", false,
-                  [o, state](std::string const&, auto const& done, auto& threads) {
+                  [o, state](std::string const&, auto const& done, auto& threads, Note&) {
                      threads.emplace_back([o, state, &done] {
                         TwiceNatTest::ChildProcess show({o.twicenat, "--state", state, "show", "--json"},
                                                         state + "/../stopped-show");
@@ -151,7 +187,7 @@ std::vector<Scenario> scenarios(Options const& o, std::string const& state) {
                      return std::vector<int>{};
                   }});
    all.push_back({std::to_string(o.idle) + " idle connections", false,
-                  [o](std::string const& s, auto const&, auto&) {
+                  [o](std::string const& s, auto const&, auto&, Note&) {
                      std::vector<int> fds;
                      for (int i = 0; i < o.idle; ++i) fds.push_back(rawConnect(s));
                      return fds;
@@ -165,7 +201,7 @@ namespace {
 
 Options parseOptions(int argc, char** argv) {
    TwiceNatCli::CommandSpec spec{.name = "twicenat_probe", .usage = "", .brief = "", .summary = "", .options = {}};
-   for (char const* name : {"twicenat", "entries", "seconds", "idle", "nofile"})
+   for (char const* name : {"twicenat", "entries", "seconds", "idle", "nofile", "only"})
       spec.options.push_back({name, "VALUE", ""});
    Options o;
    auto const a = TwiceNatCli::parseArgs(Args(argv + 1, argv + argc), spec);
@@ -174,6 +210,7 @@ Options parseOptions(int argc, char** argv) {
    o.seconds = int(a.number("seconds", 3600, U64(o.seconds)));
    o.idle = int(a.number("idle", 100000, U64(o.idle)));
    o.nofile = int(a.number("nofile", 1 << 20, 0));
+   o.only = a.value("only").value_or("");
    return o;
 }
 
@@ -244,15 +281,26 @@ int probe(Options const& o) {
    std::printf("agent pid %d over %d entries%s, %d s per scenario; set round trips in ms\n", agentPid,
                o.entries, o.nofile ? (", RLIMIT_NOFILE " + std::to_string(o.nofile)).c_str() : "",
                o.seconds);
-   std::printf("%-40s %7s %8s %8s %8s %6s  %s\n", "scenario", "sets", "median", "p99", "worst",
-               "goal", "hostile client");
+   std::printf("%-40s %7s %8s %8s %8s %6s %10s  %s\n", "scenario", "sets", "median", "p99",
+               "worst", "goal", "agent MiB", "hostile client");
    for (Scenario const& sc : scenarios(o, state)) {
+      if (sc.name.find(o.only) == std::string::npos) continue;
       std::atomic<bool> done = false;
       std::vector<std::thread> threads;
-      std::vector<int> fds = sc.start(state + "/agent.sock", done, threads);
+      Note note;
+      long const before = rssKiB(agentPid, "VmRSS:");
+      std::atomic<long> most = before;
+      std::thread sampler([&] {
+         while (!done) {
+            most = std::max(most.load(), rssKiB(agentPid, "VmRSS:"));
+            std::this_thread::sleep_for(10ms);
+         }
+      });
+      std::vector<int> fds = sc.start(state + "/agent.sock", done, threads, note);
       Latencies l = setLoop(*setter, o.seconds);
       done = true;
       for (std::thread& t : threads) t.join();
+      sampler.join();
       std::string fate = "-";
       if (sc.cutExpected) {
          fate = !fds.empty() && closedByAgent(fds[0]) ? "cut off" : "NOT cut off";
@@ -260,9 +308,12 @@ int probe(Options const& o) {
       for (int fd : fds)
          if (fd >= 0) ::close(fd);
       double const worst = l.at(1.0);
-      std::printf("%-40s %7zu %8.3f %8.3f %8.3f %6s  %s%s\n", sc.name.c_str(), l.ms.size(),
-                  l.at(0.5), l.at(0.99), worst, worst <= 50 && !l.failed ? "PASS" : "MISS",
-                  fate.c_str(), l.failed ? (", " + std::to_string(l.failed) + " sets failed").c_str() : "");
+      char memory[32];
+      std::snprintf(memory, sizeof memory, "%ld>%ld", before / 1024, most.load() / 1024);
+      std::printf("%-40s %7zu %8.3f %8.3f %8.3f %6s %10s  %s%s%s%s\n", sc.name.c_str(), l.ms.size(),
+                  l.at(0.5), l.at(0.99), worst, worst <= 50 && !l.failed ? "PASS" : "MISS", memory,
+                  fate.c_str(), l.failed ? (", " + std::to_string(l.failed) + " sets failed").c_str() : "",
+                  note.text.empty() ? "" : "; ", note.text.c_str());
       std::fflush(stdout);
    }
    std::printf("agent memory: %ld KiB now, %ld KiB at its peak\n", rssKiB(agentPid, "VmRSS:"),
