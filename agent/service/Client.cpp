@@ -36,7 +36,8 @@ std::unique_ptr<Client> Client::connect(std::string const& socketPath, Timeout t
    if (socketPath.size() >= sizeof a.sun_path) return nullptr;
    std::memcpy(a.sun_path, socketPath.c_str(), socketPath.size() + 1);
    int const fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-   if (fd < 0) throw std::runtime_error(std::string("cannot make a socket: ") + std::strerror(errno));
+   if (fd < 0)
+      throw std::runtime_error(std::string("cannot make a socket: ") + std::strerror(errno));
    // A full queue of new clients makes connect wait, for this long at most.
    timeval const limit{time_t(timeout.count() / 1000), suseconds_t(timeout.count() % 1000 * 1000)};
    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);

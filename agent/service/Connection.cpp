@@ -9,7 +9,10 @@ namespace TwiceNatService {
 
 Connection::Connection(int fd, std::unique_ptr<LineService::Client> client, std::string name,
                        ServerLimits const& limits, Clock::time_point now)
-    : fd_(fd), client_(std::move(client)), name_(std::move(name)), limits_(limits),
+    : fd_(fd),
+      client_(std::move(client)),
+      name_(std::move(name)),
+      limits_(limits),
       lastActive_(now) {}
 
 Connection::~Connection() {
@@ -111,7 +114,8 @@ std::string Connection::overdue(Clock::time_point now) {
       if (takenInWindow_ == 0) return "took nothing of its reply for " + secondsText(window);
       if (takenInWindow_ < limits_.minTakenPerWindow) {
          return "took " + std::to_string(takenInWindow_) + " bytes of its reply in " +
-                secondsText(window) + ", below " + std::to_string(limits_.minTakenPerWindow) + " bytes";
+                secondsText(window) + ", below " + std::to_string(limits_.minTakenPerWindow) +
+                " bytes";
       }
       windowBegan_ = now;
       takenInWindow_ = 0;

@@ -55,10 +55,10 @@ class Connection {
    std::string name_;
    ServerLimits const& limits_;
    std::string in_;
-   std::size_t inAt_ = 0;     // start of the first request not yet answered
+   std::size_t inAt_ = 0;             // start of the first request not yet answered
    mutable std::size_t scanned_ = 0;  // bytes of in_ known to hold no newline, from inAt_
    bool inputEnded_ = false;
-   bool streaming_ = false;   // a reply goes on: more() when the client took what it has
+   bool streaming_ = false;  // a reply goes on: more() when the client took what it has
    std::string out_;
    std::size_t outAt_ = 0;
    // Clocks: when the request being received began; when the pending output's current window

@@ -10,8 +10,8 @@ namespace TwiceNatService {
 namespace {
 
 constexpr std::array<std::string_view, unsigned(EntryField::count)> kFieldNames = {
-    "dst", "src", "vrf", "action", "keyId", "rwId", "prot", "frag", "nextHop", "ecmpGroup",
-    "handle", "status"};
+    "dst",  "src",  "vrf",     "action",    "keyId",  "rwId",
+    "prot", "frag", "nextHop", "ecmpGroup", "handle", "status"};
 
 // The largest value of each numeric field.
 constexpr U64 maxOf(EntryField f) {
@@ -57,7 +57,6 @@ DottedQuad parseDottedQuad(std::string_view text) {
    }
    return q;
 }
-
 
 std::string_view actionKindName(ActionKind kind) {
    switch (kind) {
@@ -156,7 +155,8 @@ std::optional<EntryField> EntryFields::firstGiven(std::initializer_list<EntryFie
 MatchKey EntryFields::key(JsonPath where) const {
    for (EntryField f : {EntryField::dst, EntryField::src}) {
       if (!given(f) || (nulled_ & bit(f))) {
-         throw ProtocolError(pathText(where) + " has no \"" + std::string(entryFieldName(f)) + "\"");
+         throw ProtocolError(pathText(where) + " has no \"" + std::string(entryFieldName(f)) +
+                             "\"");
       }
    }
    MatchKey k;
@@ -175,7 +175,8 @@ ActionValues EntryFields::action(JsonPath where) const {
    a.kind = ActionKind(values_[unsigned(EntryField::action)]);
    auto const extra = [&](std::initializer_list<EntryField> fields, std::string const& why) {
       if (auto f = firstGiven(fields)) {
-         throw ProtocolError(pathText(where) + ": \"" + std::string(entryFieldName(*f)) + "\" " + why);
+         throw ProtocolError(pathText(where) + ": \"" + std::string(entryFieldName(*f)) + "\" " +
+                             why);
       }
    };
    if (a.kind == ActionKind::onMiss) {
@@ -189,8 +190,8 @@ ActionValues EntryFields::action(JsonPath where) const {
    extra({hit ? EntryField::ecmpGroup : EntryField::nextHop},
          std::string("does not go with action ") + (hit ? "hit" : "ecmp"));
    if (!given(want)) {
-      throw ProtocolError(pathText(where) + ": action " + std::string(actionKindName(a.kind)) + " needs \"" +
-                          std::string(entryFieldName(want)) + "\"");
+      throw ProtocolError(pathText(where) + ": action " + std::string(actionKindName(a.kind)) +
+                          " needs \"" + std::string(entryFieldName(want)) + "\"");
    }
    a.keyId = U16(values_[unsigned(EntryField::keyId)] * given(EntryField::keyId));
    a.rwId = U16(values_[unsigned(EntryField::rwId)] * given(EntryField::rwId));
@@ -262,12 +263,6 @@ void appendAddress(std::string& out, U32 a) {
 }
 
 }  // namespace
-
-std::string dotted(U32 a) {
-   std::string t;
-   appendAddress(t, a);
-   return t.substr(1, t.size() - 2);
-}
 
 void appendKey(std::string& out, MatchKey const& k) {
    comma(out);

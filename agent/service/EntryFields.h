@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "agent/core/AgentCore.h"
+#include "agent/core/EntrySpecs.h"
 #include "agent/service/JsonEvents.h"
 
 namespace TwiceNatService {
@@ -20,7 +21,6 @@ struct DottedQuad {
    char const* problem = nullptr;  // "is not an IPv4 address A.B.C.D", "has a part above 255"...
 };
 DottedQuad parseDottedQuad(std::string_view text);
-std::string dotted(U32 address);
 
 // "onMiss", "hit", "ecmp".
 std::string_view actionKindName(ActionKind kind);
@@ -28,8 +28,21 @@ std::optional<ActionKind> actionKindNamed(std::string_view name);
 // "programmed", "resynced", "missing on chip".
 std::string_view originName(EntryOrigin origin);
 
-enum class EntryField : U8 { dst, src, vrf, action, keyId, rwId, prot, frag, nextHop, ecmpGroup,
-                             handle, status, count };
+enum class EntryField : U8 {
+   dst,
+   src,
+   vrf,
+   action,
+   keyId,
+   rwId,
+   prot,
+   frag,
+   nextHop,
+   ecmpGroup,
+   handle,
+   status,
+   count
+};
 std::optional<EntryField> entryFieldNamed(std::string_view name);
 std::string_view entryFieldName(EntryField field);
 

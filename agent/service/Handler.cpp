@@ -107,19 +107,19 @@ Reply Handler::handleLocked(Request const& q, Session& session) {
                                "a batch is open on this connection: send its updates as parts");
             return r;
          }
-      {
-         Update u{*updateKindOf(q.op), q.entry};
-         if (q.op != Op::defaultSet && q.op != Op::defaultReset) {
-            // A key named on its own is taken strictly: a VRF on a table without the field is
-            // refused, also VRF 0.
-            r.status = core_.fit(u.entry.match, true);
-            if (!r.status.ok()) return r;
-            r.taken = u.entry.match;
+         {
+            Update u{*updateKindOf(q.op), q.entry};
+            if (q.op != Op::defaultSet && q.op != Op::defaultReset) {
+               // A key named on its own is taken strictly: a VRF on a table without the field is
+               // refused, also VRF 0.
+               r.status = core_.fit(u.entry.match, true);
+               if (!r.status.ok()) return r;
+               r.taken = u.entry.match;
+            }
+            r.programmed = core_.apply(u);
+            r.status = r.programmed.status;
+            return r;
          }
-         r.programmed = core_.apply(u);
-         r.status = r.programmed.status;
-         return r;
-      }
       case Op::apply:
          if (session.transaction_) {
             r.status = refused(Code::invalidArgument,

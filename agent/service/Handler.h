@@ -72,8 +72,8 @@ class Handler {
       std::vector<EntryRow> rows_;
    };
 
-   // Any request but show and clear. Never throws for what a request holds: a failure is the reply's
-   // status.
+   // Any request but show and clear. Never throws for what a request holds: a failure is the
+   // reply's status.
    Reply handle(Request const& request, Session& session);
    std::unique_ptr<ShowStream> show(Request const& request);
    std::unique_ptr<ClearSteps> clear();

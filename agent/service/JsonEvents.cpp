@@ -96,7 +96,9 @@ class Sax final : public nlohmann::json_sax<Json> {
       std::vector<std::string> seen;  // keys so far; the last is the current one
    };
 
-   static std::string shown(std::string const& k) { return k.size() > 40 ? k.substr(0, 37) + "..." : k; }
+   static std::string shown(std::string const& k) {
+      return k.size() > 40 ? k.substr(0, 37) + "..." : k;
+   }
 
    // The step to the value that comes next in the innermost frame.
    JsonStep step() const {

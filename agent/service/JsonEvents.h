@@ -24,8 +24,8 @@ struct JsonScalar {
    enum class Kind : U8 { null, boolean, unsignedNumber, negativeNumber, fraction, string };
    Kind kind = Kind::null;
    bool boolean = false;
-   U64 number = 0;          // unsignedNumber
-   std::string_view text;   // string; the number as written for the others
+   U64 number = 0;                // unsignedNumber
+   std::string_view text;         // string; the number as written for the others
    char const* typeName() const;  // "null", "a boolean", "a number", "a string"
 };
 
@@ -52,9 +52,9 @@ class JsonEvents {
 };
 
 struct JsonLimits {
-   std::size_t depth = 4;        // nesting below the document
-   std::size_t keys = 64;        // keys of one object
-   std::size_t valueBytes = 0;   // of one string or key; 0: unbounded
+   std::size_t depth = 4;       // nesting below the document
+   std::size_t keys = 64;       // keys of one object
+   std::size_t valueBytes = 0;  // of one string or key; 0: unbounded
 };
 
 // Reads `text`, which must hold one JSON object and nothing else, and calls `events`. Throws

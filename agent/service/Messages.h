@@ -97,13 +97,13 @@ struct Reply {
    // twice, an unknown op) is INVALID_ARGUMENT with a message saying why; a single update
    // carries its own status here; a batch is OK once carried out, whatever its updates did.
    Status status;
-   Programmed programmed;                        // single updates; clear: the default's reset
-   std::optional<MatchKey> taken;                // single updates: the key as the table took it
-   BatchReply batch;                             // apply, part, commit, rollback; clear
-   std::vector<std::optional<EntryRow>> rows;    // get: one per key, in order
-   std::optional<EntryRow> defaultRow;           // get, show (last page): the default entry
-   StatusFigures figures;                        // status, stop (pid)
-   std::string chip;                             // chip: a JSON object, as it is
+   Programmed programmed;                      // single updates; clear: the default's reset
+   std::optional<MatchKey> taken;              // single updates: the key as the table took it
+   BatchReply batch;                           // apply, part, commit, rollback; clear
+   std::vector<std::optional<EntryRow>> rows;  // get: one per key, in order
+   std::optional<EntryRow> defaultRow;         // get, show (last page): the default entry
+   StatusFigures figures;                      // status, stop (pid)
+   std::string chip;                           // chip: a JSON object, as it is
 };
 
 // One page of a show. The last one also carries the counts and the default entry.

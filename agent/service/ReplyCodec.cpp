@@ -201,9 +201,10 @@ class ReplyReader final : public JsonEvents {
          r.programmed.key = number(v, path);
       } else if (k == "added" || k == "changed" || k == "removed" || k == "aborted") {
          U64 const n = number(v, path);
-         (k == "added" ? r.batch.added : k == "changed" ? r.batch.changed
-                                     : k == "removed" ? r.batch.removed
-                                                      : r.batch.aborted) = n;
+         (k == "added"     ? r.batch.added
+          : k == "changed" ? r.batch.changed
+          : k == "removed" ? r.batch.removed
+                           : r.batch.aborted) = n;
       } else if (k == "rolledBack" && v.kind == Kind::boolean) {
          r.batch.rolledBack = v.boolean;
       } else if (k == "rollbackFailure") {
@@ -217,8 +218,8 @@ class ReplyReader final : public JsonEvents {
       } else if (k == "entries") {
          r.figures.entries = number(v, path);
       } else if (k == "uptimeSeconds" && v.kind != Kind::string) {
-         r.figures.uptimeSeconds = v.kind == Kind::unsignedNumber ? double(v.number)
-                                                                  : std::stod(std::string(v.text));
+         r.figures.uptimeSeconds =
+             v.kind == Kind::unsignedNumber ? double(v.number) : std::stod(std::string(v.text));
       } else if (k == "requestsServed") {
          r.figures.requestsServed = number(v, path);
       } else if (k == "clients") {

@@ -12,7 +12,19 @@ using Kind = JsonScalar::Kind;
 using F = EntryField;
 
 // The request's own fields; each op takes some of them.
-enum class Top : U8 { v, op, entry, key, keys, withDefault, filter, pageSize, mode, updates, count };
+enum class Top : U8 {
+   v,
+   op,
+   entry,
+   key,
+   keys,
+   withDefault,
+   filter,
+   pageSize,
+   mode,
+   updates,
+   count
+};
 constexpr std::array<std::string_view, unsigned(Top::count)> kTopNames = {
     "v", "op", "entry", "key", "keys", "default", "filter", "pageSize", "mode", "updates"};
 
@@ -84,8 +96,8 @@ void build(Update& u, EntryFields const& f, JsonPath what) {
 
 // The field at `position` (from 1, after the op) of an update given as a list.
 std::optional<F> positionalField(UpdateKind kind, std::size_t position, EntryFields const& got) {
-   static constexpr F kKeyed[] = {F::dst,   F::src,  F::vrf,  F::action, F::keyId,
-                                  F::rwId,  F::prot, F::frag, F::nextHop};
+   static constexpr F kKeyed[] = {F::dst,  F::src,  F::vrf,  F::action, F::keyId,
+                                  F::rwId, F::prot, F::frag, F::nextHop};
    std::span<F const> order = kKeyed;
    if (kind == UpdateKind::remove) order = order.first(3);
    if (kind == UpdateKind::defaultSet) order = order.subspan(3);
@@ -179,7 +191,8 @@ class RequestReader final : public JsonEvents {
             if (v.kind != Kind::unsignedNumber && v.kind != Kind::negativeNumber) {
                refuse(path, std::string(v.typeName()) + ", not a version number");
             }
-            version_ = v.kind == Kind::unsignedNumber ? std::to_string(v.number) : std::string(v.text);
+            version_ =
+                v.kind == Kind::unsignedNumber ? std::to_string(v.number) : std::string(v.text);
             checkVersion();
             return;
          case Top::op: {
@@ -191,14 +204,15 @@ class RequestReader final : public JsonEvents {
          case Top::mode: {
             std::optional<BatchMode> const m = modeNamed(text());
             if (!m) {
-               refuse(path, "unknown mode \"" + cutText(v.text) +
-                                "\": use continue, rollback or dryRun");
+               refuse(path,
+                      "unknown mode \"" + cutText(v.text) + "\": use continue, rollback or dryRun");
             }
             request.mode = *m;
             return;
          }
          case Top::withDefault:
-            if (v.kind != Kind::boolean) refuse(path, std::string(v.typeName()) + ", not a boolean");
+            if (v.kind != Kind::boolean)
+               refuse(path, std::string(v.typeName()) + ", not a boolean");
             request.withDefault = v.boolean;
             return;
          case Top::pageSize:
@@ -218,8 +232,9 @@ class RequestReader final : public JsonEvents {
          std::optional<Op> const op = v.kind == Kind::string ? opNamed(v.text) : std::nullopt;
          kind_ = op ? updateKindOf(*op) : std::nullopt;
          if (!kind_) {
-            refuse(path, "not an update's op: use insert, modify, program, delete, defaultSet or "
-                         "defaultReset");
+            refuse(path,
+                   "not an update's op: use insert, modify, program, delete, defaultSet or "
+                   "defaultReset");
          }
          return;
       }
@@ -227,7 +242,8 @@ class RequestReader final : public JsonEvents {
       if (positional_) {
          if (!kind_) refuse(path, "an update's list starts with its op");
          f = positionalField(*kind_, at.index, fields_);
-         if (!f) refuse(path, "an element more than " + std::string(opName(opOf(*kind_))) + " takes");
+         if (!f)
+            refuse(path, "an element more than " + std::string(opName(opOf(*kind_))) + " takes");
       } else {
          f = entryFieldNamed(at.key);
          if (!f || *f == F::handle || *f == F::status) refuse(path, "unknown field");

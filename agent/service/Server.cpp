@@ -37,7 +37,8 @@ std::runtime_error failure(std::string const& what) {
 std::size_t openDescriptors() {
    std::size_t n = 0;
    if (DIR* d = ::opendir("/proc/self/fd")) {
-      while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
+      while (dirent* e = ::readdir(d))
+         n += e->d_name[0] != '.';
       ::closedir(d);
       return n - 1;  // the listing's own
    }
@@ -139,7 +140,8 @@ void Server::close() {
 void Server::stopIs() {
    stopping_ = true;
    U64 const one = 1;
-   if (wake_ >= 0) [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
+   if (wake_ >= 0) [[maybe_unused]]
+      ssize_t n = ::write(wake_, &one, sizeof one);
 }
 
 void Server::stopOnSignals() {
@@ -217,9 +219,8 @@ void Server::serveRound(Clock::time_point now) {
          std::string const why =
              "a request longer than " + std::to_string(limits_.maxRequestBytes) + " bytes";
          log_(c->name() + " refused: " + why);
-         c->farewell(service_.farewell("request longer than " +
-                                           std::to_string(limits_.maxRequestBytes) + " bytes",
-                                       true));
+         c->farewell(service_.farewell(
+             "request longer than " + std::to_string(limits_.maxRequestBytes) + " bytes", true));
       }
       if (c->wantsOutput() && !c->send(now)) {
          drop(fd, "");
