@@ -4,11 +4,11 @@
 #include <nlohmann/json.hpp>
 
 #include "agent/KeyTable.h"
-#include "agent/cli/Link.h"
 #include "agent/cli/Commands.h"
 #include "agent/cli/EntrySpec.h"
 #include "agent/cli/Format.h"
 #include "agent/cli/InputError.h"
+#include "agent/cli/Link.h"
 #include "chip/ChipException.h"
 
 namespace TwiceNatCli {
@@ -118,8 +118,8 @@ int chipShow(ParsedArgs const& args, GlobalOptions const& global) {
              << "entry scope  " << j["entryScope"].get<std::string>() << "\n"
              << "used         " << j["entries"] << " of " << p["capacity"] << " entries\n";
    for (auto const& pipe : j["pipes"]) {
-      std::string const name = pipe["pipe"].is_string() ? "all pipes"
-                                                        : "pipe " + pipe["pipe"].dump() + "   ";
+      std::string const name =
+          pipe["pipe"].is_string() ? "all pipes" : "pipe " + pipe["pipe"].dump() + "   ";
       std::cout << "  " << name << "  " << pipe["entries"] << " entries, default "
                 << pipe["default"].get<std::string>() << "\n";
    }
@@ -136,7 +136,8 @@ int chipShow(ParsedArgs const& args, GlobalOptions const& global) {
       std::cout << "warning      " << orphans << " chip entr"
                 << (orphans == 1 ? "y has" : "ies have") << " no key record\n";
    }
-   if (j.contains("startNote")) std::cout << "start        " << j["startNote"].get<std::string>() << "\n";
+   if (j.contains("startNote"))
+      std::cout << "start        " << j["startNote"].get<std::string>() << "\n";
    return kExitOk;
 }
 
@@ -162,7 +163,10 @@ std::string chipFigures(AgentStart const& a) {
        {"entries", c.count()},
        {"tableEntries", core.count()},
        {"keyTable",
-        {{"path", k.path}, {"records", k.records}, {"capacity", k.capacity}, {"highestKey", k.highestKey}}},
+        {{"path", k.path},
+         {"records", k.records},
+         {"capacity", k.capacity},
+         {"highestKey", k.highestKey}}},
        {"staleRecords", a.staleRecords()},
        {"orphanEntries", a.orphanEntries()},
        {"reconciled",

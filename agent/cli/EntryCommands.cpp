@@ -30,7 +30,8 @@ std::vector<OptionSpec> actionOptions() {
 }
 
 // One update through the agent; its reply, or the failure's exit status.
-std::optional<Reply> update(GlobalOptions const& global, Op op, EntrySpec const& entry, int& status) {
+std::optional<Reply> update(GlobalOptions const& global, Op op, EntrySpec const& entry,
+                            int& status) {
    AgentLink agent(global, true);
    Request q{op};
    q.entry = entry;

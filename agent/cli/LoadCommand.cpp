@@ -52,12 +52,15 @@ class Loader final : public UpdateSink {
       if (mode_ == BatchMode::rollbackOnError) failedAt_ = failedAt_.value_or(line);
    }
 
-   bool stopped() const override { return failedAt_.has_value() && mode_ == BatchMode::rollbackOnError; }
+   bool stopped() const override {
+      return failedAt_.has_value() && mode_ == BatchMode::rollbackOnError;
+   }
 
    // Sends what is left and closes the batch; the exit status.
    int finish() {
       if (!stopped()) send();
-      while (agent_.inFlight()) collect();
+      while (agent_.inFlight())
+         collect();
       if (part_.op == Op::part) {
          bool const keep = mode_ == BatchMode::rollbackOnError && !failedAt_;
          agent_.call(Request{keep ? Op::commit : Op::rollback});
@@ -131,8 +134,8 @@ class Loader final : public UpdateSink {
          return status;
       }
       out << source_.name() << ": " << done << " entries "
-          << (mode_ == BatchMode::dryRun ? "would be programmed" : "programmed") << " ("
-          << counts() << ")";
+          << (mode_ == BatchMode::dryRun ? "would be programmed" : "programmed") << " (" << counts()
+          << ")";
       if (mode_ != BatchMode::dryRun) {
          out << " in " << std::fixed << std::setprecision(3) << secs << " s, "
              << std::setprecision(0) << (secs > 0 ? double(done) / secs : 0.0) << " entries/s";
@@ -202,8 +205,9 @@ Command loadCommand() {
             "pipe. A bad line is reported as FILE:LINE and changes nothing; the others are "
             "programmed (the first 20 bad lines are shown, then a count). Exit status 2 when any "
             "line was bad, 1 when any failed in the SDK.",
-            {{"atomic", "", "all or nothing: the first bad or failed line rolls back every "
-                            "change of the load (other writers wait meanwhile)"},
+            {{"atomic", "",
+              "all or nothing: the first bad or failed line rolls back every "
+              "change of the load (other writers wait meanwhile)"},
              {"dry-run", "", "check every line against the table, change nothing"}},
             1},
            load,

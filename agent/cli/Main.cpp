@@ -52,8 +52,9 @@ std::chrono::milliseconds timeoutOf(std::string const& text) {
    std::size_t const dot = text.find('.');
    U64 const whole = parseNumber(text.substr(0, dot), "--timeout", 86400);
    std::string fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
-   if (dot != std::string::npos && (fraction.empty() || fraction.size() > 3 ||
-                                    fraction.find_first_not_of("0123456789") != std::string::npos)) {
+   if (dot != std::string::npos &&
+       (fraction.empty() || fraction.size() > 3 ||
+        fraction.find_first_not_of("0123456789") != std::string::npos)) {
       throw InputError("--timeout: '" + cut(text) + "' is not a number of seconds");
    }
    fraction.resize(3, '0');

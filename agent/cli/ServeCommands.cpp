@@ -106,9 +106,12 @@ int status(ParsedArgs const& args, GlobalOptions const& global) {
       nlohmann::ordered_json j = {{"serving", r.has_value()}, {"stateDir", state.dir}};
       if (r) {
          TwiceNatService::StatusFigures const& f = r->figures;
-         j = {{"serving", true},       {"pid", f.pid},
-              {"stateDir", f.stateDir}, {"entries", f.entries},
-              {"uptimeSeconds", f.uptimeSeconds}, {"requestsServed", f.requestsServed},
+         j = {{"serving", true},
+              {"pid", f.pid},
+              {"stateDir", f.stateDir},
+              {"entries", f.entries},
+              {"uptimeSeconds", f.uptimeSeconds},
+              {"requestsServed", f.requestsServed},
               {"clients", f.clients}};
       }
       std::cout << j.dump(2) << "\n";
@@ -120,8 +123,8 @@ int status(ParsedArgs const& args, GlobalOptions const& global) {
    }
    TwiceNatService::StatusFigures const& f = r->figures;
    std::cout << "agent pid " << f.pid << " serves " << f.stateDir << ": " << f.entries
-             << " entries, up " << std::fixed << std::setprecision(1) << f.uptimeSeconds
-             << " s, " << f.requestsServed << " requests served\n";
+             << " entries, up " << std::fixed << std::setprecision(1) << f.uptimeSeconds << " s, "
+             << f.requestsServed << " requests served\n";
    return kExitOk;
 }
 
@@ -135,8 +138,10 @@ int stop(ParsedArgs const&, GlobalOptions const& global) {
    auto const until = std::chrono::steady_clock::now() + global.timeout;
    while (pid > 0 && !gone(pid)) {
       if (std::chrono::steady_clock::now() > until) {
-         throw LinkError("agent pid " + std::to_string(pid) + " was asked to stop and is still "
-                         "there after " + TwiceNatService::secondsText(global.timeout),
+         throw LinkError("agent pid " + std::to_string(pid) +
+                             " was asked to stop and is still "
+                             "there after " +
+                             TwiceNatService::secondsText(global.timeout),
                          false);
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -44,7 +44,8 @@ void printPage(std::ostream& os, Form form, Page const& page, bool& started, U64
 }
 
 int show(ParsedArgs const& args, GlobalOptions const& global) {
-   if (args.has("text") && args.has("json")) throw InputError("--text and --json exclude each other");
+   if (args.has("text") && args.has("json"))
+      throw InputError("--text and --json exclude each other");
    Form const form = args.has("text") ? Form::text : args.has("json") ? Form::json : Form::table;
    Request q{Op::show};
    if (args.has("dst")) q.filter.key.dip = args.address("dst");
