@@ -121,7 +121,8 @@ TEST(CliServeTest, MalformedRequestsKeepTheAgentServing) {
             {R"({"v":2,"op":"serve"})", "unknown op \"serve\""},
         }) {
       SCOPED_TRACE(line);
-      auto const r = TwiceNatService::parseReply(TwiceNatService::Op::status, c->exchange(line + "\n"));
+      auto const r =
+          TwiceNatService::parseReply(TwiceNatService::Op::status, c->exchange(line + "\n"));
       EXPECT_EQ(r.status.code, TwiceNatAgent::Code::invalidArgument);
       EXPECT_THAT(r.status.message, HasSubstr(why));
    }

@@ -16,13 +16,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <mutex>
 #include <sstream>
-#include <cstring>
-#include <iostream>
 #include <thread>
 
 #include "agent/cli/Args.h"
@@ -105,7 +105,8 @@ struct Scenario {
 
 std::vector<Scenario> scenarios(Options const& o, std::string const& state) {
    auto raw = [](char const* name, std::function<void(int, std::atomic<bool> const&)> act) {
-      return Scenario{name, true, [act](std::string const& s, auto const& done, auto& threads, Note&) {
+      return Scenario{name, true,
+                      [act](std::string const& s, auto const& done, auto& threads, Note&) {
                          int const fd = rawConnect(s);
                          threads.emplace_back([fd, act, &done] { act(fd, done); });
                          return std::vector<int>{fd};
@@ -136,28 +137,33 @@ std::vector<Scenario> scenarios(Options const& o, std::string const& state) {
            });
            return std::vector<int>{};
         }},
-       raw("show never read", [](int fd, auto const&) {
-          std::string const l = showLine();
-          ::send(fd, l.data(), l.size(), MSG_NOSIGNAL);
-       }),
-       raw("show read at 64 KiB per 2 s", [](int fd, auto const& done) {
-          std::string const l = showLine();
-          ::send(fd, l.data(), l.size(), MSG_NOSIGNAL);
-          char chunk[65536];
-          while (!done) {
-             ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
-             for (int i = 0; i < 200 && !done; ++i) std::this_thread::sleep_for(10ms);
-          }
-       }),
-       raw("status requests flooded, never read", [](int fd, auto const& done) {
-          Request q;
-          std::string burst;
-          for (int i = 0; i < 100; ++i) burst += encodeRequest(q);
-          while (!done) {
-             if (::send(fd, burst.data(), burst.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0)
-                std::this_thread::sleep_for(1ms);
-          }
-       }),
+       raw("show never read",
+           [](int fd, auto const&) {
+              std::string const l = showLine();
+              ::send(fd, l.data(), l.size(), MSG_NOSIGNAL);
+           }),
+       raw("show read at 64 KiB per 2 s",
+           [](int fd, auto const& done) {
+              std::string const l = showLine();
+              ::send(fd, l.data(), l.size(), MSG_NOSIGNAL);
+              char chunk[65536];
+              while (!done) {
+                 ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+                 for (int i = 0; i < 200 && !done; ++i)
+                    std::this_thread::sleep_for(10ms);
+              }
+           }),
+       raw("status requests flooded, never read",
+           [](int fd, auto const& done) {
+              Request q;
+              std::string burst;
+              for (int i = 0; i < 100; ++i)
+                 burst += encodeRequest(q);
+              while (!done) {
+                 if (::send(fd, burst.data(), burst.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0)
+                    std::this_thread::sleep_for(1ms);
+              }
+           }),
        {"batches of 8192 updates back to back", false,
         [](std::string const& s, auto const& done, auto& threads, Note&) {
            threads.emplace_back([s, &done] {
@@ -168,7 +174,8 @@ std::vector<Scenario> scenarios(Options const& o, std::string const& state) {
                  q.updates.push_back({UpdateKind::program,
                                       {{0x0B000000u + i, 0x01010101u, 0, true},
                                        {ActionKind::hit, 1, 2, 6, 0, U16(i)}}});
-              while (!done && c) c->call(q);
+              while (!done && c)
+                 c->call(q);
            });
            return std::vector<int>{};
         }},
@@ -176,11 +183,13 @@ std::vector<Scenario> scenarios(Options const& o, std::string const& state) {
    all.push_back({"show client stopped by SIGSTOP", false,
                   [o, state](std::string const&, auto const& done, auto& threads, Note&) {
                      threads.emplace_back([o, state, &done] {
-                        TwiceNatTest::ChildProcess show({o.twicenat, "--state", state, "show", "--json"},
-                                                        state + "/../stopped-show");
+                        TwiceNatTest::ChildProcess show(
+                            {o.twicenat, "--state", state, "show", "--json"},
+                            state + "/../stopped-show");
                         std::this_thread::sleep_for(50ms);
                         show.signal(SIGSTOP);
-                        while (!done) std::this_thread::sleep_for(10ms);
+                        while (!done)
+                           std::this_thread::sleep_for(10ms);
                         show.signal(SIGKILL);
                         show.signal(SIGCONT);
                      });
@@ -189,7 +198,8 @@ std::vector<Scenario> scenarios(Options const& o, std::string const& state) {
    all.push_back({std::to_string(o.idle) + " idle connections", false,
                   [o](std::string const& s, auto const&, auto&, Note&) {
                      std::vector<int> fds;
-                     for (int i = 0; i < o.idle; ++i) fds.push_back(rawConnect(s));
+                     for (int i = 0; i < o.idle; ++i)
+                        fds.push_back(rawConnect(s));
                      return fds;
                   }});
    return all;
@@ -200,7 +210,8 @@ std::vector<Scenario> scenarios(Options const& o, std::string const& state) {
 namespace {
 
 Options parseOptions(int argc, char** argv) {
-   TwiceNatCli::CommandSpec spec{.name = "twicenat_probe", .usage = "", .brief = "", .summary = "", .options = {}};
+   TwiceNatCli::CommandSpec spec{
+       .name = "twicenat_probe", .usage = "", .brief = "", .summary = "", .options = {}};
    for (char const* name : {"twicenat", "entries", "seconds", "idle", "nofile", "only"})
       spec.options.push_back({name, "VALUE", ""});
    Options o;
@@ -272,17 +283,20 @@ int probe(Options const& o) {
    run(dir, o.twicenat, {"load", dir + "/entries"});
    Args serve{o.twicenat, "--state", state, "serve"};
    if (o.nofile) {
-      serve.insert(serve.begin(), {"prlimit", "--nofile=" + std::to_string(o.nofile) + ":" + std::to_string(o.nofile), "--"});
+      serve.insert(serve.begin(),
+                   {"prlimit",
+                    "--nofile=" + std::to_string(o.nofile) + ":" + std::to_string(o.nofile), "--"});
    }
    TwiceNatTest::ChildProcess agent(serve, dir + "/serve");
    if (!agent.ready()) throw std::runtime_error("the agent did not start: " + agent.err());
-   pid_t const agentPid = pid_t(Client::connect(state + "/agent.sock", 10s)->call(Request{}).figures.pid);
+   pid_t const agentPid =
+       pid_t(Client::connect(state + "/agent.sock", 10s)->call(Request{}).figures.pid);
    auto setter = Client::connect(state + "/agent.sock", 10s);
-   std::printf("agent pid %d over %d entries%s, %d s per scenario; set round trips in ms\n", agentPid,
-               o.entries, o.nofile ? (", RLIMIT_NOFILE " + std::to_string(o.nofile)).c_str() : "",
-               o.seconds);
-   std::printf("%-40s %7s %8s %8s %8s %6s %10s  %s\n", "scenario", "sets", "median", "p99",
-               "worst", "goal", "agent MiB", "hostile client");
+   std::printf("agent pid %d over %d entries%s, %d s per scenario; set round trips in ms\n",
+               agentPid, o.entries,
+               o.nofile ? (", RLIMIT_NOFILE " + std::to_string(o.nofile)).c_str() : "", o.seconds);
+   std::printf("%-40s %7s %8s %8s %8s %6s %10s  %s\n", "scenario", "sets", "median", "p99", "worst",
+               "goal", "agent MiB", "hostile client");
    for (Scenario const& sc : scenarios(o, state)) {
       if (sc.name.find(o.only) == std::string::npos) continue;
       std::atomic<bool> done = false;
@@ -299,7 +313,8 @@ int probe(Options const& o) {
       std::vector<int> fds = sc.start(state + "/agent.sock", done, threads, note);
       Latencies l = setLoop(*setter, o.seconds);
       done = true;
-      for (std::thread& t : threads) t.join();
+      for (std::thread& t : threads)
+         t.join();
       sampler.join();
       std::string fate = "-";
       if (sc.cutExpected) {
@@ -308,11 +323,12 @@ int probe(Options const& o) {
       for (int fd : fds)
          if (fd >= 0) ::close(fd);
       double const worst = l.at(1.0);
-      char memory[32];
+      char memory[48];
       std::snprintf(memory, sizeof memory, "%ld>%ld", before / 1024, most.load() / 1024);
       std::printf("%-40s %7zu %8.3f %8.3f %8.3f %6s %10s  %s%s%s%s\n", sc.name.c_str(), l.ms.size(),
                   l.at(0.5), l.at(0.99), worst, worst <= 50 && !l.failed ? "PASS" : "MISS", memory,
-                  fate.c_str(), l.failed ? (", " + std::to_string(l.failed) + " sets failed").c_str() : "",
+                  fate.c_str(),
+                  l.failed ? (", " + std::to_string(l.failed) + " sets failed").c_str() : "",
                   note.text.empty() ? "" : "; ", note.text.c_str());
       std::fflush(stdout);
    }
@@ -322,7 +338,8 @@ int probe(Options const& o) {
    agent.signal(SIGTERM);
    agent.wait();
    std::istringstream log(agent.err());
-   for (std::string line; std::getline(log, line);) std::printf("agent: %s\n", line.c_str());
+   for (std::string line; std::getline(log, line);)
+      std::printf("agent: %s\n", line.c_str());
    return 0;
 }
 

@@ -68,11 +68,11 @@ class LineRig {
  public:
    explicit LineRig(ServerLimits limits) {
       LineServiceForTests::Lines::stop = false;
-      server_ = std::make_unique<TwiceNatService::Server>(
-          service_, path_, limits, [this](std::string const& line) {
-             std::scoped_lock lock(logMutex_);
-             log_.push_back(line);
-          });
+      server_ = std::make_unique<TwiceNatService::Server>(service_, path_, limits,
+                                                          [this](std::string const& line) {
+                                                             std::scoped_lock lock(logMutex_);
+                                                             log_.push_back(line);
+                                                          });
       thread_ = std::thread([this] {
          server_->run();
          server_->close();
@@ -118,7 +118,8 @@ class RawClient {
       sockaddr_un a{};
       a.sun_family = AF_UNIX;
       std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
-      timeval const limit{time_t(timeout.count() / 1000), suseconds_t(timeout.count() % 1000 * 1000)};
+      timeval const limit{time_t(timeout.count() / 1000),
+                          suseconds_t(timeout.count() % 1000 * 1000)};
       ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
       ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
       connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;

@@ -50,15 +50,15 @@ void flood(RawClient& c, std::atomic<bool> const& done) {
 }
 
 TEST(ServerTest, HostileClientsAreCutOffWhileAnotherIsServed) {
-   for (Hostile const& h : std::vector<Hostile>{
-            {"stopped reader", [](RawClient& c, auto&) { c.send("stream 1000\n"); },
+   for (Hostile const &h : std::vector<Hostile>{
+            {"stopped reader", [](RawClient&c, auto&) { c.send("stream 1000\n"); },
              "took nothing of its reply for 0.3 s"},
             // Reads that free too little for the socket to take more look the same as none.
             {"trickling reader", trickle, "took "},
             {"flooder", flood, "took nothing of its reply"},
-            {"half a request", [](RawClient& c, auto&) { c.send("echo no end"); },
+            {"half a request", [](RawClient&c, auto&) { c.send("echo no end"); },
              "sent a part of a request and not its end within 0.3 s"},
-            {"idle batch", [](RawClient& c, auto&) { c.send("hold\n"); },
+            {"idle batch", [](RawClient&c, auto&) { c.send("hold\n"); },
              "held a batch open for 0.3 s without a request"},
         }) {
       SCOPED_TRACE(h.name);
@@ -74,7 +74,8 @@ TEST(ServerTest, HostileClientsAreCutOffWhileAnotherIsServed) {
       }
       done = true;
       t.join();
-      EXPECT_EQ(rig.logged("client 1 (pid " + std::to_string(::getpid()) + ") cut off: " + h.cutFor), 1)
+      EXPECT_EQ(
+          rig.logged("client 1 (pid " + std::to_string(::getpid()) + ") cut off: " + h.cutFor), 1)
           << testing::PrintToString(rig.log());
       EXPECT_EQ(rig.count("client 2"), 0);
    }
