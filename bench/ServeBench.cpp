@@ -103,7 +103,8 @@ void serveBatchApply(benchmark::State& state) {
    for (U32 b = 0; b < 8; ++b) {
       Request q{Op::apply};
       for (U32 i = 0; i < kMaxBatchUpdates; ++i)
-         q.updates.push_back({UpdateKind::program, entryOf((b % 4) * kMaxBatchUpdates + i, U16(b))});
+         q.updates.push_back(
+             {UpdateKind::program, entryOf((b % 4) * kMaxBatchUpdates + i, U16(b))});
       batches.push_back(std::move(q));
    }
    std::size_t i = 0;
@@ -112,13 +113,17 @@ void serveBatchApply(benchmark::State& state) {
       f.client->submit(batches[i++ % batches.size()]);
       if (f.client->inFlight() < 2) continue;
       Reply const r = f.client->collect();
-      if (!r.batch.failures.empty()) state.SkipWithError(r.batch.failures[0].status.message.c_str());
+      if (!r.batch.failures.empty())
+         state.SkipWithError(r.batch.failures[0].status.message.c_str());
    }
-   while (f.client->inFlight()) f.client->collect();
-   double const seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+   while (f.client->inFlight())
+      f.client->collect();
+   double const seconds =
+       std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
    state.SetItemsProcessed(state.iterations() * kMaxBatchUpdates);
-   bench::figureIs("batch apply through the socket", double(state.iterations() * kMaxBatchUpdates) / seconds,
-                   "updates/s", 500000, false);
+   bench::figureIs("batch apply through the socket",
+                   double(state.iterations() * kMaxBatchUpdates) / seconds, "updates/s", 500000,
+                   false);
 }
 BENCHMARK(serveBatchApply)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
@@ -144,7 +149,8 @@ void serveStreamedRead(benchmark::State& state) {
       }
       if (rows != kReadEntries) state.SkipWithError("a read that missed entries");
    }
-   double const seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+   double const seconds =
+       std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
    state.SetItemsProcessed(state.iterations() * kReadEntries);
    bench::figureIs("streamed read through the socket, 100k entries",
                    double(state.iterations() * kReadEntries) / seconds, "entries/s", 1e6, false);
