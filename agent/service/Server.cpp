@@ -13,8 +13,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 
 namespace TwiceNatService {
@@ -34,15 +36,25 @@ std::runtime_error failure(std::string const& what) {
    return std::runtime_error(what + ": " + std::strerror(errno));
 }
 
-std::size_t openDescriptors() {
+// Descriptors open with numbers below `limit` (inherited ones above it do not count against
+// it); nothing when not even the listing's own descriptor fits.
+std::optional<std::size_t> descriptorsBelow(rlim_t limit) {
+   DIR* d = ::opendir("/proc/self/fd");
+   if (!d) return errno == EMFILE ? std::optional<std::size_t>() : std::optional<std::size_t>(0);
    std::size_t n = 0;
-   if (DIR* d = ::opendir("/proc/self/fd")) {
-      while (dirent* e = ::readdir(d))
-         n += e->d_name[0] != '.';
-      ::closedir(d);
-      return n - 1;  // the listing's own
+   while (dirent* e = ::readdir(d)) {
+      if (e->d_name[0] != '.' && rlim_t(std::atol(e->d_name)) < limit) ++n;
    }
-   return 0;
+   ::closedir(d);
+   return n - 1;  // the listing's own
+}
+
+std::runtime_error noRoom() {
+   rlimit r{};
+   ::getrlimit(RLIMIT_NOFILE, &r);
+   return std::runtime_error("the descriptor limit (" + std::to_string(r.rlim_cur) +
+                             ") leaves no room for a client beside what the agent holds: "
+                             "raise it (ulimit -n)");
 }
 
 std::string peerName(int fd, U64 serial) {
@@ -74,7 +86,8 @@ Server::Server(LineService& service, std::string socketPath, ServerLimits limits
    epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
    listen_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
    if (wake_ < 0 || epoll_ < 0 || listen_ < 0) {
-      std::runtime_error e = failure("cannot set the agent's socket up");
+      std::runtime_error e =
+          errno == EMFILE ? noRoom() : failure("cannot set the agent's socket up");
       close();
       throw e;
    }
@@ -96,12 +109,9 @@ Server::Server(LineService& service, std::string socketPath, ServerLimits limits
    ::epoll_ctl(epoll_, EPOLL_CTL_ADD, listen_, &ev);
    room_ = ensureRoom();
    if (room_ == 0) {
-      rlimit r{};
-      ::getrlimit(RLIMIT_NOFILE, &r);
       close();
       ::unlink(socketPath_.c_str());
-      throw std::runtime_error("the descriptor limit (" + std::to_string(r.rlim_cur) +
-                               ") leaves no room for a client: raise it (ulimit -n)");
+      throw noRoom();
    }
 }
 
@@ -115,17 +125,19 @@ Server::~Server() {
 // Raises the soft limit as far as the hard one allows toward what the clients need, and says
 // how many clients fit.
 std::size_t Server::ensureRoom() const {
-   std::size_t const open = openDescriptors();
    rlimit r{};
-   if (::getrlimit(RLIMIT_NOFILE, &r) != 0) return limits_.maxClients;
-   rlim_t const want = rlim_t(open + limits_.maxClients + 16);
-   if (r.rlim_cur != RLIM_INFINITY && r.rlim_cur < want) {
+   if (::getrlimit(RLIMIT_NOFILE, &r) != 0 || r.rlim_cur == RLIM_INFINITY) {
+      return limits_.maxClients;
+   }
+   rlim_t const want = r.rlim_cur + rlim_t(limits_.maxClients);
+   if (r.rlim_max == RLIM_INFINITY || r.rlim_max > r.rlim_cur) {
       rlimit raised = r;
       raised.rlim_cur = r.rlim_max == RLIM_INFINITY ? want : std::min(want, r.rlim_max);
       if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) r = raised;
    }
-   if (r.rlim_cur == RLIM_INFINITY) return limits_.maxClients;
-   return std::min<std::size_t>(limits_.maxClients, r.rlim_cur > open ? r.rlim_cur - open : 0);
+   std::optional<std::size_t> const used = descriptorsBelow(r.rlim_cur);
+   if (!used || *used >= r.rlim_cur) return 0;
+   return std::min<std::size_t>(limits_.maxClients, r.rlim_cur - *used);
 }
 
 void Server::close() {
@@ -154,12 +166,14 @@ void Server::stopOnSignals() {
    ::sigaction(SIGPIPE, &sa, nullptr);
 }
 
+// Said once until a client is taken again.
 void Server::pause(std::string const& why) {
    if (!accepting_) return;
    accepting_ = false;
    ::epoll_ctl(epoll_, EPOLL_CTL_DEL, listen_, nullptr);
    retryAccept_ = Clock::now() + std::chrono::seconds(1);
-   log_("not accepting clients: " + why + "; new clients wait until one leaves");
+   if (!paused_) log_("not accepting clients: " + why + "; new clients wait until one leaves");
+   paused_ = true;
 }
 
 void Server::acceptAll() {
@@ -178,6 +192,10 @@ void Server::acceptAll() {
          }
          if (errno == EINTR || errno == ECONNABORTED) continue;
          return;
+      }
+      if (paused_) {
+         log_("accepting clients again (" + std::to_string(clients_.size() + 1) + " connected)");
+         paused_ = false;
       }
       auto c = std::make_unique<Connection>(fd, service_.connected(), peerName(fd, ++serial_),
                                             limits_, Clock::now());
@@ -242,7 +260,6 @@ void Server::sweep(Clock::time_point now) {
       epoll_event ev{EPOLLIN, {}};
       ev.data.fd = listen_;
       ::epoll_ctl(epoll_, EPOLL_CTL_ADD, listen_, &ev);
-      log_("accepting clients again (" + std::to_string(clients_.size()) + " connected)");
    }
 }
 

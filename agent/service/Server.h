@@ -71,6 +71,7 @@ class Server {
    std::size_t room_ = 0;
    std::atomic<bool> stopping_{false};
    bool accepting_ = true;
+   bool paused_ = false;  // said so, and not yet taken a client since
    Clock::time_point nextSweep_{};
    Clock::time_point retryAccept_{};
    U64 serial_ = 0;

@@ -84,6 +84,40 @@ TEST(CliClientTest, AClosedConnectionIsNotAnAgentThatWentAway) {
    EXPECT_THAT(st.ok("show"), HasSubstr("1 entry of 1"));
 }
 
+// Under a low descriptor limit the agent either serves (a client gets its answer) or says in
+// one line, before it is ready, that the limit leaves no room: never a ready agent no client
+// can reach.
+TEST(CliClientTest, AgentUnderADescriptorLimitServesOrSaysWhyNot) {
+   if (std::system("prlimit --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "needs prlimit";
+   CliState st;
+   st.ok("chip create --capacity 16");
+   int served = 0;
+   for (int limit : {8, 9, 10, 12, 16}) {
+      SCOPED_TRACE(limit);
+      std::string const nofile = "--nofile=" + std::to_string(limit) + ":" + std::to_string(limit);
+      Args args{"prlimit", nofile, "--"};
+      for (std::string const& a : st.argv("serve"))
+         args.push_back(a);
+      TwiceNatTest::ChildProcess agent(args, st.root() + "/limited");
+      if (!agent.ready(30)) {
+         // Refused early: the start itself, or the room it leaves for clients.
+         EXPECT_NE(agent.wait(), 0);
+         EXPECT_THAT(agent.err(), ContainsRegex("leaves no room for a client|Too many open files"));
+         EXPECT_EQ(lineCount(agent.err()), 1) << agent.err();
+         continue;
+      }
+      ++served;
+      // Two clients at once: the second waits for the first when only one fits.
+      TwiceNatTest::ChildProcess first(st.argv("--timeout 5 status"), st.root() + "/first");
+      CliResult const second = st.run("--timeout 5 status");
+      EXPECT_EQ(second.status, 0) << second.err;
+      EXPECT_EQ(first.wait(), 0) << first.err();
+      agent.signal(SIGTERM);
+      EXPECT_EQ(agent.wait(), 0);
+   }
+   EXPECT_GT(served, 0);
+}
+
 TEST(CliClientTest, StatusSaysWhoServesInJsonToo) {
    CliState st;
    st.ok("chip create --capacity 16");
