@@ -51,9 +51,17 @@ bool Connection::send(Clock::time_point now) {
       windowBegan_ = {};
       // A large reply's room goes back once it is sent.
       if (out_.capacity() > 4 * limits_.outputHigh) std::string().swap(out_);
-   } else if (windowBegan_ == Clock::time_point{}) {
-      windowBegan_ = now;
-      takenInWindow_ = 0;
+   } else {
+      // A reader that keeps up never empties the buffer: what it took goes, so that the
+      // buffer holds what is pending and no more.
+      if (outAt_ >= limits_.outputHigh) {
+         out_.erase(0, outAt_);
+         outAt_ = 0;
+      }
+      if (windowBegan_ == Clock::time_point{}) {
+         windowBegan_ = now;
+         takenInWindow_ = 0;
+      }
    }
    return true;
 }

@@ -35,6 +35,8 @@ class Connection {
 
    bool wantsInput() const;
    bool wantsOutput() const { return outAt_ < out_.size(); }
+   // Reply bytes held: those pending, and those sent that the buffer has not yet let go.
+   std::size_t buffered() const { return out_.size(); }
    bool hasWork() const;
    // Input ended and everything answered and sent: done with.
    bool finished() const { return inputEnded_ && !hasWork() && !wantsOutput(); }

@@ -96,6 +96,31 @@ TEST(ServerTest, RequestPastTheCapIsRefusedAndItsClientDropped) {
    EXPECT_EQ(next.line().size(), 65000u);
 }
 
+// A client that keeps taking a long reply: the connection holds about its bound, never what
+// it sent before (the reply is 32 MiB).
+TEST(ServerTest, AStreamedReplyHoldsNoMoreThanItsBound) {
+   int pair[2];
+   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+   ServerLimits const limits = tight();
+   auto const now = TwiceNatService::Connection::Clock::now();
+   TwiceNatService::Connection c(pair[0], std::make_unique<LineServiceForTests::Lines>(), "c",
+                                 limits, now);
+   std::string const ask = "stream 2000\n";
+   ASSERT_EQ(::send(pair[1], ask.data(), ask.size(), 0), ssize_t(ask.size()));
+   ASSERT_TRUE(c.receive(now));
+   std::size_t most = 0, taken = 0;
+   std::vector<char> chunk(4096);  // less than a line: the buffer never empties
+   while (taken < 2000 * 16385) {
+      if (c.hasWork()) c.step(now);
+      ASSERT_TRUE(c.send(now));
+      most = std::max(most, c.buffered());
+      ssize_t const n = ::recv(pair[1], chunk.data(), chunk.size(), MSG_DONTWAIT);
+      if (n > 0) taken += std::size_t(n);
+   }
+   EXPECT_LE(most, 2 * limits.outputHigh + 16385);
+   ::close(pair[1]);
+}
+
 TEST(ServerTest, PipelinedAndHalfClosedRequestsAreAnsweredInOrder) {
    LineRig rig(tight());
    RawClient c(rig.path());
