@@ -29,6 +29,11 @@ std::vector<FigureRow>& figureRows() {
    return rows;
 }
 
+std::vector<RateRow>& rateRows() {
+   static std::vector<RateRow> rows;
+   return rows;
+}
+
 namespace {
 
 // Time per item of every repetition of every run, by benchmark name.
@@ -37,10 +42,13 @@ std::map<std::string, std::vector<double>>& nsTable() {
    return t;
 }
 
-// A run's name without the "/repeats:N" that repetitions add, so that ratios name runs alike.
+// A run's name without the "/iterations:N" and "/repeats:N" that fixed iterations and
+// repetitions add, so that summary rows name runs alike.
 std::string baseName(std::string name) {
-   auto at = name.find("/repeats:");
-   if (at != std::string::npos) name.erase(at);
+   for (char const* suffix : {"/iterations:", "/repeats:"}) {
+      auto at = name.find(suffix);
+      if (at != std::string::npos) name.erase(at);
+   }
    return name;
 }
 
@@ -86,6 +94,10 @@ int main(int argc, char** argv) {
    benchmark::RunSpecifiedBenchmarks(&collector);
    benchmark::Shutdown();
 
+   for (bench::RateRow const& r : bench::rateRows()) {
+      double const ns = bench::nsPerItem(r.run);
+      if (ns > 0) bench::figureIs(r.figure, 1e9 / ns, r.unit, r.goal, false);
+   }
    std::FILE* tsv = nullptr;
    if (char const* path = std::getenv("TWICENAT_BENCH_SUMMARY")) tsv = std::fopen(path, "w");
    std::printf("\n%-52s %11s %11s %8s %8s\n", "figure", "library ns", "baseline ns", "ratio",

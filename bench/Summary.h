@@ -28,8 +28,18 @@ struct FigureRow {
    bool atMost;
 };
 
+// Items per second of a run (its fastest repetition), as a figure judged against `goal` (at
+// least it; NaN: for information).
+struct RateRow {
+   std::string figure;
+   std::string run;
+   std::string unit;  // "updates/s"
+   double goal;
+};
+
 std::vector<RatioRow>& ratioRows();
 std::vector<FigureRow>& figureRows();
+std::vector<RateRow>& rateRows();
 
 // For use at namespace scope: `bench::Ratio r{"figure", "libRun", "baseRun", 1.25};`
 struct Ratio {

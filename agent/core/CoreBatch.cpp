@@ -7,10 +7,6 @@ namespace TwiceNatAgent {
 
 namespace {
 
-bool isDefault(UpdateKind kind) {
-   return kind == UpdateKind::defaultSet || kind == UpdateKind::defaultReset;
-}
-
 void countChange(BatchResult& r, Change c) {
    if (c == Change::added) ++r.added;
    if (c == Change::changed) ++r.changed;
@@ -128,17 +124,20 @@ class CoreTransaction final : public AgentCore::Transaction {
          return r;
       }
       Acting const acting(s_, this);
+      reserveFor(part);
+      Lookahead ahead(s_);
       for (std::size_t i = 0; i < part.size(); ++i) {
          Update const& u = part[i];
          Programmed p;
          if (mode_ == BatchMode::dryRun) {
             p = dry_.check(u);
          } else if (mode_ == BatchMode::continueOnError) {
-            p = s_.apply(u);
+            p = s_.apply(u, ahead.at(part, i));
          } else {
+            MatchSpecPtr made = ahead.at(part, i);
             Before b;
             if (Status st = before(u, b); !st.ok()) return failed(r, part.size(), i, std::move(st));
-            p = s_.apply(u);
+            p = s_.apply(u, std::move(made));
             if (p.change != Change::none)
                undo_.push_back({inverse(u, p.change, b), p.change, seen_ + i});
             if (!p.status.ok()) return failed(r, part.size(), i, std::move(p.status));
@@ -183,10 +182,19 @@ class CoreTransaction final : public AgentCore::Transaction {
       std::size_t at;  // the update's place in the transaction
    };
 
+   // Room in the index for every entry the part may add, made once.
+   void reserveFor(std::span<Update const> part) {
+      if (mode_ == BatchMode::dryRun) return;
+      std::size_t adds = 0;
+      for (Update const& u : part)
+         adds += u.kind == UpdateKind::insert || u.kind == UpdateKind::program;
+      s_.index.reserve(s_.index.size() + adds);
+   }
+
    Status before(Update const& u, Before& b) const {
       U64 key = 0;
       MatchKey match = u.entry.match;
-      if (isDefault(u.kind)) {
+      if (isDefaultUpdate(u.kind)) {
          key = s_.defaultKey;
       } else if (u.kind != UpdateKind::insert && s_.fit(match, false).ok()) {
          key = s_.index.find(match);
@@ -202,7 +210,7 @@ class CoreTransaction final : public AgentCore::Transaction {
    }
 
    static Update inverse(Update const& u, Change done, Before const& b) {
-      bool const dflt = isDefault(u.kind);
+      bool const dflt = isDefaultUpdate(u.kind);
       switch (done) {
          case Change::added:
             return dflt ? Update{UpdateKind::defaultReset, {}}

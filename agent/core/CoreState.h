@@ -1,7 +1,9 @@
 #pragma once
 // What an AgentCore holds, and the operations its public ones and its transactions share. Not
 // installed: the core's own.
+#include <array>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "BfTwiceNatAddrOnly/table/TwiceNatAddrOnlyTableFactory.h"
@@ -17,6 +19,10 @@ using Table = BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable;
 using TableEntry = BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry;
 
 Status refusal(Code code, std::string message);
+
+inline bool isDefaultUpdate(UpdateKind kind) {
+   return kind == UpdateKind::defaultSet || kind == UpdateKind::defaultReset;
+}
 
 class CoreState {
  public:
@@ -39,14 +45,19 @@ class CoreState {
    // UNAVAILABLE on a read-only start, and while an all-or-nothing batch other than the one
    // acting holds the table: its undo would overwrite what another writer did.
    Status writable() const;
-   Programmed program(UpdateKind kind, EntrySpec const& entry);
+   // `fresh`: a match spec with the entry's contents made ahead (see Lookahead), used when the
+   // entry is added.
+   Programmed program(UpdateKind kind, EntrySpec const& entry, MatchSpecPtr fresh = nullptr);
    Programmed remove(MatchKey key);
    Programmed defaultIs(ActionValues const& action);
    Programmed defaultReset();
-   Programmed apply(Update const& update);
+   Programmed apply(Update const& update, MatchSpecPtr fresh = nullptr);
    // True when the table holds the default entry under its default match; takes it in again
    // from its record when the back end had let it go.
    bool defaultHeld();
+   // True when the table holds the entry of `entryKey`; takes it in again from its record when
+   // the back end had let it go (see `unclaimed`).
+   bool claimed(U64 entryKey);
 
    // Reads (CoreRead.cpp).
    MatchSpecPtr matchOf(U64 key) const {
@@ -71,7 +82,29 @@ class CoreState {
    bool bfrt = false;             // the table's back end is the BfRt one
    void const* holder = nullptr;  // the all-or-nothing batch open now, if any
    void const* acting = nullptr;  // the batch whose updates run now, if any
+   // Entries the chip and their key records still hold, which the back end let go of when
+   // the SDK refused to delete them and which could not be read back since.
+   std::vector<U64> unclaimed;
    StartReport report;
+};
+
+// Runs a few updates of a batch ahead of the one being applied: fetches the index slot of each
+// update's key, and makes the match spec of an entry the update adds (or fetches where the key
+// manager keeps the one it changes), so that the cache misses of several updates overlap.
+class Lookahead {
+ public:
+   static constexpr std::size_t kSlots = 8;    // index slots fetched this far ahead
+   static constexpr std::size_t kMatches = 4;  // match specs made or fetched this far ahead
+
+   explicit Lookahead(CoreState& s) : s_(s) {}
+   // Before update `i` of `part` is applied; returns the match spec made ahead for it.
+   MatchSpecPtr at(std::span<Update const> part, std::size_t i);
+
+ private:
+   void stage(Update const& u, MatchSpecPtr& made);
+
+   CoreState& s_;
+   std::array<MatchSpecPtr, kMatches> made_;
 };
 
 struct AgentCore::State final : CoreState {

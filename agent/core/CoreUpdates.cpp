@@ -1,6 +1,8 @@
 // Single updates. The chip takes an entry before its key record is written, and lets it go
 // before the record is cleared, so that a kill between the two leaves what the next start
 // reconciles. The default entry is the one exception (see defaultReset).
+#include <algorithm>
+
 #include "agent/core/CoreState.h"
 
 namespace TwiceNatAgent {
@@ -11,7 +13,26 @@ Status noEntry(MatchKey const& key) {
    return refusal(Code::notFound, "no entry " + keyText(key) + " in the table");
 }
 
+Status unclaimedEntry(MatchKey const& key) {
+   return refusal(Code::unavailable, "the entry " + keyText(key) +
+                                         " could not be read back from the chip to change it");
+}
+
 }  // namespace
+
+bool CoreState::claimed(U64 entryKey) {
+   if (unclaimed.empty()) return true;
+   auto const at = std::find(unclaimed.begin(), unclaimed.end(), entryKey);
+   if (at == unclaimed.end()) return true;
+   try {
+      U32 const handle = keys->table().recordAsStored(entryKey).sdkEntryHandle;
+      if (!table->resyncedEntryIs(entryKey, handle).match()) return false;
+   } catch (...) {
+      return false;
+   }
+   unclaimed.erase(at);
+   return true;
+}
 
 Status refusal(Code code, std::string message) {
    return Status{code, std::move(message), 0};
@@ -44,7 +65,7 @@ Status CoreState::fit(MatchKey& key, bool strictVrf) const {
    return {};
 }
 
-Programmed CoreState::program(UpdateKind kind, EntrySpec const& e) {
+Programmed CoreState::program(UpdateKind kind, EntrySpec const& e, MatchSpecPtr fresh) {
    if (Status s = writable(); !s.ok()) return {std::move(s)};
    MatchKey key = e.match;
    if (Status s = fit(key, false); !s.ok()) return {std::move(s)};
@@ -53,9 +74,13 @@ Programmed CoreState::program(UpdateKind kind, EntrySpec const& e) {
       return {refusal(Code::alreadyExists, "an entry " + keyText(key) + " is in the table")};
    }
    if (!at.entryKey && kind == UpdateKind::modify) return {noEntry(key)};
-   MatchSpecPtr const match = at.entryKey ? matchOf(at.entryKey) : matchSpecOf(key);
-   // A new object: the key manager looks it up next.
-   if (!at.entryKey) keys->prefetch(match.ptr());
+   if (at.entryKey && !claimed(at.entryKey)) return {unclaimedEntry(key)};
+   MatchSpecPtr match = at.entryKey ? matchOf(at.entryKey) : std::move(fresh);
+   if (!match) {
+      match = matchSpecOf(key);
+      // A new object: the key manager looks it up next.
+      keys->prefetch(match.ptr());
+   }
    TableEntry entry(match);
    entry.actionIs(actionSpecOf(e.action));
    Table::Programming done;
@@ -83,6 +108,7 @@ Programmed CoreState::remove(MatchKey key) {
    if (Status s = fit(key, false); !s.ok()) return {std::move(s)};
    U32 const entryKey = index.find(key);
    if (!entryKey) return {noEntry(key)};
+   if (!claimed(entryKey)) return {unclaimedEntry(key)};
    MatchSpecPtr const match = matchOf(entryKey);
    U32 const handle = keys->table().recordAsStored(entryKey).sdkEntryHandle;
    try {
@@ -91,14 +117,10 @@ Programmed CoreState::remove(MatchKey key) {
       Status failed = statusOf(std::current_exception());
       // The BfRt back end lets go of an entry before it asks the SDK, so after a refusal it
       // no longer holds the entry the chip still holds: it takes it in again from its record,
-      // as a start would. Should that fail too, the next start does.
+      // now or before the entry is next changed.
       if (bfrt) {
-         bool taken = false;
-         try {
-            taken = table->resyncedEntryIs(entryKey, handle).match() != nullptr;
-         } catch (...) {
-         }
-         if (!taken) index.erase(key);
+         unclaimed.push_back(entryKey);
+         claimed(entryKey);
       }
       return {std::move(failed)};
    }
@@ -190,12 +212,12 @@ Programmed CoreState::defaultReset() {
    return {{}, Change::removed, key, handle};
 }
 
-Programmed CoreState::apply(Update const& u) {
+Programmed CoreState::apply(Update const& u, MatchSpecPtr fresh) {
    switch (u.kind) {
       case UpdateKind::insert:
       case UpdateKind::modify:
       case UpdateKind::program:
-         return program(u.kind, u.entry);
+         return program(u.kind, u.entry, std::move(fresh));
       case UpdateKind::remove:
          return remove(u.entry.match);
       case UpdateKind::defaultSet:
@@ -204,6 +226,32 @@ Programmed CoreState::apply(Update const& u) {
          return defaultReset();
    }
    return {refusal(Code::invalidArgument, "no such kind of update")};
+}
+
+MatchSpecPtr Lookahead::at(std::span<Update const> part, std::size_t i) {
+   if (i + kSlots < part.size()) {
+      MatchKey key = part[i + kSlots].entry.match;
+      if (s_.fit(key, false).ok()) s_.index.prefetch(key);
+   }
+   if (i == 0) {
+      for (std::size_t j = 0; j < kMatches && j < part.size(); ++j)
+         stage(part[j], made_[j % kMatches]);
+   }
+   MatchSpecPtr made = std::move(made_[i % kMatches]);
+   if (i + kMatches < part.size()) stage(part[i + kMatches], made_[(i + kMatches) % kMatches]);
+   return made;
+}
+
+void Lookahead::stage(Update const& u, MatchSpecPtr& made) {
+   made = nullptr;
+   MatchKey key = u.entry.match;
+   if (isDefaultUpdate(u.kind) || !s_.fit(key, false).ok()) return;
+   if (U32 const entryKey = s_.index.find(key)) {
+      s_.keys->prefetch(s_.keys->matchAt(entryKey));
+   } else if (u.kind == UpdateKind::insert || u.kind == UpdateKind::program) {
+      made = matchSpecOf(key);
+      s_.keys->prefetch(made.ptr());
+   }
 }
 
 }  // namespace TwiceNatAgent

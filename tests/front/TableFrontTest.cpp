@@ -6,6 +6,7 @@
 // map's random run.)
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "BfTwiceNatAddrOnly/entry/TwiceNatAddrOnlyTableEntry.h"
@@ -142,11 +143,52 @@ TEST(TableDeathTest, BaseOperationsAndPreconditionsStopTheProcess) {
                 std::string(kSource) + ":[0-9]+: virtual void " +
                     "BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable::entryIs.*" + base("entryIs"));
    EXPECT_DEATH(table->entryDel(nullptr), base("entryDel"));
+   EXPECT_DEATH(table->entryIsReported(TwiceNatAddrOnlyTableEntry()), base("entryIsReported"));
    EXPECT_DEATH(table->entryByHandle(1), base("entryByHandle"));
    EXPECT_DEATH(Zin::operationCall(*table, "initializeTable", {Zin::valueOf(helper)}),
                 base("initializeTable"));
    EXPECT_DEATH(::twiceNatAddrOnlyTableFactory(nullptr, nullptr, nullptr, 0, 0, 0xFFFF, ""),
                 "twiceNatAddrOnlyTableFactory.*Assertion `pdLibPath' failed");
+}
+
+// What a programming reports on either back end: the path it took, the handle the SDK gave the
+// entry and the key it allocated; and an entry the chip holds taken in by its handle.
+TEST(Report, PathHandleAndKeyOfEachProgrammingAndAnEntryTakenInByHandle) {
+   using Path = TwiceNatAddrOnlyTable::Programming::Path;
+   for (bool bfrt : {false, true}) {
+      SCOPED_TRACE(bfrt ? "BfRt" : "PD");
+      tabletest::Rig rig({.profile = {.bfrt = bfrt}});
+      auto report = [&](tabletest::MatchC const& m, unsigned type) {
+         auto const r = rig.table->entryIsReported(
+             tabletest::entryOf(m, tabletest::actionOf(tabletest::actionType(type))));
+         return std::tuple(r.path, r.sdkHandle, r.key);
+      };
+      tabletest::MatchC const m = tabletest::matchOf(1, 2, 3), d = rig.dflt();
+      U32 const handle = std::get<1>(report(m, 1));
+      EXPECT_EQ(handle, rig.handles().entry(m));
+      EXPECT_EQ(report(m, 2), std::tuple(Path::modified, handle, U64(0)));
+      U64 const key = rig.keys->keyOf(m.ptr());
+      rig.table->entryDel(m), rig.keys->release(m.ptr());
+      auto const again = report(m, 0);
+      EXPECT_EQ(std::get<0>(again), Path::added);
+      EXPECT_EQ(std::get<2>(again), key) << "the lowest free key, given back by the removal";
+      auto const first = report(d, 1);
+      EXPECT_EQ(first,
+                std::tuple(Path::defaultSet, rig.handles().entry(d), rig.keys->keyOf(d.ptr())));
+      EXPECT_EQ(report(d, 2), std::tuple(Path::defaultSet, std::get<1>(first), U64(0)));
+
+      // The library forgets the entry; taken in again under the key its record holds.
+      U32 const now = rig.handles().entry(m);
+      U64 const held = rig.keys->keyOf(m.ptr());
+      rig.keys->recordHandleIs(held, now);
+      rig.handles().entryDel(m);
+      auto const read = rig.table->resyncedEntryIs(held, now);
+      ASSERT_TRUE(read.match());
+      EXPECT_EQ(rig.handles().entry(read.match()), now);
+      EXPECT_EQ(rig.keys->keyOf(read.match().ptr()), held);
+      EXPECT_FALSE(rig.table->resyncedEntryIs(held, now + 99).match()) << "no such entry";
+      EXPECT_EQ(rig.handles().entries(), 2u) << "the entry and the default, nothing more";
+   }
 }
 
 // Texts of the statuses the fault sweeps do not meet.

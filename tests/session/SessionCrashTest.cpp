@@ -3,18 +3,12 @@
 // changes nothing; the next start must succeed and show the table as it was before or after the
 // operation in flight, running the session again must reach the same final table, and the start
 // after that must find nothing to settle.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
+#include <stdexcept>
 
-#include <tuple>
-
-#include "support/CoreRig.h"
-#include "support/KilledChild.h"
+#include "support/CrashSweep.h"
 
 namespace TwiceNatCoreTest {
 namespace {
-
-using testing::HasSubstr;
 
 // Each step is one operation the agent acknowledges; `done` is told after each.
 void script(AgentCore& s, std::function<void()> const& done) {
@@ -62,48 +56,22 @@ TEST_P(SessionCrash, EveryStoreOfASessionIsAKillTheNextStartRecovers) {
       script(run.s(), [&] { after.push_back(contents(run.s())); });
    }
 
-   U64 crashes = 0, adopted = 0, dropped = 0;
-   for (U64 n = 1;; ++n) {
-      SCOPED_TRACE("killed before store " + std::to_string(n));
-      pristine.copyTo(work);
-      TwiceNatTest::ChildEnd const end = TwiceNatTest::runKilledBefore(n, [&](auto const& ack) {
-         Start run(work, sdk);
-         script(run.s(), ack);
-      });
-      if (HasFailure() || end.finished) break;
-      std::size_t const acknowledged = end.acknowledged;
-      ++crashes;
-
-      AgentCore::StartReport counted;
-      {
-         Start ro(work, sdk, true);
-         counted = ro.s().startReport();
-         EXPECT_THAT(counted.notes.back(), HasSubstr("read-only start, not reconciled: "));
-      }
-      {
-         // The read-only start counted what this one settles, and so changed nothing.
-         Start restart(work, sdk);
-         auto const& r = restart.s().startReport();
-         EXPECT_EQ((std::tuple{r.adopted, r.dropped, r.rewalked}),
-                   (std::tuple{counted.adopted, counted.dropped, counted.rewalked}));
-         adopted += r.adopted;
-         dropped += r.dropped;
-         std::vector<std::string> const now = contents(restart.s());
-         ASSERT_LT(acknowledged, after.size());
-         bool const before = now == after[acknowledged];
-         bool const inFlight = acknowledged + 1 < after.size() && now == after[acknowledged + 1];
-         EXPECT_TRUE(before || inFlight) << "after " << acknowledged << " operations";
-         script(restart.s(), [] {});
-         EXPECT_EQ(contents(restart.s()), after.back()) << "running the session again converges";
-      }
-      Start again(work, sdk);
-      EXPECT_FALSE(again.s().startReport().reconciledAnything())
-          << again.s().startReport().notes.back();
-      if (HasFailure()) break;
-   }
-   EXPECT_GT(crashes, 30u) << "the sweep reached the stores of the session";
-   EXPECT_TRUE(adopted && dropped) << "kills left chip entries without a record and records "
-                                      "without an entry, and the starts counted them";
+   Sweep const sweep = sweepKills(
+       pristine, work, sdk, after.size() - 1, script,
+       [&](AgentCore& restarted, std::size_t acknowledged) {
+          std::vector<std::string> const now = contents(restarted);
+          ASSERT_LT(acknowledged, after.size());
+          bool const before = now == after[acknowledged];
+          bool const inFlight = acknowledged + 1 < after.size() && now == after[acknowledged + 1];
+          EXPECT_TRUE(before || inFlight) << "after " << acknowledged << " operations";
+          script(restarted, [] {});
+          EXPECT_EQ(contents(restarted), after.back()) << "running the session again converges";
+       },
+       [&](AgentCore& s) { EXPECT_EQ(contents(s), after.back()); });
+   EXPECT_GT(sweep.crashes, 30u) << "the sweep reached the stores of the session";
+   EXPECT_TRUE(sweep.adopted && sweep.dropped)
+       << "kills left chip entries without a record and records without an entry, and the starts "
+          "counted them";
 }
 
 INSTANTIATE_TEST_SUITE_P(BackEnds, SessionCrash,

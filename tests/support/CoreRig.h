@@ -40,9 +40,11 @@ struct Sdk {
 
 class StateFiles {
  public:
-   explicit StateFiles(chip::Profile const& profile) {
+   // A key table of `keyCapacity` records; 0: room for every entry and default.
+   explicit StateFiles(chip::Profile const& profile, U32 keyCapacity = 0) {
       chip::Chip::create(chip(), profile);
-      TwiceNatAgent::KeyTable::create(keys(), profile.capacity + chip::kMaxPipes + 1);
+      TwiceNatAgent::KeyTable::create(
+          keys(), keyCapacity ? keyCapacity : profile.capacity + chip::kMaxPipes + 1);
    }
 
    std::string chip() const { return dir_ + "/chip"; }
