@@ -80,10 +80,6 @@ void readBack(Op op, std::string const& answer, std::string const& input) {
    if (!last) fail("an answer that does not end", input, answer);
 }
 
-}  // namespace
-
-}  // namespace
-
 // The whole answer to one request line from `client`: its reply, or every page of a show.
 std::string answer(LineService::Client& client, std::string_view line) {
    std::string out;
@@ -91,6 +87,8 @@ std::string answer(LineService::Client& client, std::string_view line) {
       more = client.more(out);
    return out;
 }
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, std::size_t size) {
    Agent& a = Agent::agent();
