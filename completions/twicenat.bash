@@ -5,15 +5,15 @@ _twicenat() {
    cur=${COMP_WORDS[COMP_CWORD]}
    prev=${COMP_WORDS[COMP_CWORD - 1]}
 
-   local globals="--state --trace --no-wait --help"
+   local globals="--state --trace --no-wait --timeout --help"
 
    # The command so far: the words before the cursor that are not options or their values.
    local i word cmd=""
    for ((i = 1; i < COMP_CWORD; i++)); do
       word=${COMP_WORDS[i]}
       case $word in
-      --state | --capacity | --pipes | --dst | --src | --vrf | --action | --key-id | --rw-id | \
-         --prot | --frag | --next-hop | --ecmp-group)
+      --state | --timeout | --capacity | --pipes | --dst | --src | --vrf | --action | --key-id | \
+         --rw-id | --prot | --frag | --next-hop | --ecmp-group)
          ((i++))
          ;;
       -*) ;;
@@ -37,8 +37,8 @@ _twicenat() {
       COMPREPLY=($(compgen -W "onMiss hit ecmp" -- "$cur"))
       return
       ;;
-   --capacity | --pipes | --dst | --src | --vrf | --key-id | --rw-id | --prot | --frag | \
-      --next-hop | --ecmp-group)
+   --timeout | --capacity | --pipes | --dst | --src | --vrf | --key-id | --rw-id | --prot | \
+      --frag | --next-hop | --ecmp-group)
       return
       ;;
    esac
@@ -47,19 +47,22 @@ _twicenat() {
    local opts="" words=""
    case $cmd in
    "")
-      words="chip set del default show load demo serve status stop"
+      words="chip set del default show load diff clear demo serve status stop"
       opts=$globals
       ;;
    chip) words="create destroy show" ;;
    default) words="set reset" ;;
    "chip create") opts="--capacity --pipes --no-vrf --no-bfrt --action-profile" ;;
-   "chip destroy" | "chip show" | "default reset" | demo | serve | status | stop) ;;
+   "chip destroy" | "default reset" | demo | serve | stop) ;;
+   "chip show") opts="--json" ;;
    set) opts="--dst --src --vrf $entry" ;;
    del) opts="--dst --src --vrf" ;;
    "default set") opts=$entry ;;
-   show) opts="--dst --src --vrf --action --text" ;;
-   load)
-      opts="--text"
+   show) opts="--dst --src --vrf --action --text --json" ;;
+   clear) opts="--yes" ;;
+   status) opts="--json" ;;
+   load | diff)
+      [[ $cmd == load ]] && opts="--atomic --dry-run"
       [[ $cur != -* ]] && COMPREPLY=($(compgen -f -- "$cur"))
       ;;
    *) return ;;

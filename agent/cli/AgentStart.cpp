@@ -64,8 +64,8 @@ U64 AgentStart::orphanEntries() const {
 std::vector<Command> const& commands() {
    static std::vector<Command> const all = {
        chipCreateCommand(), chipDestroyCommand(),  chipShowCommand(), setCommand(),  delCommand(),
-       defaultSetCommand(), defaultResetCommand(), showCommand(),     loadCommand(), serveCommand(),
-       statusCommand(),     stopCommand(),         demoCommand(),
+       defaultSetCommand(), defaultResetCommand(), showCommand(),     loadCommand(), diffCommand(),
+       clearCommand(),      serveCommand(),        statusCommand(),   stopCommand(), demoCommand(),
    };
    return all;
 }

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "agent/cli/InputError.h"
+#include "agent/service/EntryFields.h"
 
 namespace TwiceNatCli {
 
@@ -128,26 +129,9 @@ U64 parseNumber(std::string_view text, std::string_view what, U64 max) {
 }
 
 U32 parseIpv4(std::string_view text, std::string_view what) {
-   U32 addr = 0;
-   std::string_view rest = text;
-   for (int part = 0; part < 4; ++part) {
-      std::size_t dot = rest.find('.');
-      std::string_view octet = part < 3 ? rest.substr(0, dot) : rest;
-      bool digitsOnly = !octet.empty() && octet.size() <= 3 &&
-                        octet.find_first_not_of("0123456789") == std::string_view::npos;
-      if ((part < 3 && dot == std::string_view::npos) || !digitsOnly) {
-         throw InputError(std::string(what) + ": '" + cut(text) +
-                          "' is not an IPv4 address A.B.C.D");
-      }
-      U32 v = 0;
-      std::from_chars(octet.data(), octet.data() + octet.size(), v);
-      if (v > 255) {
-         throw InputError(std::string(what) + ": '" + cut(text) + "' has a part above 255");
-      }
-      addr = addr << 8 | v;
-      if (part < 3) rest = rest.substr(dot + 1);
-   }
-   return addr;
+   TwiceNatService::DottedQuad const q = TwiceNatService::parseDottedQuad(text);
+   if (q.problem) throw InputError(std::string(what) + ": '" + cut(text) + "' " + q.problem);
+   return q.value;
 }
 
 std::string cut(std::string_view text, std::size_t max) {

@@ -4,10 +4,11 @@
 #include <nlohmann/json.hpp>
 
 #include "agent/KeyTable.h"
-#include "agent/cli/Client.h"
 #include "agent/cli/Commands.h"
+#include "agent/cli/EntrySpec.h"
 #include "agent/cli/Format.h"
 #include "agent/cli/InputError.h"
+#include "agent/cli/Link.h"
 #include "chip/ChipException.h"
 
 namespace TwiceNatCli {
@@ -43,7 +44,7 @@ std::string recordText(chip::ActionRec const& a) {
 
 // chip create and destroy replace the state under an agent's feet: never while one serves.
 StateLock lockedForChange(StateDir const& state, GlobalOptions const& global) {
-   Reach r = reach(state, StateLock::Mode::write, global.noWait);
+   Reach r = reach(state, StateLock::Mode::write, global);
    if (r.agent) {
       throw InputError("an agent serves " + state.dir + ": stop it first with 'twicenat stop'");
    }
@@ -75,7 +76,7 @@ int chipCreate(ParsedArgs const& args, GlobalOptions const& global) {
       TwiceNatAgent::KeyTable::create(state.keyTablePath(), keyTableCapacity(p.capacity));
       AgentStart agent(global);  // sets the table up in the chip
       std::cout << "created a chip in " << state.dir << ": " << profileText(p) << "\n"
-                << "table twiceNatAddrOnly set up through the " << agent->backEnd()
+                << "table twiceNatAddrOnly set up through the " << agent.core->backEnd()
                 << " back end\n";
    } catch (...) {
       TwiceNatAgent::KeyTable::destroy(state.keyTablePath());
@@ -97,12 +98,58 @@ int chipDestroy(ParsedArgs const&, GlobalOptions const& global) {
    return kExitOk;
 }
 
-int chipShowJson(AgentStart const& s, std::ostream& out) {
-   chip::Chip const& c = *s.chip;
+int chipShow(ParsedArgs const& args, GlobalOptions const& global) {
+   AgentLink agent(global, false);
+   Reply const r = agent.call(Request{Op::chip});
+   if (!r.status.ok()) return failed(r.status, std::cerr);
+   nlohmann::ordered_json const j = nlohmann::ordered_json::parse(r.chip);
+   if (args.has("json")) {
+      std::cout << j.dump(2) << "\n";
+      return kExitOk;
+   }
+   auto const& p = j["profile"];
+   std::cout << "chip         " << j["chip"].get<std::string>() << "\n"
+             << "profile      capacity " << p["capacity"] << ", " << p["pipes"]
+             << " pipe(s), VRF key field " << (p["vrfKeyField"].get<bool>() ? "yes" : "no")
+             << ", BfRt " << (p["bfrt"].get<bool>() ? "yes" : "no") << ", action profile table "
+             << (p["actionProfileTable"].get<bool>() ? "yes" : "no") << "\n"
+             << "table        twiceNatAddrOnly through the " << j["backEnd"].get<std::string>()
+             << " back end, device " << int(TwiceNatAgent::AgentCore::kDevice) << ", all pipes\n"
+             << "entry scope  " << j["entryScope"].get<std::string>() << "\n"
+             << "used         " << j["entries"] << " of " << p["capacity"] << " entries\n";
+   for (auto const& pipe : j["pipes"]) {
+      std::string const name =
+          pipe["pipe"].is_string() ? "all pipes" : "pipe " + pipe["pipe"].dump() + "   ";
+      std::cout << "  " << name << "  " << pipe["entries"] << " entries, default "
+                << pipe["default"].get<std::string>() << "\n";
+   }
+   auto const& k = j["keyTable"];
+   std::cout << "key table    " << k["path"].get<std::string>() << ": " << k["records"] << " of "
+             << k["capacity"] << " records, highest key " << k["highestKey"] << "\n";
+   // Only a read-only start leaves these: any other has reconciled them.
+   U64 const stale = j["staleRecords"], orphans = j["orphanEntries"];
+   if (stale) {
+      std::cout << "warning      " << stale
+                << " key record(s) name entries the chip no longer holds\n";
+   }
+   if (orphans) {
+      std::cout << "warning      " << orphans << " chip entr"
+                << (orphans == 1 ? "y has" : "ies have") << " no key record\n";
+   }
+   if (j.contains("startNote"))
+      std::cout << "start        " << j["startNote"].get<std::string>() << "\n";
+   return kExitOk;
+}
+
+}  // namespace
+
+std::string chipFigures(AgentStart const& a) {
+   chip::Chip const& c = *a.chip;
+   TwiceNatAgent::AgentCore const& core = *a.core;
    chip::Profile const& p = c.profile();
-   bool allPipes = c.scope() == chip::Scope::allPipes;
-   TwiceNatAgent::AgentCore::KeyTableFigures const k = s->keyTable();
-   TwiceNatAgent::AgentCore::StartReport const& started = s->startReport();
+   bool const allPipes = c.scope() == chip::Scope::allPipes;
+   TwiceNatAgent::AgentCore::StartReport const& start = core.startReport();
+   TwiceNatAgent::AgentCore::KeyTableFigures const k = core.keyTable();
    nlohmann::ordered_json j = {
        {"chip", c.path()},
        {"profile",
@@ -111,22 +158,22 @@ int chipShowJson(AgentStart const& s, std::ostream& out) {
          {"vrfKeyField", p.vrfKeyField},
          {"bfrt", p.bfrt},
          {"actionProfileTable", p.actionProfileTable}}},
-       {"backEnd", s->backEnd()},
+       {"backEnd", core.backEnd()},
        {"entryScope", allPipes ? "all pipes" : "single pipe"},
        {"entries", c.count()},
-       {"tableEntries", s->count()},
+       {"tableEntries", core.count()},
        {"keyTable",
         {{"path", k.path},
          {"records", k.records},
          {"capacity", k.capacity},
          {"highestKey", k.highestKey}}},
-       {"staleRecords", s.staleRecords()},
-       {"orphanEntries", s.orphanEntries()},
+       {"staleRecords", a.staleRecords()},
+       {"orphanEntries", a.orphanEntries()},
        {"reconciled",
-        {{"adopted", started.adopted},
-         {"dropped", started.dropped},
-         {"rewalked", started.rewalked},
-         {"readOnly", s->readOnly()}}},
+        {{"adopted", start.adopted},
+         {"dropped", start.dropped},
+         {"rewalked", start.rewalked},
+         {"readOnly", core.readOnly()}}},
    };
    nlohmann::ordered_json pipes = nlohmann::ordered_json::array();
    if (allPipes) {
@@ -141,48 +188,9 @@ int chipShowJson(AgentStart const& s, std::ostream& out) {
       }
    }
    j["pipes"] = pipes;
-   out << j.dump(2) << "\n";
-   return kExitOk;
+   if (start.reconciledAnything() && !start.notes.empty()) j["startNote"] = start.notes.back();
+   return j.dump();
 }
-
-int chipShow(ParsedArgs const& args, AgentStart& s, std::ostream& out, std::ostream&) {
-   if (args.has("json")) return chipShowJson(s, out);
-   chip::Chip const& c = *s.chip;
-   bool allPipes = c.scope() == chip::Scope::allPipes;
-   out << "chip         " << c.path() << "\n"
-       << "profile      " << profileText(c.profile()) << "\n"
-       << "table        twiceNatAddrOnly through the " << s->backEnd() << " back end, device "
-       << int(TwiceNatAgent::AgentCore::kDevice) << ", all pipes\n"
-       << "entry scope  " << (allPipes ? "all pipes" : "single pipe") << "\n"
-       << "used         " << c.count() << " of " << c.capacity() << " entries\n";
-   if (allPipes) {
-      out << "  all pipes  " << c.count(chip::kAllPipes) << " entries, default "
-          << recordText(c.defaultAction(chip::kAllPipes)) << "\n";
-   } else {
-      for (U16 pipe = 0; pipe < c.pipes(); ++pipe) {
-         out << "  pipe " << pipe << "     " << c.count(pipe) << " entries, default "
-             << recordText(c.defaultAction(pipe)) << "\n";
-      }
-   }
-   TwiceNatAgent::AgentCore::KeyTableFigures const k = s->keyTable();
-   out << "key table    " << k.path << ": " << k.records << " of " << k.capacity
-       << " records, highest key " << k.highestKey << "\n";
-   // Only a read-only start leaves these: any other has reconciled them.
-   if (s.staleRecords()) {
-      out << "warning      " << s.staleRecords()
-          << " key record(s) name entries the chip no longer holds\n";
-   }
-   if (s.orphanEntries()) {
-      out << "warning      " << s.orphanEntries() << " chip entr"
-          << (s.orphanEntries() == 1 ? "y has" : "ies have") << " no key record\n";
-   }
-   if (s->startReport().reconciledAnything()) {
-      out << "start        " << s->startReport().notes.back() << "\n";
-   }
-   return kExitOk;
-}
-
-}  // namespace
 
 Command chipCreateCommand() {
    return {{"chip create",
@@ -215,7 +223,6 @@ Command chipShowCommand() {
             "Shows the chip's profile, entry scope, entries used per pipe, default action and "
             "key table; with --json, one JSON object for scripts.",
             {{"json", "", "the same as one JSON object"}}},
-           nullptr,
            chipShow};
 }
 

@@ -1,8 +1,9 @@
 #pragma once
-// The agent's commands. Each is declared by its option table (which also makes its --help)
-// and either a body, which the agent serving the state folder runs for it (or this process,
-// under the folder's lock, when none serves), or a function of its own that runs it.
-#include <iosfwd>
+// The agent's commands. Each is declared by its option table (which also makes its --help,
+// and the completion) and a function that runs it; the commands that read or change the table
+// send typed requests to the agent serving the state folder, or, when none serves, to a core
+// of their own process under the folder's lock (Link.h).
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,20 +22,15 @@ struct GlobalOptions {
    std::optional<std::string> state;
    bool trace = false;
    bool noWait = false;  // fail at once when another command holds the state folder
+   // How long a client waits for the agent at any one step.
+   std::chrono::milliseconds timeout{10000};
 };
 
-struct AgentStart;
-
-// A command's work over a started agent; what it prints goes to `out` and `err`. Returns the
-// exit status; failures are thrown.
-using CommandBody = int (*)(ParsedArgs const& args, AgentStart& agent, std::ostream& out,
-                            std::ostream& err);
-
+// Returns the exit status; failures are thrown.
 struct Command {
    CommandSpec spec;
    int (*run)(ParsedArgs const& args, GlobalOptions const& global) = nullptr;
-   CommandBody body = nullptr;  // set for the commands an agent runs
-   bool changes = false;        // a body that changes the chip or the key table
+   bool changes = false;  // changes the table
 };
 
 // Every command, in the order the top-level help lists them.
@@ -72,8 +68,8 @@ std::unique_ptr<TwiceNatAgent::AgentCore> coreOver(chip::Chip& chip,
                                                    std::string const& keyTablePath,
                                                    SdkLibrary const& sdk, bool readOnly);
 
-// Runs a body command through the folder's agent, or in this process.
-int runBody(Command const& command, ParsedArgs const& args, GlobalOptions const& global);
+// The chip's figures as one JSON object: what 'chip show --json' prints.
+std::string chipFigures(AgentStart const& start);
 
 Command chipCreateCommand();
 Command chipDestroyCommand();
@@ -84,6 +80,8 @@ Command defaultSetCommand();
 Command defaultResetCommand();
 Command showCommand();
 Command loadCommand();
+Command diffCommand();
+Command clearCommand();
 Command demoCommand();
 Command serveCommand();
 Command statusCommand();

@@ -56,7 +56,7 @@ class Story {
       TwiceNatAgent::Programmed const done = s().program({k, a});
       check(done.status);
       std::cout << "  " << (done.change == TwiceNatAgent::Change::added ? "added   " : "changed ")
-                << keyText(k) << ": " << actionText(actionSpecOf(a)) << "\n";
+                << keyText(k) << ": " << actionText(a) << "\n";
    }
    void del(MatchKey const& k) {
       check(s().remove(k).status);
@@ -124,7 +124,7 @@ void story(SdkLibrary const& sdk, chip::Profile const& profile, std::string cons
    st.set(c, ActionValues{});
    st.set(d, hit(102, 202, 6, 0, 8));
    check(st.s().defaultIs(hit(1, 1, 0, 0, 1)).status);
-   std::cout << "  default action set: " << actionText(actionSpecOf(hit(1, 1, 0, 0, 1))) << "\n";
+   std::cout << "  default action set: " << actionText(hit(1, 1, 0, 0, 1)) << "\n";
    st.table();
 
    std::cout << "\n2. modify and delete\n";

@@ -1,14 +1,17 @@
 // set / del / default set / default reset: one entry at a time, named by its contents.
-#include <ostream>
+#include <iostream>
 
 #include "agent/cli/Commands.h"
+#include "agent/cli/EntrySpec.h"
 #include "agent/cli/Format.h"
 #include "agent/cli/InputError.h"
-#include "agent/cli/SdkFailure.h"
+#include "agent/cli/Link.h"
 
 namespace TwiceNatCli {
 
 namespace {
+
+using TwiceNatAgent::Change;
 
 std::vector<OptionSpec> keyOptions() {
    return {{"dst", "A.B.C.D", "outer IPv4 destination address"},
@@ -26,52 +29,57 @@ std::vector<OptionSpec> actionOptions() {
            {"ecmp-group", "N", "ECMP group, 0 to 65535 (ecmp)"}};
 }
 
-std::string actionLine(ActionValues const& a) {
-   std::string params = paramsText(a);
-   return std::string(actionName(a.kind)) + (params.empty() ? "" : " " + params);
+// One update through the agent; its reply, or the failure's exit status.
+std::optional<Reply> update(GlobalOptions const& global, Op op, EntrySpec const& entry,
+                            int& status) {
+   AgentLink agent(global, true);
+   Request q{op};
+   q.entry = entry;
+   Reply r = agent.call(q);
+   status = r.status.ok() ? kExitOk : failed(r.status, std::cerr);
+   if (!r.status.ok()) return std::nullopt;
+   return r;
 }
 
-// The key as the table takes it; a VRF on a table without the field is bad input.
-MatchKey fitted(TwiceNatAgent::AgentCore const& core, MatchKey key) {
-   check(core.fit(key, true));
-   return key;
-}
-
-int set(ParsedArgs const& args, AgentStart& agent, std::ostream& out, std::ostream&) {
-   MatchKey key = matchKeyFromArgs(args);
-   ActionValues action = actionFromArgs(args);
-   EntrySpec spec{fitted(*agent, key), action};
-   TwiceNatAgent::Programmed const done = agent->program(spec);
-   check(done.status);
-   out << (done.change == TwiceNatAgent::Change::added ? "added " : "changed ")
-       << keyText(spec.match) << ": " << actionLine(action) << " (handle "
-       << handleText(done.handle) << ")\n";
-   return kExitOk;
-}
-
-int del(ParsedArgs const& args, AgentStart& agent, std::ostream& out, std::ostream&) {
-   MatchKey key = fitted(*agent, matchKeyFromArgs(args));
-   check(agent->remove(key).status);
-   out << "deleted " << keyText(key) << "\n";
-   return kExitOk;
-}
-
-int defaultSet(ParsedArgs const& args, AgentStart& agent, std::ostream& out, std::ostream&) {
-   ActionValues action = actionFromArgs(args);
-   check(agent->defaultIs(action).status);
-   out << "default action set: " << actionLine(action) << "\n";
-   return kExitOk;
-}
-
-int defaultReset(ParsedArgs const&, AgentStart& agent, std::ostream& out, std::ostream&) {
-   TwiceNatAgent::Programmed const done = agent->defaultReset();
-   check(done.status);
-   if (done.change != TwiceNatAgent::Change::none) {
-      out << "default action reset to onMiss\n";
-   } else {
-      out << "the default action was never set: nothing to reset\n";
+int set(ParsedArgs const& args, GlobalOptions const& global) {
+   EntrySpec const e{matchKeyFromArgs(args), actionFromArgs(args)};
+   int status = 0;
+   if (auto r = update(global, Op::program, e, status)) {
+      std::cout << (r->programmed.change == Change::added ? "added " : "changed ")
+                << keyText(r->taken.value_or(e.match)) << ": " << actionText(e.action)
+                << " (handle " << handleText(r->programmed.handle) << ")\n";
    }
-   return kExitOk;
+   return status;
+}
+
+int del(ParsedArgs const& args, GlobalOptions const& global) {
+   EntrySpec e;
+   e.match = matchKeyFromArgs(args);
+   int status = 0;
+   if (auto r = update(global, Op::remove, e, status)) {
+      std::cout << "deleted " << keyText(r->taken.value_or(e.match)) << "\n";
+   }
+   return status;
+}
+
+int defaultSet(ParsedArgs const& args, GlobalOptions const& global) {
+   EntrySpec e;
+   e.action = actionFromArgs(args);
+   int status = 0;
+   if (update(global, Op::defaultSet, e, status)) {
+      std::cout << "default action set: " << actionText(e.action) << "\n";
+   }
+   return status;
+}
+
+int defaultReset(ParsedArgs const&, GlobalOptions const& global) {
+   int status = 0;
+   if (auto r = update(global, Op::defaultReset, {}, status)) {
+      std::cout << (r->programmed.change == Change::none
+                        ? "the default action was never set: nothing to reset\n"
+                        : "default action reset to onMiss\n");
+   }
+   return status;
 }
 
 }  // namespace
@@ -86,7 +94,6 @@ Command setCommand() {
         "--prot N --frag N] [--next-hop N | --ecmp-group N]",
         "Adds an entry or changes one.",
         "Adds an entry, or changes the action of the entry with these addresses and VRF.", opts},
-       nullptr,
        set,
        true};
 }
@@ -94,7 +101,6 @@ Command setCommand() {
 Command delCommand() {
    return {{"del", "--dst A.B.C.D --src A.B.C.D [--vrf N]", "Deletes an entry.",
             "Deletes the entry with these addresses and VRF.", keyOptions()},
-           nullptr,
            del,
            true};
 }
@@ -105,7 +111,6 @@ Command defaultSetCommand() {
         "--action onMiss|hit|ecmp [--key-id N --rw-id N --prot N --frag N] [--next-hop N | "
         "--ecmp-group N]",
         "Sets the table's default action.", "Sets the table's default action.", actionOptions()},
-       nullptr,
        defaultSet,
        true};
 }
@@ -116,7 +121,6 @@ Command defaultResetCommand() {
             "Puts the default action back to onMiss.",
             "Puts the table's default action back to onMiss.",
             {}},
-           nullptr,
            defaultReset,
            true};
 }

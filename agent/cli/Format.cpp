@@ -2,10 +2,16 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <iomanip>
 #include <sstream>
 
+#include "agent/cli/InputError.h"
+#include "agent/cli/SdkFailure.h"
+
 namespace TwiceNatCli {
+
+using TwiceNatAgent::EntryOrigin;
 
 std::string handleText(U32 handle) {
    std::ostringstream t;
@@ -13,12 +19,9 @@ std::string handleText(U32 handle) {
    return t.str();
 }
 
-std::string actionText(ActionPtr const& action) {
-   if (!action) return "-";
-   std::optional<ActionValues> a = actionValuesOf(*action);
-   if (!a) return "?";
-   std::string params = paramsText(*a);
-   return std::string(actionName(a->kind)) + (params.empty() ? "" : " " + params);
+std::string actionText(ActionValues const& a) {
+   std::string const params = paramsText(a);
+   return std::string(actionName(a.kind)) + (params.empty() ? "" : " " + params);
 }
 
 namespace {
@@ -26,70 +29,93 @@ namespace {
 // The widest parameters, "keyId=65535 rwId=65535 prot=255 frag=255 ecmpGroup=65535", and a gap.
 constexpr int kParamsWidth = 57;
 
-void printRow(std::ostream& os, std::string const& handle, TwiceNatAgent::EntryRow const& r,
-              bool isDefault) {
-   std::string vrf = "-", dst = "-", src = "-", action = "-", params;
-   if (r.origin != TwiceNatAgent::EntryOrigin::missingOnChip) {
-      if (!isDefault) {
-         MatchKey const& m = r.entry.match;
-         if (m.vrfGiven) vrf = std::to_string(m.vrf);
-         dst = dotted(m.dip);
-         src = dotted(m.sip);
-      }
-      action = actionName(r.entry.action.kind);
-      params = paramsText(r.entry.action);
-   }
-   os << std::left << std::setw(11) << handle << std::setw(6) << vrf << std::setw(16) << dst
-      << std::setw(16) << src << std::setw(7) << action << std::setw(kParamsWidth) << params
-      << originText(r.origin) << "\n";
-}
-
 }  // namespace
 
-char const* originText(TwiceNatAgent::EntryOrigin origin) {
-   switch (origin) {
-      case TwiceNatAgent::EntryOrigin::programmed:
+char const* originText(EntryOrigin o) {
+   switch (o) {
+      case EntryOrigin::programmed:
          return "programmed";
-      case TwiceNatAgent::EntryOrigin::resynced:
+      case EntryOrigin::resynced:
          return "resynced";
-      case TwiceNatAgent::EntryOrigin::missingOnChip:
+      case EntryOrigin::missingOnChip:
          return "missing on chip";
    }
    return "?";
 }
 
-void printEntryTable(std::ostream& os, std::vector<TwiceNatAgent::EntryRow> const& rows,
-                     std::optional<TwiceNatAgent::EntryRow> const& defaultRow) {
+void printTableHeader(std::ostream& os) {
    os << std::left << std::setw(11) << "HANDLE" << std::setw(6) << "VRF" << std::setw(16)
       << "DESTINATION" << std::setw(16) << "SOURCE" << std::setw(7) << "ACTION"
       << std::setw(kParamsWidth) << "PARAMETERS"
       << "STATUS\n";
-   for (TwiceNatAgent::EntryRow const& r : rows)
-      printRow(os, handleText(r.handle), r, false);
-   if (defaultRow) printRow(os, "default", *defaultRow, true);
 }
 
-void printEntryText(std::ostream& os, std::vector<TwiceNatAgent::EntryRow> const& rows) {
-   for (TwiceNatAgent::EntryRow const& r : rows) {
-      if (r.origin == TwiceNatAgent::EntryOrigin::missingOnChip) continue;
-      BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry entry(matchSpecOf(r.entry.match));
-      entry.actionIs(actionSpecOf(r.entry.action));
-      os << entry << "\n";
+void printTableRow(std::ostream& os, EntryRow const& r, bool isDefault) {
+   std::string vrf = "-", dst = "-", src = "-", action = "-", params;
+   if (r.origin != EntryOrigin::missingOnChip) {
+      if (!isDefault) {
+         if (r.entry.match.vrfGiven) vrf = std::to_string(r.entry.match.vrf);
+         dst = dotted(r.entry.match.dip);
+         src = dotted(r.entry.match.sip);
+      }
+      action = actionName(r.entry.action.kind);
+      params = paramsText(r.entry.action);
    }
+   os << std::left << std::setw(11) << (isDefault ? "default" : handleText(r.handle))
+      << std::setw(6) << vrf << std::setw(16) << dst << std::setw(16) << src << std::setw(7)
+      << action << std::setw(kParamsWidth) << params << originText(r.origin) << "\n";
 }
 
-ProgressBar::ProgressBar(std::size_t total) : total_(total), on_(total > 0 && ::isatty(2)) {}
+void printTextRow(std::ostream& os, EntryRow const& r, bool isDefault) {
+   if (r.origin == EntryOrigin::missingOnChip) return;
+   BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry entry(isDefault ? nullptr
+                                                                  : matchSpecOf(r.entry.match));
+   entry.actionIs(actionSpecOf(r.entry.action));
+   os << entry << "\n";
+}
 
-void ProgressBar::update(std::size_t done) {
+void printEntryTable(std::ostream& os, std::vector<EntryRow> const& rows,
+                     std::optional<EntryRow> const& defaultRow) {
+   printTableHeader(os);
+   for (EntryRow const& r : rows)
+      printTableRow(os, r, false);
+   if (defaultRow) printTableRow(os, *defaultRow, true);
+}
+
+void printEntryText(std::ostream& os, std::vector<EntryRow> const& rows) {
+   for (EntryRow const& r : rows)
+      printTextRow(os, r, false);
+}
+
+int exitStatusOf(Status const& s) {
+   return s.ok() ? kExitOk : refusedInput(s) ? kExitBadInput : kExitSdkFailure;
+}
+
+std::string failureText(Status const& s) {
+   return (s.sdkStatus ? "SDK failure: " : "") + s.message;
+}
+
+int failed(Status const& s, std::ostream& err) {
+   try {
+      check(s);
+   } catch (...) {
+      return reportFailure(std::current_exception(), err);
+   }
+   return kExitOk;
+}
+
+ProgressBar::ProgressBar(U64 total) : total_(total), on_(total > 0 && ::isatty(2)) {}
+
+void ProgressBar::update(U64 done) {
    if (!on_) return;
-   auto now = std::chrono::steady_clock::now();
+   auto const now = std::chrono::steady_clock::now();
    if (done != total_ && now - last_ < std::chrono::milliseconds(62)) return;
    last_ = now;
-   constexpr std::size_t kWidth = 40;
-   std::size_t filled = done * kWidth / total_;
-   std::string bar(filled, '#');
+   constexpr U64 kWidth = 40;
+   done = std::min(done, total_);
+   std::string bar(done * kWidth / total_, '#');
    bar.resize(kWidth, '.');
-   std::fprintf(stderr, "\r[%s] %3zu%% %zu/%zu", bar.c_str(), done * 100 / total_, done, total_);
+   std::fprintf(stderr, "\r[%s] %3u%%", bar.c_str(), unsigned(done * 100 / total_));
    std::fflush(stderr);
 }
 

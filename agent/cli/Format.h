@@ -1,8 +1,10 @@
 #pragma once
-// What the agent prints: the readable entry table, the text form lines, the load progress bar.
+// What the command line prints of the agent's replies: the entry table, the text form, the
+// failure a command ends with, and the load's progress bar.
 #include <chrono>
-#include <cstdio>
+#include <optional>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "agent/cli/EntrySpec.h"
@@ -10,28 +12,44 @@
 
 namespace TwiceNatCli {
 
-// Columns: handle, VRF, destination, source, action, parameters, status; the default entry
-// (when given) as the last line.
-void printEntryTable(std::ostream& os, std::vector<TwiceNatAgent::EntryRow> const& rows,
-                     std::optional<TwiceNatAgent::EntryRow> const& defaultRow);
-// One line per entry: the system's text form of the entry as read back.
-void printEntryText(std::ostream& os, std::vector<TwiceNatAgent::EntryRow> const& rows);
+using TwiceNatAgent::EntryRow;
+using TwiceNatAgent::Status;
+
+std::string handleText(U32 handle);
+// "hit keyId=1 rwId=2 prot=6 frag=0 nextHop=7", "onMiss".
+std::string actionText(ActionValues const& action);
 // "programmed" (by this run), "resynced" (found by the start) or "missing on chip".
 char const* originText(TwiceNatAgent::EntryOrigin origin);
-// "hit keyId=1 rwId=2 prot=6 frag=0 nextHop=7" for an action as the chip holds it.
-std::string actionText(ActionPtr const& action);
-std::string handleText(U32 handle);
+
+// The table: columns handle, VRF, destination, source, action, parameters, status; the default
+// entry's row says "default" where the handle goes.
+void printTableHeader(std::ostream& os);
+void printTableRow(std::ostream& os, EntryRow const& row, bool isDefault);
+// The system's text form of the entry (for the default, 'match': None), one line; nothing for
+// an entry the chip lost.
+void printTextRow(std::ostream& os, EntryRow const& row, bool isDefault);
+// Whole tables of rows at once, the default (when given) last.
+void printEntryTable(std::ostream& os, std::vector<EntryRow> const& rows,
+                     std::optional<EntryRow> const& defaultRow);
+void printEntryText(std::ostream& os, std::vector<EntryRow> const& rows);
+
+// The one line a command ends with when the agent refused or failed ("twicenat: ..."), and its
+// exit status: 2 for refused input, 1 for an SDK or other failure (SdkFailure.h).
+int failed(Status const& status, std::ostream& err);
+int exitStatusOf(Status const& status);
+// "SDK failure: ..." for a status the SDK gave, else the message.
+std::string failureText(Status const& status);
 
 // A bar on stderr when it is a terminal; silent otherwise. Redraws at most every 1/16 s.
 class ProgressBar {
  public:
-   explicit ProgressBar(std::size_t total);
-   void update(std::size_t done);
+   explicit ProgressBar(U64 total);
+   void update(U64 done);
    // Clears the bar's line.
    void finish();
 
  private:
-   std::size_t total_;
+   U64 total_;
    bool on_;
    std::chrono::steady_clock::time_point last_{};
 };

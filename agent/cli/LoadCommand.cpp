@@ -1,173 +1,217 @@
-// load FILE: many entries, one per line, each checked in full before it is programmed.
-#include <cstring>
-#include <filesystem>
-#include <fstream>
+// load FILE: the updates of a file (or of standard input), streamed to the agent in batches,
+// each line checked in full before it goes.
+#include <deque>
 #include <iomanip>
 #include <iostream>
-#include <sstream>
 
-#include "agent/cli/Client.h"
 #include "agent/cli/Commands.h"
+#include "agent/cli/EntrySpec.h"
 #include "agent/cli/Format.h"
 #include "agent/cli/InputError.h"
+#include "agent/cli/Link.h"
+#include "agent/cli/LoadReader.h"
+#include "agent/service/RequestCodec.h"
 
 namespace TwiceNatCli {
 
 namespace {
 
-// A batch is one request: small enough to keep the agent answering others between batches,
-// big enough that the round trip does not count.
-constexpr std::size_t kBatchLines = 2000;
-constexpr std::size_t kBatchBytes = std::size_t(1) << 20;
-// A longer line cannot be an entry; refusing it here keeps every batch under the request cap.
-constexpr std::size_t kMaxEntryLine = 65536;
+using TwiceNatAgent::BatchMode;
+using TwiceNatAgent::Update;
+using TwiceNatService::BatchReply;
 
-std::vector<std::string> readLines(std::string const& path) {
-   std::error_code ec;
-   if (std::filesystem::is_directory(path, ec)) {
-      throw InputError("cannot load " + cut(path, 256) + ": it is a folder, not a file of entries");
+// Updates of one request: a few milliseconds of the agent's work, so that others are served
+// between two.
+constexpr std::size_t kPartUpdates = 4096;
+// Batches sent ahead of their replies: the file is read while the agent programs.
+constexpr std::size_t kInFlight = 2;
+// Bad or failed lines reported one by one; past them, a count.
+constexpr U64 kShownLines = 20;
+
+class Loader final : public UpdateSink {
+ public:
+   Loader(AgentLink& agent, LoadSource& source, BatchMode mode)
+       : agent_(agent), source_(source), mode_(mode), bar_(source.size().value_or(0)) {
+      part_.op = mode == BatchMode::continueOnError ? Op::apply : Op::part;
+      if (part_.op == Op::part) {
+         Request begin{Op::begin};
+         begin.mode = mode;
+         agent_.call(begin);
+      }
    }
-   std::ifstream in(path);
-   if (!in) throw InputError("cannot read " + cut(path, 256) + ": " + std::strerror(errno));
-   std::vector<std::string> lines;
-   for (std::string line; std::getline(in, line);)
-      lines.push_back(std::move(line));
-   if (in.bad()) throw InputError("cannot read " + cut(path, 256) + ": " + std::strerror(errno));
-   return lines;
-}
 
-bool skipped(std::string_view line) {
-   std::size_t first = line.find_first_not_of(" \t\r");
-   return first == std::string::npos || line[first] == '#';
-}
+   void update(Update const& u, U64 line) override {
+      part_.updates.push_back(u);
+      lines_.push_back(line);
+      if (part_.updates.size() == kPartUpdates) send();
+   }
+
+   void bad(U64 line, std::string const& why) override {
+      ++bad_;
+      report(line, why);
+      if (mode_ == BatchMode::rollbackOnError) failedAt_ = failedAt_.value_or(line);
+   }
+
+   bool stopped() const override {
+      return failedAt_.has_value() && mode_ == BatchMode::rollbackOnError;
+   }
+
+   // Sends what is left and closes the batch; the exit status.
+   int finish() {
+      if (!stopped()) send();
+      while (agent_.inFlight())
+         collect();
+      if (part_.op == Op::part) {
+         bool const keep = mode_ == BatchMode::rollbackOnError && !failedAt_;
+         agent_.call(Request{keep ? Op::commit : Op::rollback});
+      }
+      bar_.finish();
+      return summary();
+   }
+
+   // What the agent acknowledged, for a load it did not see to its end.
+   std::string acknowledged() const {
+      return "lines 1 to " + std::to_string(acknowledgedLine_) + " of " + source_.name() +
+             " were acknowledged (" + counts() + ")";
+   }
+
+ private:
+   void send() {
+      if (part_.updates.empty()) return;
+      if (agent_.inFlight() >= kInFlight) collect();
+      bar_.update(source_.consumed());
+      if (stopped()) return;
+      agent_.submit(part_);
+      inFlight_.push_back(std::move(lines_));
+      part_.updates.clear();
+      lines_.clear();
+   }
+
+   void collect() {
+      Reply const r = agent_.collect();
+      std::vector<U64> const lines = std::move(inFlight_.front());
+      inFlight_.pop_front();
+      if (!r.status.ok()) throw std::runtime_error(failureText(r.status));
+      BatchReply const& b = r.batch;
+      added_ += b.added;
+      changed_ += b.changed;
+      removed_ += b.removed;
+      for (auto const& f : b.failures) {
+         U64 const line = f.index < lines.size() ? lines[f.index] : 0;
+         ++(exitStatusOf(f.status) == kExitBadInput ? refused_ : failed_);
+         report(line, failureText(f.status));
+         if (b.rolledBack) failedAt_ = failedAt_.value_or(line);
+      }
+      if (b.rolledBack) failedAt_ = failedAt_.value_or(lines.empty() ? 0 : lines.front());
+      if (!lines.empty()) acknowledgedLine_ = lines.back();
+   }
+
+   void report(U64 line, std::string const& why) {
+      if (++reported_ <= kShownLines) {
+         bar_.finish();
+         std::cerr << source_.name() << ":" << line << ": " << why << "\n";
+      }
+   }
+
+   std::string counts() const {
+      return std::to_string(added_) + " added, " + std::to_string(changed_) + " changed" +
+             (removed_ ? ", " + std::to_string(removed_) + " removed" : "");
+   }
+
+   int summary() {
+      if (reported_ > kShownLines) {
+         std::cerr << source_.name() << ": " << reported_ - kShownLines
+                   << " more bad or failed lines not shown\n";
+      }
+      double const secs =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+      U64 const done = added_ + changed_ + removed_;
+      int const status = failed_ ? kExitSdkFailure : (bad_ || refused_) ? kExitBadInput : kExitOk;
+      std::ostream& out = std::cout;
+      if (mode_ == BatchMode::rollbackOnError && failedAt_) {
+         out << source_.name() << ": nothing programmed: line " << *failedAt_
+             << " failed, and the load was rolled back (--atomic)\n";
+         return status;
+      }
+      out << source_.name() << ": " << done << " entries "
+          << (mode_ == BatchMode::dryRun ? "would be programmed" : "programmed") << " (" << counts()
+          << ")";
+      if (mode_ != BatchMode::dryRun) {
+         out << " in " << std::fixed << std::setprecision(3) << secs << " s, "
+             << std::setprecision(0) << (secs > 0 ? double(done) / secs : 0.0) << " entries/s";
+      }
+      if (bad_ + refused_) {
+         U64 const n = bad_ + refused_;
+         out << "; " << n << " bad line" << (n == 1 ? "" : "s") << " skipped";
+      }
+      if (failed_) out << "; " << failed_ << " line" << (failed_ == 1 ? "" : "s") << " failed";
+      if (mode_ == BatchMode::dryRun) out << "; nothing was changed (--dry-run)";
+      out << "\n";
+      return status;
+   }
+
+   AgentLink& agent_;
+   LoadSource& source_;
+   BatchMode mode_;
+   ProgressBar bar_;
+   Request part_;
+   std::vector<U64> lines_;
+   std::deque<std::vector<U64>> inFlight_;
+   U64 added_ = 0, changed_ = 0, removed_ = 0, bad_ = 0, refused_ = 0, failed_ = 0;
+   U64 reported_ = 0, acknowledgedLine_ = 0;
+   std::optional<U64> failedAt_;
+   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
 
 int load(ParsedArgs const& args, GlobalOptions const& global) {
-   std::string const& path = args.positional().front();
-   std::vector<std::string> lines = readLines(path);
-   AgentLink agent(global, true);
-
-   U64 added = 0, changed = 0, bad = 0;
-   std::optional<U64> failedLine;
-   ProgressBar bar(lines.size());
-   auto start = std::chrono::steady_clock::now();
-   for (std::size_t next = 0; next < lines.size() && !failedLine;) {
-      bar.update(next);
-      Request batch;
-      batch.cmd = "load";
-      batch.path = path;
-      batch.firstLine = next + 1;
-      std::string tooLong;
-      for (std::size_t count = 0;
-           next < lines.size() && count < kBatchLines && batch.text.size() < kBatchBytes;
-           ++next, ++count) {
-         if (lines[next].size() > kMaxEntryLine) {
-            tooLong += path + ":" + std::to_string(next + 1) + ": a line longer than " +
-                       std::to_string(kMaxEntryLine) + " bytes is no entry\n";
-            ++bad;
-         } else {
-            batch.text += lines[next];
-         }
-         batch.text += '\n';
-      }
-      Reply const reply = agent.call(batch);
-      bar.finish();
-      std::cerr << tooLong << reply.err << std::flush;
-      if (!reply.data.contains("added")) {
-         std::cout << reply.out;
-         return reply.status;
-      }
-      added += reply.data.value("added", U64(0));
-      changed += reply.data.value("changed", U64(0));
-      bad += reply.data.value("bad", U64(0));
-      if (reply.data.contains("failedLine")) failedLine = reply.data["failedLine"].get<U64>();
+   if (args.has("atomic") && args.has("dry-run")) {
+      throw InputError("--atomic and --dry-run exclude each other");
    }
-   bar.update(lines.size());
-   bar.finish();
-   double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-   U64 done = added + changed;
-   std::cout << path << ": " << done << " entries programmed (" << added << " added, " << changed
-             << " changed) in " << std::fixed << std::setprecision(3) << secs << " s, "
-             << std::setprecision(0) << (secs > 0 ? double(done) / secs : 0.0) << " entries/s";
-   if (bad) std::cout << "; " << bad << " bad line" << (bad == 1 ? "" : "s") << " skipped";
-   std::cout << "\n";
-   if (failedLine) {
-      std::cout << "stopped at line " << *failedLine << " on a failure; the entries before "
-                << "it stay programmed\n";
-      return bad ? kExitBadInput : kExitSdkFailure;
+   BatchMode const mode = args.has("atomic")    ? BatchMode::rollbackOnError
+                          : args.has("dry-run") ? BatchMode::dryRun
+                                                : BatchMode::continueOnError;
+   LoadSource source(args.positional().front(), global.timeout);
+   AgentLink agent(global, mode != BatchMode::dryRun);
+   Loader loader(agent, source, mode);
+   try {
+      readUpdates(source, loader);
+      return loader.finish();
+   } catch (LinkError const& e) {
+      std::string what = std::string(e.what()) + "; " + loader.acknowledged();
+      if (mode == BatchMode::rollbackOnError) {
+         what += e.agentGone ? "; the load was never committed, and what the agent did of it "
+                               "may stay: its next start keeps every entry as it was or as the "
+                               "load made it"
+                             : "; the agent rolled the load back";
+      }
+      throw LinkError(what, e.agentGone);
    }
-   return bad ? kExitBadInput : kExitOk;
 }
 
 }  // namespace
 
-Reply loadBatch(TwiceNatAgent::AgentCore& core, Request const& request) {
-   U64 added = 0, changed = 0, bad = 0;
-   std::ostringstream err;
-   Reply r;
-   // Every line is checked first; the first failure of the SDK or the key table stops the
-   // batch.
-   std::vector<std::string_view> lines;
-   std::string_view const text = request.text;
-   for (std::size_t at = 0; at < text.size();) {
-      std::size_t const end = text.find('\n', at);
-      std::size_t const stop = end == std::string_view::npos ? text.size() : end;
-      lines.push_back(text.substr(at, stop - at));
-      at = stop + 1;
-   }
-   std::size_t const n = lines.size();
-   std::vector<EntrySpec> specs(n);
-   std::vector<std::string> why(n);  // empty: a line to program (or skip)
-   std::vector<bool> programmed(n);
-   for (std::size_t i = 0; i < n; ++i) {
-      if (skipped(lines[i])) continue;
-      try {
-         specs[i] = parseEntryLine(lines[i]);
-         TwiceNatAgent::Status const fit = core.fit(specs[i].match, false);
-         if (!fit.ok()) throw InputError(fit.message);
-         programmed[i] = true;
-      } catch (InputError const& e) {
-         why[i] = e.what();
-      }
-   }
-   for (std::size_t i = 0; i < n; ++i) {
-      U64 const number = request.firstLine + i;
-      if (!why[i].empty()) {
-         err << request.path << ":" << number << ": " << why[i] << "\n";
-         ++bad;
-         continue;
-      }
-      if (!programmed[i]) continue;
-      TwiceNatAgent::Programmed const done = core.program(specs[i]);
-      if (!done.status.ok()) {
-         // An SDK failure, or a key table that cannot take the entry: either way the chip
-         // refuses what follows too, so the load stops here.
-         err << request.path << ":" << number << ": " << done.status.message << "\n";
-         r.data["failedLine"] = number;
-         break;
-      }
-      (done.change == TwiceNatAgent::Change::added ? added : changed)++;
-   }
-   r.data["added"] = added;
-   r.data["changed"] = changed;
-   r.data["bad"] = bad;
-   r.err = err.str();
-   return r;
-}
-
 Command loadCommand() {
    return {{"load",
-            "FILE",
-            "Programs the entries of a file.",
-            "Programs the entries of FILE, one per line: the system's text form as 'show --text' "
-            "prints it, or the columns\n"
-            "  DST SRC VRF ACTION [KEY-ID RW-ID PROT FRAG NEXT-HOP|ECMP-GROUP]\n"
-            "(VRF '-' for none; onMiss takes no parameters). Blank lines and '#' comments are "
-            "skipped. A bad line is reported as FILE:LINE and changes nothing; the others are "
-            "programmed (added, or changed when the entry exists). Exit status 2 when any line "
-            "was bad.",
-            {},
+            "FILE [--atomic | --dry-run]",
+            "Programs the updates of a file.",
+            "Programs the updates of FILE ('-' for standard input), one per line:\n"
+            "  DST SRC VRF ACTION [KEY-ID RW-ID PROT FRAG NEXT-HOP|ECMP-GROUP]   add or change\n"
+            "  - DST SRC VRF                                                      delete\n"
+            "  default ACTION [KEY-ID RW-ID PROT FRAG NEXT-HOP|ECMP-GROUP]        set the default\n"
+            "  - default                                                          reset it\n"
+            "(VRF '-' for none; onMiss takes no parameters), or the system's text form as 'show "
+            "--text' prints it (a leading '-' deletes), or the JSON object 'show --json' prints. "
+            "Blank lines and '#' comments are skipped. The file streams: any length, a FIFO or a "
+            "pipe. A bad line is reported as FILE:LINE and changes nothing; the others are "
+            "programmed (the first 20 bad lines are shown, then a count). Exit status 2 when any "
+            "line was bad, 1 when any failed in the SDK.",
+            {{"atomic", "",
+              "all or nothing: the first bad or failed line rolls back every "
+              "change of the load (other writers wait meanwhile)"},
+             {"dry-run", "", "check every line against the table, change nothing"}},
             1},
-           load};
+           load,
+           true};
 }
 
 }  // namespace TwiceNatCli

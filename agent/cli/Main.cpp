@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "Zin/Trace.h"
-#include "agent/cli/Client.h"
 #include "agent/cli/Commands.h"
 #include "agent/cli/InputError.h"
 #include "agent/cli/SdkFailure.h"
@@ -16,7 +15,7 @@ namespace TwiceNatCli {
 namespace {
 
 constexpr char kGlobalHelp[] =
-    "usage: twicenat [--state DIR] [--trace] [--no-wait] COMMAND [OPTIONS]\n"
+    "usage: twicenat [--state DIR] [--trace] [--no-wait] [--timeout SECONDS] COMMAND [OPTIONS]\n"
     "\n"
     "The command-line agent of the twiceNatAddrOnly table on a simulated chip. 'serve' keeps\n"
     "the table of a state folder and the other commands ask it over DIR/agent.sock; with no\n"
@@ -27,6 +26,10 @@ constexpr char kGlobalHelp[] =
     "                or ~/.local/state/twicenat)\n"
     "  --trace       write the library's trace (level 9) to stderr\n"
     "  --no-wait     fail at once (exit status 1) when another command holds the folder\n"
+    "  --timeout SECONDS\n"
+    "                give up (exit status 1) when the serving agent does not take a\n"
+    "                connection or request, or send a reply, within SECONDS (default 10);\n"
+    "                also how long load waits for a FIFO's writer\n"
     "\n"
     "Numbers (VRF, ids, next hops, capacities) are decimal, or hexadecimal with 0x: --vrf 0x10\n"
     "is VRF 16.\n"
@@ -44,6 +47,22 @@ std::string globalHelp() {
    return text;
 }
 
+// Seconds, with a fraction if wanted: 10, 0.5.
+std::chrono::milliseconds timeoutOf(std::string const& text) {
+   std::size_t const dot = text.find('.');
+   U64 const whole = parseNumber(text.substr(0, dot), "--timeout", 86400);
+   std::string fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
+   if (dot != std::string::npos &&
+       (fraction.empty() || fraction.size() > 3 ||
+        fraction.find_first_not_of("0123456789") != std::string::npos)) {
+      throw InputError("--timeout: '" + cut(text) + "' is not a number of seconds");
+   }
+   fraction.resize(3, '0');
+   std::chrono::milliseconds const t(whole * 1000 + std::stoul(fraction));
+   if (t.count() == 0) throw InputError("--timeout: give more than 0 seconds");
+   return t;
+}
+
 // Takes the global options out of the arguments, wherever they stand.
 GlobalOptions takeGlobals(std::vector<std::string>& args) {
    GlobalOptions g;
@@ -58,6 +77,11 @@ GlobalOptions takeGlobals(std::vector<std::string>& args) {
          g.state = args[++i];
       } else if (args[i].rfind("--state=", 0) == 0) {
          g.state = args[i].substr(8);
+      } else if (args[i] == "--timeout") {
+         if (i + 1 >= args.size()) throw InputError("--timeout needs a value: --timeout SECONDS");
+         g.timeout = timeoutOf(args[++i]);
+      } else if (args[i].rfind("--timeout=", 0) == 0) {
+         g.timeout = timeoutOf(args[i].substr(10));
       } else {
          rest.push_back(args[i]);
       }
@@ -88,7 +112,7 @@ int run(std::vector<std::string> args) {
          return kExitOk;
       }
       stateDirOf(global.state).check();
-      return c.body ? runBody(c, parsed, global) : c.run(parsed, global);
+      return c.run(parsed, global);
    }
    std::string typed = args[0];
    if ((typed == "chip" || typed == "default") && args.size() > 1) typed += " " + args[1];

@@ -14,12 +14,15 @@ std::optional<std::string> sdkFailureText(std::exception_ptr e) {
    return s.message;
 }
 
-void check(TwiceNatAgent::Status const& status) {
+bool refusedInput(TwiceNatAgent::Status const& status) {
    using TwiceNatAgent::Code;
+   return status.code == Code::invalidArgument || status.code == Code::notFound ||
+          (status.code == Code::alreadyExists && status.sdkStatus == 0);
+}
+
+void check(TwiceNatAgent::Status const& status) {
    if (status.ok()) return;
-   if (status.code == Code::invalidArgument || status.code == Code::notFound) {
-      throw InputError(status.message);
-   }
+   if (refusedInput(status)) throw InputError(status.message);
    throw CoreFailure(status);
 }
 

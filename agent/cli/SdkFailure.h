@@ -24,8 +24,11 @@ class CoreFailure : public std::runtime_error {
    TwiceNatAgent::Status status;
 };
 
-// Throws for a status other than OK: InputError for what the input asked that the table
-// cannot do (a VRF it lacks, an entry it does not hold), CoreFailure for the rest.
+// Whether the table refused what the input asked (a VRF it lacks, an entry it does not hold
+// or already holds) rather than failed at it.
+bool refusedInput(TwiceNatAgent::Status const& status);
+
+// Throws for a status other than OK: InputError for a refused input, CoreFailure for the rest.
 void check(TwiceNatAgent::Status const& status);
 
 // Writes the one line a command ends with on a failure ("twicenat: ...") and returns its exit

@@ -8,21 +8,25 @@
 #include <fstream>
 #include <iomanip>
 #include <iostream>
-#include <optional>
 #include <thread>
 
-#include "agent/cli/Client.h"
+#include <nlohmann/json.hpp>
+
 #include "agent/cli/Commands.h"
+#include "agent/cli/EntrySpec.h"
 #include "agent/cli/InputError.h"
-#include "agent/cli/Server.h"
+#include "agent/cli/Link.h"
+#include "agent/service/Server.h"
+#include "agent/service/SocketService.h"
 
 namespace TwiceNatCli {
 
 namespace {
 
-std::string noAgent(StateDir const& state) {
-   return "no agent serves " + state.dir + "\n";
-}
+using TwiceNatService::Client;
+using TwiceNatService::Handler;
+using TwiceNatService::Server;
+using TwiceNatService::SocketService;
 
 // A process that is gone, or a zombie its parent has not reaped yet.
 bool gone(long pid) {
@@ -36,13 +40,11 @@ bool gone(long pid) {
 int serve(ParsedArgs const&, GlobalOptions const& global) {
    StateDir const state = stateDirOf(global.state);
    state.create();
-   Reach reached = reach(state, StateLock::Mode::write, global.noWait);
+   Reach reached = reach(state, StateLock::Mode::write, global);
    if (reached.agent) {
-      Request ask;
-      ask.cmd = "status";
-      Reply const r = reached.agent->call(ask);
+      Reply const r = reached.agent->call(Request{Op::status});
       throw InputError("an agent already serves " + state.dir + " (pid " +
-                       std::to_string(r.data.value("pid", 0L)) + ")");
+                       std::to_string(r.figures.pid) + ")");
    }
    if (state.socketPath().size() >= sizeof(sockaddr_un::sun_path)) {
       throw InputError("the socket path " + cut(state.socketPath()) + " is longer than " +
@@ -53,7 +55,11 @@ int serve(ParsedArgs const&, GlobalOptions const& global) {
    Server::stopOnSignals();
    auto const start = std::chrono::steady_clock::now();
    auto agent = std::make_unique<AgentStart>(state, false);
-   auto service = std::make_unique<Service>(*agent, state.dir);
+   Handler::Facts facts;
+   facts.stateDir = state.dir;
+   facts.chipJson = [a = agent.get()] { return chipFigures(*a); };
+   auto handler = std::make_unique<Handler>(*agent->core, std::move(facts));
+   auto service = std::make_unique<SocketService>(*handler);
    auto server = std::make_unique<Server>(*service, state.socketPath());
    double const took =
        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -61,14 +67,16 @@ int serve(ParsedArgs const&, GlobalOptions const& global) {
    for (std::string const& note : agent->notes())
       std::cout << note << "\n";
    std::cout << "agent pid " << ::getpid() << " serves " << state.dir << " on "
-             << state.socketPath() << ": " << (*agent)->count() << " entries resynced in "
+             << state.socketPath() << ": " << agent->core->count() << " entries resynced in "
              << std::fixed << std::setprecision(3) << took << " s" << std::endl;
    server->run();
-   // The order a stop keeps: no more clients, the table dropped, the socket gone, and the
-   // lock released last, so whoever gets it next finds the state at rest.
+   // The order a stop keeps: no more clients (their open batches rolled back), the table
+   // dropped, the socket gone, and the lock released last, so whoever gets it next finds the
+   // state at rest.
    server->close();
-   U64 const served = service->served();
+   U64 const served = handler->served();
    service.reset();
+   handler.reset();
    agent.reset();
    server.reset();
    std::cout << "agent pid " << ::getpid() << " stopped after " << served << " requests"
@@ -76,37 +84,68 @@ int serve(ParsedArgs const&, GlobalOptions const& global) {
    return kExitOk;
 }
 
-// The agent's reply to `cmd`; nothing, after saying so, when no agent serves the folder.
-std::optional<Reply> askAgent(GlobalOptions const& global, char const* cmd) {
+// The agent's reply to `op`; nothing when no agent serves the folder.
+std::optional<Reply> askAgent(GlobalOptions const& global, Op op) {
    StateDir const state = stateDirOf(global.state);
    state.check();
-   std::unique_ptr<Client> agent = Client::connect(state.socketPath());
-   if (!agent) {
-      std::cout << noAgent(state);
-      return std::nullopt;
+   try {
+      std::unique_ptr<Client> agent = Client::connect(state.socketPath(), global.timeout);
+      if (!agent) return std::nullopt;
+      return agent->call(Request{op});
+   } catch (std::exception const& e) {
+      throw LinkError("the agent serving " + state.dir + " is not answering: " + e.what() +
+                          " (--timeout SECONDS waits longer)",
+                      false);
    }
-   Request ask;
-   ask.cmd = cmd;
-   return agent->call(ask);
 }
 
 int status(ParsedArgs const& args, GlobalOptions const& global) {
-   std::optional<Reply> const r = askAgent(global, "status");
-   if (!r) return kExitSdkFailure;
+   std::optional<Reply> const r = askAgent(global, Op::status);
+   StateDir const state = stateDirOf(global.state);
    if (args.has("json")) {
-      std::cout << r->data.dump(2) << "\n";
-      return r->status;
+      nlohmann::ordered_json j = {{"serving", r.has_value()}, {"stateDir", state.dir}};
+      if (r) {
+         TwiceNatService::StatusFigures const& f = r->figures;
+         j = {{"serving", true},
+              {"pid", f.pid},
+              {"stateDir", f.stateDir},
+              {"entries", f.entries},
+              {"uptimeSeconds", f.uptimeSeconds},
+              {"requestsServed", f.requestsServed},
+              {"clients", f.clients}};
+      }
+      std::cout << j.dump(2) << "\n";
+      return r ? kExitOk : kExitSdkFailure;
    }
-   return printed(*r);
+   if (!r) {
+      std::cout << "no agent serves " << state.dir << "\n";
+      return kExitSdkFailure;
+   }
+   TwiceNatService::StatusFigures const& f = r->figures;
+   std::cout << "agent pid " << f.pid << " serves " << f.stateDir << ": " << f.entries
+             << " entries, up " << std::fixed << std::setprecision(1) << f.uptimeSeconds << " s, "
+             << f.requestsServed << " requests served\n";
+   return kExitOk;
 }
 
 int stop(ParsedArgs const&, GlobalOptions const& global) {
-   std::optional<Reply> const reply = askAgent(global, "stop");
-   if (!reply) return kExitSdkFailure;
-   Reply const& r = *reply;
-   long const pid = r.data.value("pid", 0L);
-   while (pid > 0 && !gone(pid))
+   std::optional<Reply> const r = askAgent(global, Op::stop);
+   if (!r) {
+      std::cout << "no agent serves " << stateDirOf(global.state).dir << "\n";
+      return kExitSdkFailure;
+   }
+   long const pid = long(r->figures.pid);
+   auto const until = std::chrono::steady_clock::now() + global.timeout;
+   while (pid > 0 && !gone(pid)) {
+      if (std::chrono::steady_clock::now() > until) {
+         throw LinkError("agent pid " + std::to_string(pid) +
+                             " was asked to stop and is still "
+                             "there after " +
+                             TwiceNatService::secondsText(global.timeout),
+                         false);
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
+   }
    std::cout << "agent pid " << pid << " stopped\n";
    return kExitOk;
 }
@@ -118,10 +157,12 @@ Command serveCommand() {
             "",
             "Serves the state folder to the other commands.",
             "Starts the agent for the state folder and keeps it: takes the folder's lock, "
-            "resyncs the table, prints one line when ready, and then serves the other commands "
-            "over the socket DIR/agent.sock, one request at a time. SIGTERM or SIGINT (or "
-            "'twicenat stop') finishes the request in progress and stops it. Refused, exit "
-            "status 2, while another agent serves the folder.",
+            "resyncs the table, prints one line when ready, and then serves any number of "
+            "clients over the socket DIR/agent.sock (docs/protocol.md): a request or a page of "
+            "a read at a time from each in turn, so that none holds the others back. A client "
+            "that stops reading or sits on an open batch is cut off after 10 s, with a line on "
+            "stderr. SIGTERM or SIGINT (or 'twicenat stop') finishes the request in progress and "
+            "stops it. Refused, exit status 2, while another agent serves the folder.",
             {}},
            serve};
 }
@@ -132,7 +173,7 @@ Command statusCommand() {
             "Tells which agent serves the state folder.",
             "Tells which agent serves the state folder: its pid, the table's entries, its "
             "uptime and the requests it served. Exit status 1 when none serves it.",
-            {{"json", "", "the same as one JSON object"}}},
+            {{"json", "", "the same as one JSON object (also when no agent serves)"}}},
            status};
 }
 

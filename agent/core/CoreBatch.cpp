@@ -90,9 +90,27 @@ class DryRun {
    EntryIndex overlay_;  // keys the batch adds (kHeld) or removes (kGone)
 };
 
+// Marks the updates that run now as the batch's own, so that the batch that holds the table
+// gets through (CoreState::writable).
+class Acting {
+ public:
+   Acting(CoreState& s, void const* batch) : s_(s), before_(s.acting) { s.acting = batch; }
+   ~Acting() { s_.acting = before_; }
+   Acting(Acting const&) = delete;
+   Acting& operator=(Acting const&) = delete;
+
+ private:
+   CoreState& s_;
+   void const* before_;
+};
+
 class CoreTransaction final : public AgentCore::Transaction {
  public:
-   CoreTransaction(CoreState& s, BatchMode mode) : s_(s), mode_(mode), dry_(s) {}
+   // An all-or-nothing batch holds the table until it ends, unless another holds it already
+   // (its updates are then refused).
+   CoreTransaction(CoreState& s, BatchMode mode) : s_(s), mode_(mode), dry_(s) {
+      if (mode == BatchMode::rollbackOnError && !s.holder) s.holder = this;
+   }
    // Uncommitted, a rollbackOnError transaction undoes what it did.
    ~CoreTransaction() override { rollback(); }
 
@@ -105,6 +123,7 @@ class CoreTransaction final : public AgentCore::Transaction {
          totals_.failed += part.size();
          return r;
       }
+      Acting const acting(s_, this);
       reserveFor(part);
       Lookahead ahead(s_);
       for (std::size_t i = 0; i < part.size(); ++i) {
@@ -138,7 +157,7 @@ class CoreTransaction final : public AgentCore::Transaction {
    BatchResult const& totals() const override { return totals_; }
 
    void commit() override {
-      closed_ = true;
+      close();
       undo_.clear();
    }
 
@@ -148,7 +167,7 @@ class CoreTransaction final : public AgentCore::Transaction {
          totals_.rolledBack = !undo_.empty();
          undoAll();
       }
-      closed_ = true;
+      close();
       return totals_;
    }
 
@@ -227,7 +246,7 @@ class CoreTransaction final : public AgentCore::Transaction {
 
    // Leaves in the totals what stays done: the updates whose undo the SDK refused.
    void undoAll() {
-      closed_ = true;
+      Acting const acting(s_, this);
       totals_.added = totals_.changed = totals_.removed = 0;
       for (auto u = undo_.rbegin(); u != undo_.rend(); ++u) {
          Programmed const p = s_.apply(u->inverse);
@@ -239,6 +258,12 @@ class CoreTransaction final : public AgentCore::Transaction {
          }
       }
       undo_.clear();
+      close();
+   }
+
+   void close() {
+      closed_ = true;
+      if (s_.holder == this) s_.holder = nullptr;
    }
 
    CoreState& s_;

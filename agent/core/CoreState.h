@@ -42,6 +42,8 @@ class CoreState {
    // Single updates (CoreUpdates.cpp). Each is crash-safe on its own and leaves the core as it
    // was when it fails.
    Status fit(MatchKey& key, bool strictVrf) const;
+   // UNAVAILABLE on a read-only start, and while an all-or-nothing batch other than the one
+   // acting holds the table: its undo would overwrite what another writer did.
    Status writable() const;
    // `fresh`: a match spec with the entry's contents made ahead (see Lookahead), used when the
    // entry is added.
@@ -76,8 +78,10 @@ class CoreState {
    MatchSpecPtr defaultMatch;  // the table's default match spec
    U64 defaultKey = 0;         // the record of the default entry; 0 when no default is set
    U32 defaultHandle = 0;
-   bool vrf = false;   // the table has the VRF key field
-   bool bfrt = false;  // the table's back end is the BfRt one
+   bool vrf = false;              // the table has the VRF key field
+   bool bfrt = false;             // the table's back end is the BfRt one
+   void const* holder = nullptr;  // the all-or-nothing batch open now, if any
+   void const* acting = nullptr;  // the batch whose updates run now, if any
    // Entries the chip and their key records still hold, which the back end let go of when
    // the SDK refused to delete them and which could not be read back since.
    std::vector<U64> unclaimed;

@@ -39,9 +39,16 @@ Status refusal(Code code, std::string message) {
 }
 
 Status CoreState::writable() const {
-   if (!config.readOnly) return {};
-   return refusal(Code::unavailable, "the table was started read-only over key table " +
-                                         config.keyTablePath + ": nothing can be changed");
+   if (config.readOnly) {
+      return refusal(Code::unavailable, "the table was started read-only over key table " +
+                                            config.keyTablePath + ": nothing can be changed");
+   }
+   if (holder && acting != holder) {
+      return refusal(Code::unavailable,
+                     "an all-or-nothing batch of another client holds the table: try again "
+                     "when it ends");
+   }
+   return {};
 }
 
 Status CoreState::fit(MatchKey& key, bool strictVrf) const {
