@@ -31,9 +31,10 @@ AgentStart::AgentStart(StateDir const& s, bool reportStart) : state(s) {
 
 std::vector<Command> const& commands() {
    static std::vector<Command> const all = {
-       chipCreateCommand(), chipDestroyCommand(),  chipShowCommand(), setCommand(),  delCommand(),
-       defaultSetCommand(), defaultResetCommand(), showCommand(),     loadCommand(), serveCommand(),
-       statusCommand(),     stopCommand(),         demoCommand(),
+       chipCreateCommand(), chipDestroyCommand(), chipShowCommand(),     setCommand(),
+       delCommand(),        defaultSetCommand(),  defaultResetCommand(), showCommand(),
+       loadCommand(),       serveCommand(),       statusCommand(),       stopCommand(),
+       demoCommand(),       p4infoCommand(),
    };
    return all;
 }

@@ -61,6 +61,7 @@ Command defaultResetCommand();
 Command showCommand();
 Command loadCommand();
 Command demoCommand();
+Command p4infoCommand();
 Command serveCommand();
 Command statusCommand();
 Command stopCommand();

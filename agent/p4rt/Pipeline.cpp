@@ -83,7 +83,7 @@ Pipeline::Pipeline(bool vrfKeyField, U64 capacity) : vrf_(vrfKeyField), capacity
    pkg->set_name(std::string(kTableName));
    pkg->set_version("1");
    pkg->mutable_doc()->set_brief(
-       "Twice NAT by address: rewrites a packet's IPv4 destination and source pair");
+       "Exact match on the outer IPv4 destination and source addresses (and the VRF)");
 
    cfg::Table* t = p4info_.add_tables();
    preambleIs(t->mutable_preamble(), tableId_, kTableName, "");
