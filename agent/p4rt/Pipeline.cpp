@@ -82,8 +82,10 @@ Pipeline::Pipeline(bool vrfKeyField, U64 capacity) : vrf_(vrfKeyField), capacity
    cfg::PkgInfo* pkg = p4info_.mutable_pkg_info();
    pkg->set_name(std::string(kTableName));
    pkg->set_version("1");
-   pkg->mutable_doc()->set_brief(
-       "Exact match on the outer IPv4 destination and source addresses (and the VRF)");
+   pkg->mutable_doc()->set_brief(vrf_ ? "Exact match on the VRF and the outer IPv4 destination "
+                                        "and source addresses"
+                                      : "Exact match on the outer IPv4 destination and source "
+                                        "addresses");
 
    cfg::Table* t = p4info_.add_tables();
    preambleIs(t->mutable_preamble(), tableId_, kTableName, "");
