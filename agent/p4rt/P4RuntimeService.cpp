@@ -1,5 +1,7 @@
 #include "agent/p4rt/P4RuntimeService.h"
 
+#include <google/protobuf/arena.h>
+
 namespace TwiceNatP4rt {
 
 namespace {
@@ -43,12 +45,41 @@ StreamMessageResponse streamError(StreamMessageRequest const& request) {
 
 }  // namespace
 
+// Each Write's request and response on an arena that goes with the call.
+class P4RuntimeService::ArenaMessages
+    : public grpc::MessageAllocator<p4::v1::WriteRequest, p4::v1::WriteResponse> {
+   struct Holder : grpc::MessageHolder<p4::v1::WriteRequest, p4::v1::WriteResponse> {
+      google::protobuf::Arena arena{options()};
+      Holder() {
+         set_request(google::protobuf::Arena::CreateMessage<p4::v1::WriteRequest>(&arena));
+         set_response(google::protobuf::Arena::CreateMessage<p4::v1::WriteResponse>(&arena));
+      }
+      static google::protobuf::ArenaOptions options() {
+         google::protobuf::ArenaOptions o;
+         o.start_block_size = 64 << 10;
+         o.max_block_size = 1 << 20;
+         return o;
+      }
+      void Release() override { delete this; }
+   };
+
+ public:
+   grpc::MessageHolder<p4::v1::WriteRequest, p4::v1::WriteResponse>* AllocateMessages() override {
+      return new Holder;
+   }
+};
+
 P4RuntimeService::P4RuntimeService(TwiceNatAgent::AgentCore& core, ServiceOptions const& options)
-    : core_(core),
+    : arenas_(std::make_unique<ArenaMessages>()),
+      core_(core),
       options_(options),
       pipeline_(pipelineOf(core)),
       arbitration_(options.deviceId, options.maxStreams),
-      config_(pipeline_) {}
+      config_(pipeline_) {
+   SetMessageAllocatorFor_Write(arenas_.get());
+}
+
+P4RuntimeService::~P4RuntimeService() = default;
 
 grpc::Status P4RuntimeService::deviceRefusal(U64 deviceId) const {
    if (deviceId == options_.deviceId) return grpc::Status::OK;
@@ -64,16 +95,23 @@ grpc::Status P4RuntimeService::Capabilities(grpc::ServerContext*,
    return grpc::Status::OK;
 }
 
-grpc::Status P4RuntimeService::Write(grpc::ServerContext*, p4::v1::WriteRequest const* request,
-                                     p4::v1::WriteResponse*) {
+grpc::ServerUnaryReactor* P4RuntimeService::Write(grpc::CallbackServerContext* context,
+                                                  p4::v1::WriteRequest const* request,
+                                                  p4::v1::WriteResponse*) {
+   grpc::ServerUnaryReactor* reactor = context->DefaultReactor();
+   reactor->Finish(write(*request));
+   return reactor;
+}
+
+grpc::Status P4RuntimeService::write(p4::v1::WriteRequest const& request) {
    // Held shared for the whole write: a change of primary waits for it.
    std::shared_lock gate(arbitration_.gate());
    RpcError const allowed = arbitration_.mayWrite(
-       request->device_id(), request->role(), request->role_id(),
-       electionOf(request->has_election_id() ? &request->election_id() : nullptr));
+       request.device_id(), request.role(), request.role_id(),
+       electionOf(request.has_election_id() ? &request.election_id() : nullptr));
    if (!allowed.ok()) return asStatus(allowed);
    ++writes_;
-   return applyWrite(core_, pipeline_, *request, options_.write);
+   return applyWrite(core_, pipeline_, request, options_.write);
 }
 
 grpc::Status P4RuntimeService::Read(grpc::ServerContext* context,

@@ -31,14 +31,19 @@ struct ServiceOptions {
    ReadLimits read;
 };
 
-class P4RuntimeService final : public p4::v1::P4Runtime::Service {
+// Write is served through gRPC's callback interface, whose request is parsed onto an arena of
+// its own: a batch of many updates is parsed without a heap allocation per field.
+class P4RuntimeService final
+    : public p4::v1::P4Runtime::WithCallbackMethod_Write<p4::v1::P4Runtime::Service> {
  public:
    P4RuntimeService(TwiceNatAgent::AgentCore& core, ServiceOptions const& options);
+   ~P4RuntimeService() override;
 
    grpc::Status Capabilities(grpc::ServerContext*, p4::v1::CapabilitiesRequest const*,
                              p4::v1::CapabilitiesResponse* response) override;
-   grpc::Status Write(grpc::ServerContext*, p4::v1::WriteRequest const* request,
-                      p4::v1::WriteResponse*) override;
+   grpc::ServerUnaryReactor* Write(grpc::CallbackServerContext* context,
+                                   p4::v1::WriteRequest const* request,
+                                   p4::v1::WriteResponse*) override;
    grpc::Status Read(grpc::ServerContext* context, p4::v1::ReadRequest const* request,
                      grpc::ServerWriter<p4::v1::ReadResponse>* writer) override;
    grpc::Status SetForwardingPipelineConfig(
@@ -68,7 +73,10 @@ class P4RuntimeService final : public p4::v1::P4Runtime::Service {
    // Ends `client`'s part in arbitration and tells the others what changed.
    void leave(Arbitration::ClientId client);
    grpc::Status deviceRefusal(U64 deviceId) const;
+   grpc::Status write(p4::v1::WriteRequest const& request);
 
+   class ArenaMessages;
+   std::unique_ptr<ArenaMessages> arenas_;
    TwiceNatAgent::AgentCore& core_;
    ServiceOptions options_;
    Pipeline pipeline_;
