@@ -52,8 +52,8 @@ KeyManager::EntryKey KeyManager::alloc(MatchPtr const& match, bool flag) {
       lowestFree_ = slot;
    }
    if (slot >= cap) {
-      throw KeyTableError("key table " + table_->path() + " is full: all " + std::to_string(cap) +
-                          " keys are in use");
+      throw KeyTableFull("key table " + table_->path() + " is full: all " + std::to_string(cap) +
+                         " keys are in use");
    }
    if (slot == lowestFree_) ++lowestFree_;
    EntryKey const key = slot + 1;
@@ -95,17 +95,26 @@ void KeyManager::highestKeyIs(EntryKey key) {
 void KeyManager::populate(EntryKey const& key, MatchPtr const& match) {
    // The resync hands over the record the walk has just checked; any other key is checked
    // here, which refuses a key without a record or with a damaged one.
-   if (key == 0 || key != map_->lastKey()) table_->record(key);
-   if (match) {
-      U32 const* held = keyOfMatch_.find(match.ptr());
-      if (held) {
-         if (*held == key) return;
-         throw KeyTableError("key table " + table_->path() +
-                             ": populate: match already holds key " + std::to_string(*held));
-      }
+   EntryConfig const checked =
+       key == 0 || key != map_->lastKey() ? table_->record(key) : map_->lastRecord();
+   U32 const* held = match ? keyOfMatch_.find(match.ptr()) : nullptr;
+   if (held && *held != key) {
+      throw KeyTableError("key table " + table_->path() + ": populate: match already holds key " +
+                          std::to_string(*held));
    }
-   forget(key);
-   if (match) associate(key, match);
+   if (!held) {
+      forget(key);
+      if (match) associate(key, match);
+   }
+   if (listener_) listener_->populated(checked, match);
+}
+
+KeyManager::EntryKey KeyManager::nextMatched(EntryKey key, EntryKey limit) const {
+   limit = std::min<EntryKey>(limit, matchOfSlot_.size());
+   for (key = std::max<EntryKey>(key, 1); key <= limit; ++key) {
+      if (matchOfSlot_[key - 1]) return key;
+   }
+   return 0;
 }
 
 KeyManager::EntryKey KeyManager::keyOf(BfnTable::MatchSpecBase const* match) const {

@@ -31,7 +31,7 @@ class KeyManager : public MbbDroskKey::DroskKeyManager {
    // (which may be null). With `flag` false the key is the lowest free one; with `flag` true
    // it is the lowest free key above the highest-key mark, so that a recently freed key is not
    // reused at once, falling back to the lowest free key when none is left above the mark.
-   // Throws KeyTableError when the table is full or `match` already holds a key.
+   // Throws KeyTableFull when the table is full, KeyTableError when `match` already holds a key.
    EntryKey alloc(MatchPtr const& match, bool flag) override;
    // Drops the reservation or clears the record of `key` and forgets its match; KeyTableError
    // when it has neither.
@@ -43,6 +43,19 @@ class KeyManager : public MbbDroskKey::DroskKeyManager {
    EntryKey highestKey() const override { return mark_; }
    void highestKeyIs(EntryKey key) override;
 
+   // Told of each populate with the record it names and the match it was given (null when the
+   // chip did not hold the entry), so that an owner builds what it keeps per entry as the
+   // resync's walk goes instead of walking the key table again.
+   class PopulateListener {
+    public:
+      virtual void populated(EntryConfig const& record, MatchPtr const& match) = 0;
+
+    protected:
+      ~PopulateListener() = default;
+   };
+   // nullptr: none.
+   void populateListenerIs(PopulateListener* listener) { listener_ = listener; }
+
    // The agent's side, which the library never calls.
    // The key associated with `match`; 0 when none.
    EntryKey keyOf(BfnTable::MatchSpecBase const* match) const;
@@ -50,6 +63,16 @@ class KeyManager : public MbbDroskKey::DroskKeyManager {
    void prefetch(BfnTable::MatchSpecBase const* match) const { keyOfMatch_.prefetch(match); }
    // The match associated with `key`; null when none.
    MatchPtr matchOf(EntryKey key) const;
+   // The match associated with `key`, borrowed (valid while the association lasts); null when
+   // none.
+   BfnTable::MatchSpecBase const* matchAt(EntryKey key) const {
+      return key != 0 && key <= matchOfSlot_.size() ? matchOfSlot_[key - 1].ptr() : nullptr;
+   }
+   // The first key at or after `key` that is associated with a match, and no further than
+   // `limit`; 0 when there is none up to there.
+   EntryKey nextMatched(EntryKey key, EntryKey limit) const;
+   // Keys above this one hold no match.
+   EntryKey keysTracked() const { return matchOfSlot_.size(); }
    // Writes the record of `key` with the SDK entry handle after a successful programming:
    // the first record of a reserved key, or a changed handle or flags (KeyRecordFlag) of a
    // recorded one; nothing when they are unchanged. KeyTableError when `key` has neither.
@@ -92,6 +115,7 @@ class KeyManager : public MbbDroskKey::DroskKeyManager {
    // Keys handed out by alloc whose records are not written yet: one per programming in
    // flight, so a short list.
    std::vector<EntryKey> reserved_;
+   PopulateListener* listener_ = nullptr;
    EntryKey mark_ = 0;
    // Every slot below it is taken, so the search for the lowest free key starts here.
    U64 lowestFree_ = 0;

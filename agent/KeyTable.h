@@ -29,6 +29,12 @@ class KeyTableError : public Pemra::Exception {
    using Exception::Exception;
 };
 
+// A key table with no free key left.
+class KeyTableFull : public KeyTableError {
+ public:
+   using KeyTableError::KeyTableError;
+};
+
 // A key table file that open will not take: its text is one line naming the file and why.
 class KeyTableRefused : public KeyTableError {
  public:

@@ -19,6 +19,7 @@ bool KeyTableMap::recordFrom(U64 slot, EntryConfig& out, Drosk::IterHint& hint) 
    }
    out = table_.record(slot + 1);  // a damaged slot throws the corruption exception here
    lastKey_ = out.key;
+   lastRecord_ = out;
    hint.slot = slot;
    hint.valid = true;
    return true;

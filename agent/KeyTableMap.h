@@ -31,6 +31,8 @@ class KeyTableMap final : public Drosk::DroskMapBase, public Drosk::MbbDroskTabl
    U64 repairs() const { return repairs_; }
    // The key of the record the walk handed out last, checked as it was; 0 after a repair.
    EntryKey lastKey() const { return lastKey_; }
+   // That record, while lastKey() is not 0.
+   EntryConfig const& lastRecord() const { return lastRecord_; }
    Pemra::String const& lastCorruption() const { return lastCorruption_; }
 
  private:
@@ -41,6 +43,7 @@ class KeyTableMap final : public Drosk::DroskMapBase, public Drosk::MbbDroskTabl
    std::vector<EntryKey> droppedKeys_;
    U64 repairs_ = 0;
    EntryKey lastKey_ = 0;
+   EntryConfig lastRecord_{0, 0, 0, 0, 0};
    Pemra::String lastCorruption_;
 };
 

@@ -21,7 +21,8 @@
 #include "HeapCount.h"
 #include "Summary.h"
 #include "Zin/Alloc.h"
-#include "agent/cli/EntryIndex.h"
+#include "agent/core/EntryIndex.h"
+#include "agent/core/EntrySpecs.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ double bytesPerEntry(Side side, U32 n) {
    }
    auto table = bench::tableOf(services.get(), sdk, kDevice);
    bool const vrf = table->supportedOptionalFields() != 0;
-   TwiceNatCli::EntryIndex index;
+   TwiceNatAgent::EntryIndex index;
    long const before = liveBytes();
    if (side == Side::chip) {
       auto& pd = *table->helper()->pdLib();
@@ -91,7 +92,7 @@ double bytesPerEntry(Side side, U32 n) {
       TwiceNatAddrOnlyTableEntry const e = bench::benchEntry(i, vrf);
       if (!bench::programOne(*table, services.get(), e)) std::abort();
       if (side == Side::agent) {
-         index.insert(TwiceNatCli::matchKeyOf(*e.match()),
+         index.insert(TwiceNatAgent::matchKeyOf(*e.match()),
                       U32(services->keys->keyOf(e.match().ptr())));
       }
    }

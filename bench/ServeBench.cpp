@@ -37,7 +37,7 @@ struct ServedFolder {
       chip::Chip::create(state.chipPath(), p);
       TwiceNatAgent::KeyTable::create(state.keyTablePath(), kCapacity + chip::kMaxPipes + 1);
       agent = std::make_unique<AgentStart>(state);
-      service = std::make_unique<Service>(*agent->session, state.dir);
+      service = std::make_unique<Service>(*agent, state.dir);
       server = std::make_unique<Server>(*service, state.socketPath());
       thread = std::thread([this] { server->run(); });
       client = Client::connect(state.socketPath());

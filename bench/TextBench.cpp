@@ -124,7 +124,7 @@ struct Texts {
          lines.push_back(valueToStrep(entries.back()));
          fields.push_back(fieldsOf(entries.back()));
          auto const& f = fields.back();
-         columns.push_back(TwiceNatCli::dotted(f.dip) + " " + TwiceNatCli::dotted(f.sip) + " " +
+         columns.push_back(TwiceNatAgent::dotted(f.dip) + " " + TwiceNatAgent::dotted(f.sip) + " " +
                            std::to_string(f.vrf) + (f.ecmp ? " ecmp " : " hit ") +
                            std::to_string(f.keyId) + " " + std::to_string(f.rwId) + " " +
                            std::to_string(f.prot) + " " + std::to_string(f.frag) + " " +

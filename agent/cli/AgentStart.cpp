@@ -4,8 +4,24 @@
 
 #include "agent/cli/Commands.h"
 #include "agent/cli/InputError.h"
+#include "chip/Devices.h"
 
 namespace TwiceNatCli {
+
+std::unique_ptr<TwiceNatAgent::AgentCore> coreOver(chip::Chip& chip,
+                                                   chip::ChipInventory const& inventory,
+                                                   std::string const& keyTablePath,
+                                                   SdkLibrary const& sdk, bool readOnly) {
+   TwiceNatAgent::AgentCore::Config config;
+   config.keyTablePath = keyTablePath;
+   config.sdkLibrary = sdk.handle();
+   config.sdkLibraryPath = sdk.path();
+   config.inventory = &inventory;
+   config.chipName = chip.path();
+   config.readOnly = readOnly;
+   if (chip::attached(config.device) != &chip) chip::attach(config.device, chip);
+   return TwiceNatAgent::AgentCore::start(config);
+}
 
 AgentStart::AgentStart(StateDir const& s, bool reportStart) : state(s) {
    state.check();
@@ -20,13 +36,29 @@ AgentStart::AgentStart(StateDir const& s, bool reportStart) : state(s) {
                          ::access(state.keyTablePath().c_str(), W_OK) != 0;
    chip = chip::Chip::open(state.chipPath(),
                            readOnly ? chip::ChipAccess::readOnly : chip::ChipAccess::readWrite);
-   session = std::make_unique<AgentSession>(*chip, state.keyTablePath(), sdk, readOnly);
+   inventory = std::make_unique<chip::ChipInventory>(*chip);
+   core = coreOver(*chip, *inventory, state.keyTablePath(), sdk, readOnly);
    // A start that repaired or reconciled something says so; a quiet one says nothing.
-   std::vector<std::string> const& notes = session->startNotes();
-   if (reportStart && (notes.size() > 1 || session->reconciledAnything())) {
-      for (std::string const& note : notes)
+   std::vector<std::string> const all = notes();
+   if (reportStart && (all.size() > 1 || core->startReport().reconciledAnything())) {
+      for (std::string const& note : all)
          std::cerr << "twicenat: " << note << "\n";
    }
+}
+
+std::vector<std::string> AgentStart::notes() const {
+   std::vector<std::string> all = chip->openNotes();
+   for (std::string const& note : core->startReport().notes)
+      all.push_back(note);
+   return all;
+}
+
+U64 AgentStart::staleRecords() const {
+   return core->readOnly() ? core->startReport().dropped : 0;
+}
+
+U64 AgentStart::orphanEntries() const {
+   return core->readOnly() ? core->startReport().adopted : 0;
 }
 
 std::vector<Command> const& commands() {

@@ -75,7 +75,7 @@ int chipCreate(ParsedArgs const& args, GlobalOptions const& global) {
       TwiceNatAgent::KeyTable::create(state.keyTablePath(), keyTableCapacity(p.capacity));
       AgentStart agent(global);  // sets the table up in the chip
       std::cout << "created a chip in " << state.dir << ": " << profileText(p) << "\n"
-                << "table twiceNatAddrOnly set up through the " << agent.session->backEnd()
+                << "table twiceNatAddrOnly set up through the " << agent->backEnd()
                 << " back end\n";
    } catch (...) {
       TwiceNatAgent::KeyTable::destroy(state.keyTablePath());
@@ -97,11 +97,12 @@ int chipDestroy(ParsedArgs const&, GlobalOptions const& global) {
    return kExitOk;
 }
 
-int chipShowJson(AgentSession const& s, std::ostream& out) {
-   chip::Chip const& c = s.chip();
+int chipShowJson(AgentStart const& s, std::ostream& out) {
+   chip::Chip const& c = *s.chip;
    chip::Profile const& p = c.profile();
    bool allPipes = c.scope() == chip::Scope::allPipes;
-   TwiceNatAgent::KeyManager const& k = s.keys();
+   TwiceNatAgent::AgentCore::KeyTableFigures const k = s->keyTable();
+   TwiceNatAgent::AgentCore::StartReport const& started = s->startReport();
    nlohmann::ordered_json j = {
        {"chip", c.path()},
        {"profile",
@@ -110,22 +111,22 @@ int chipShowJson(AgentSession const& s, std::ostream& out) {
          {"vrfKeyField", p.vrfKeyField},
          {"bfrt", p.bfrt},
          {"actionProfileTable", p.actionProfileTable}}},
-       {"backEnd", s.backEnd()},
+       {"backEnd", s->backEnd()},
        {"entryScope", allPipes ? "all pipes" : "single pipe"},
        {"entries", c.count()},
-       {"tableEntries", s.entryCount()},
+       {"tableEntries", s->count()},
        {"keyTable",
-        {{"path", k.table().path()},
-         {"records", k.size()},
-         {"capacity", k.capacity()},
-         {"highestKey", k.highestKey()}}},
+        {{"path", k.path},
+         {"records", k.records},
+         {"capacity", k.capacity},
+         {"highestKey", k.highestKey}}},
        {"staleRecords", s.staleRecords()},
        {"orphanEntries", s.orphanEntries()},
        {"reconciled",
-        {{"adopted", s.reconciled().adopted},
-         {"dropped", s.reconciled().dropped},
-         {"rewalked", s.reconciled().rewalked},
-         {"readOnly", s.readOnly()}}},
+        {{"adopted", started.adopted},
+         {"dropped", started.dropped},
+         {"rewalked", started.rewalked},
+         {"readOnly", s->readOnly()}}},
    };
    nlohmann::ordered_json pipes = nlohmann::ordered_json::array();
    if (allPipes) {
@@ -144,14 +145,14 @@ int chipShowJson(AgentSession const& s, std::ostream& out) {
    return kExitOk;
 }
 
-int chipShow(ParsedArgs const& args, AgentSession& s, std::ostream& out, std::ostream&) {
+int chipShow(ParsedArgs const& args, AgentStart& s, std::ostream& out, std::ostream&) {
    if (args.has("json")) return chipShowJson(s, out);
-   chip::Chip const& c = s.chip();
+   chip::Chip const& c = *s.chip;
    bool allPipes = c.scope() == chip::Scope::allPipes;
    out << "chip         " << c.path() << "\n"
        << "profile      " << profileText(c.profile()) << "\n"
-       << "table        twiceNatAddrOnly through the " << s.backEnd() << " back end, device "
-       << int(AgentSession::kDevice) << ", all pipes\n"
+       << "table        twiceNatAddrOnly through the " << s->backEnd() << " back end, device "
+       << int(TwiceNatAgent::AgentCore::kDevice) << ", all pipes\n"
        << "entry scope  " << (allPipes ? "all pipes" : "single pipe") << "\n"
        << "used         " << c.count() << " of " << c.capacity() << " entries\n";
    if (allPipes) {
@@ -163,9 +164,9 @@ int chipShow(ParsedArgs const& args, AgentSession& s, std::ostream& out, std::os
              << recordText(c.defaultAction(pipe)) << "\n";
       }
    }
-   TwiceNatAgent::KeyManager const& k = s.keys();
-   out << "key table    " << k.table().path() << ": " << k.size() << " of " << k.capacity()
-       << " records, highest key " << k.highestKey() << "\n";
+   TwiceNatAgent::AgentCore::KeyTableFigures const k = s->keyTable();
+   out << "key table    " << k.path << ": " << k.records << " of " << k.capacity
+       << " records, highest key " << k.highestKey << "\n";
    // Only a read-only start leaves these: any other has reconciled them.
    if (s.staleRecords()) {
       out << "warning      " << s.staleRecords()
@@ -175,7 +176,9 @@ int chipShow(ParsedArgs const& args, AgentSession& s, std::ostream& out, std::os
       out << "warning      " << s.orphanEntries() << " chip entr"
           << (s.orphanEntries() == 1 ? "y has" : "ies have") << " no key record\n";
    }
-   if (s.reconciledAnything()) out << "start        " << s.startNotes().back() << "\n";
+   if (s->startReport().reconciledAnything()) {
+      out << "start        " << s->startReport().notes.back() << "\n";
+   }
    return kExitOk;
 }
 

@@ -94,7 +94,7 @@ AgentLink::AgentLink(GlobalOptions const& global, bool changes)
                    changes ? StateLock::Mode::write : StateLock::Mode::read, global.noWait)) {
    if (remote()) return;
    local_ = std::make_unique<AgentStart>(stateDirOf(global.state));
-   service_ = std::make_unique<Service>(*local_->session, local_->state.dir);
+   service_ = std::make_unique<Service>(*local_, local_->state.dir);
 }
 
 AgentLink::~AgentLink() {

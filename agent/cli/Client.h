@@ -1,6 +1,6 @@
 #pragma once
 // A command's side of the state folder: the agent that serves it, reached over its socket, or
-// else a session of the command's own process under the folder's lock.
+// else an agent started in the command's own process under the folder's lock.
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -47,7 +47,7 @@ struct Reach {
 };
 Reach reach(StateDir const& state, StateLock::Mode mode, bool noWait, bool agentWelcome = true);
 
-// Requests to the folder's agent, or to a session of this process when none serves.
+// Requests to the folder's agent, or to an agent started in this process when none serves.
 class AgentLink {
  public:
    AgentLink(GlobalOptions const& global, bool changes);

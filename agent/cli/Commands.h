@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "agent/cli/AgentSession.h"
 #include "agent/cli/Args.h"
 #include "agent/cli/SdkLibrary.h"
 #include "agent/cli/StateDir.h"
+#include "agent/core/AgentCore.h"
+#include "chip/Chip.h"
+#include "chip/ChipInventory.h"
 
 namespace TwiceNatCli {
 
@@ -21,9 +23,11 @@ struct GlobalOptions {
    bool noWait = false;  // fail at once when another command holds the state folder
 };
 
-// A command's work over a session; what it prints goes to `out` and `err`. Returns the exit
-// status; failures are thrown.
-using CommandBody = int (*)(ParsedArgs const& args, AgentSession& session, std::ostream& out,
+struct AgentStart;
+
+// A command's work over a started agent; what it prints goes to `out` and `err`. Returns the
+// exit status; failures are thrown.
+using CommandBody = int (*)(ParsedArgs const& args, AgentStart& agent, std::ostream& out,
                             std::ostream& err);
 
 struct Command {
@@ -37,16 +41,36 @@ struct Command {
 std::vector<Command> const& commands();
 Command const* commandNamed(std::string_view name);
 
-// One agent start over the chip of a state folder. InputError when the folder has no chip.
+// One agent start over the chip of a state folder: the chip opened and attached as the
+// core's device, and the core started over it and the folder's key table. InputError when the
+// folder has no chip.
 struct AgentStart {
    // `reportStart`: a start that repaired or reconciled anything prints its notes on stderr.
    explicit AgentStart(StateDir const& state, bool reportStart = true);
    explicit AgentStart(GlobalOptions const& global) : AgentStart(stateDirOf(global.state)) {}
+   TwiceNatAgent::AgentCore& operator*() const { return *core; }
+   TwiceNatAgent::AgentCore* operator->() const { return core.get(); }
+   // The chip's repair notes, then the core's start notes.
+   std::vector<std::string> notes() const;
+   // Key records whose entry the chip no longer holds, and chip entries without a key record,
+   // left so because the start is read-only.
+   U64 staleRecords() const;
+   U64 orphanEntries() const;
+
    StateDir state;
    SdkLibrary sdk;
+   // Dropped in reverse order: the core first, then the chip, which detaches from its device.
    std::unique_ptr<chip::Chip> chip;
-   std::unique_ptr<AgentSession> session;
+   std::unique_ptr<chip::ChipInventory> inventory;
+   std::unique_ptr<TwiceNatAgent::AgentCore> core;
 };
+
+// The core started over an opened chip, which it attaches as the core's device: for the
+// commands' start and the demo's private chip.
+std::unique_ptr<TwiceNatAgent::AgentCore> coreOver(chip::Chip& chip,
+                                                   chip::ChipInventory const& inventory,
+                                                   std::string const& keyTablePath,
+                                                   SdkLibrary const& sdk, bool readOnly);
 
 // Runs a body command through the folder's agent, or in this process.
 int runBody(Command const& command, ParsedArgs const& args, GlobalOptions const& global);

@@ -1,4 +1,5 @@
 // demo: the whole story on a fresh private chip, once per back end.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -32,52 +33,66 @@ struct TempFolder {
 class Story {
  public:
    Story(SdkLibrary const& sdk, chip::Profile const& profile, std::string keyPath)
-       : sdk_(sdk), chip_(chip::Chip::createPrivate(profile)), keyPath_(std::move(keyPath)) {
-      TwiceNatAgent::KeyTable::create(keyPath_, profile.capacity + chip::kMaxPipes + 1);
+       : sdk_(sdk),
+         chip_(chip::Chip::createPrivate(profile)),
+         inventory_(*chip_),
+         keyPath_(std::move(keyPath)) {
       start();
    }
 
    void start() {
-      session_.reset();
-      session_ = std::make_unique<AgentSession>(*chip_, keyPath_, sdk_);
+      core_.reset();
+      core_ = coreOver(*chip_, inventory_, keyPath_, sdk_, false);
    }
-   AgentSession& s() { return *session_; }
+   TwiceNatAgent::AgentCore& s() { return *core_; }
    chip::Chip& chip() { return *chip_; }
 
    MatchKey key(U32 dip, U32 sip, U16 vrf) {
-      return s().fitted(MatchKey{dip, sip, vrf, s().vrfKeyField()}, false);
+      MatchKey k{dip, sip, vrf, s().vrfKeyField()};
+      check(s().fit(k, false));
+      return k;
    }
    void set(MatchKey const& k, ActionValues const& a) {
-      bool added = s().program({k, a}) == AgentSession::Change::added;
-      std::cout << "  " << (added ? "added   " : "changed ") << keyText(k) << ": "
-                << actionText(actionSpecOf(a)) << "\n";
+      TwiceNatAgent::Programmed const done = s().program({k, a});
+      check(done.status);
+      std::cout << "  " << (done.change == TwiceNatAgent::Change::added ? "added   " : "changed ")
+                << keyText(k) << ": " << actionText(actionSpecOf(a)) << "\n";
    }
    void del(MatchKey const& k) {
-      s().remove(k);
+      check(s().remove(k).status);
       std::cout << "  deleted " << keyText(k) << "\n";
+   }
+   std::vector<TwiceNatAgent::EntryRow> rows() {
+      std::vector<TwiceNatAgent::EntryRow> all;
+      for (U64 cursor = s().readPage(0, 64, {}, all); cursor;)
+         cursor = s().readPage(cursor, 64, {}, all);
+      std::sort(all.begin(), all.end(),
+                [](auto const& a, auto const& b) { return a.handle < b.handle; });
+      return all;
    }
    void table() {
       std::ostringstream out;
-      printEntryTable(out, s().entries([](MatchKey const&) { return true; }), s().defaultEntry());
+      printEntryTable(out, rows(), s().readDefault());
       std::istringstream lines(out.str());
       for (std::string line; std::getline(lines, line);)
          std::cout << "    " << line << "\n";
    }
    std::string text() {
       std::ostringstream out;
-      printEntryText(out, s().entries([](MatchKey const&) { return true; }));
+      printEntryText(out, rows());
       return out.str();
    }
    std::string counts() {
       return std::to_string(chip().count()) + " entries on the chip, " +
-             std::to_string(s().keys().size()) + " key records";
+             std::to_string(s().keyTable().records) + " key records";
    }
 
  private:
    SdkLibrary const& sdk_;
    std::unique_ptr<chip::Chip> chip_;
+   chip::ChipInventory inventory_;
    std::string keyPath_;
-   std::unique_ptr<AgentSession> session_;
+   std::unique_ptr<TwiceNatAgent::AgentCore> core_;
 };
 
 constexpr U32 ip(U32 a, U32 b, U32 c, U32 d) {
@@ -108,7 +123,7 @@ void story(SdkLibrary const& sdk, chip::Profile const& profile, std::string cons
    st.set(b, ecmp(101, 201, 17, 1, 3));
    st.set(c, ActionValues{});
    st.set(d, hit(102, 202, 6, 0, 8));
-   st.s().defaultIs(hit(1, 1, 0, 0, 1));
+   check(st.s().defaultIs(hit(1, 1, 0, 0, 1)).status);
    std::cout << "  default action set: " << actionText(actionSpecOf(hit(1, 1, 0, 0, 1))) << "\n";
    st.table();
 
@@ -124,8 +139,8 @@ void story(SdkLibrary const& sdk, chip::Profile const& profile, std::string cons
    std::string before = st.text();
    st.start();
    st.table();
-   std::cout << "  the resync found " << st.s().entryCount() << " entries and "
-             << (st.s().defaultEntry() ? "the default" : "no default") << "; text form "
+   std::cout << "  the resync found " << st.s().count() << " entries and "
+             << (st.s().readDefault() ? "the default" : "no default") << "; text form "
              << (st.text() == before ? "identical to" : "DIFFERENT from")
              << " before the restart:\n";
    std::istringstream lines(st.text());
@@ -138,19 +153,19 @@ void story(SdkLibrary const& sdk, chip::Profile const& profile, std::string cons
    MatchKey e = st.key(ip(10, 0, 0, 5), ip(192, 168, 1, 5), 3);
    st.set(e, hit(104, 204, 6, 0, 12));
    std::string countsBefore = st.counts(), textBefore = st.text();
-   try {
-      st.set(st.key(ip(10, 0, 0, 6), ip(192, 168, 1, 6), 3), hit(1, 2, 3, 4, 5));
+   TwiceNatAgent::Programmed const refused =
+       st.s().program({st.key(ip(10, 0, 0, 6), ip(192, 168, 1, 6), 3), hit(1, 2, 3, 4, 5)});
+   if (refused.status.ok()) {
       std::cout << "  the add went through: the table was not full\n";
-   } catch (...) {
-      auto sdkText = sdkFailureText(std::current_exception());
-      if (!sdkText) throw;
-      std::cout << "  exception: " << *sdkText << "\n";
+   } else {
+      if (!refused.status.sdkStatus) throw CoreFailure(refused.status);
+      std::cout << "  exception: " << refused.status.message << "\n";
    }
    std::cout << "  after the failure: " << st.counts() << " (before: " << countsBefore
              << "), entries " << (st.text() == textBefore ? "unchanged" : "CHANGED") << "\n";
 
    std::cout << "\n5. clean up: reset the default, delete the rest\n";
-   st.s().defaultReset();
+   check(st.s().defaultReset().status);
    std::cout << "  default action reset to onMiss\n";
    st.del(a);
    st.del(b);

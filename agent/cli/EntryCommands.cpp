@@ -4,6 +4,7 @@
 #include "agent/cli/Commands.h"
 #include "agent/cli/Format.h"
 #include "agent/cli/InputError.h"
+#include "agent/cli/SdkFailure.h"
 
 namespace TwiceNatCli {
 
@@ -30,33 +31,42 @@ std::string actionLine(ActionValues const& a) {
    return std::string(actionName(a.kind)) + (params.empty() ? "" : " " + params);
 }
 
-int set(ParsedArgs const& args, AgentSession& s, std::ostream& out, std::ostream&) {
+// The key as the table takes it; a VRF on a table without the field is bad input.
+MatchKey fitted(TwiceNatAgent::AgentCore const& core, MatchKey key) {
+   check(core.fit(key, true));
+   return key;
+}
+
+int set(ParsedArgs const& args, AgentStart& agent, std::ostream& out, std::ostream&) {
    MatchKey key = matchKeyFromArgs(args);
    ActionValues action = actionFromArgs(args);
-   EntrySpec spec{s.fitted(key, true), action};
-   AgentSession::Change change = s.program(spec);
-   out << (change == AgentSession::Change::added ? "added " : "changed ") << keyText(spec.match)
-       << ": " << actionLine(action) << " (handle "
-       << handleText(s.table().helper()->sdkHandles()->entry(s.find(spec.match))) << ")\n";
+   EntrySpec spec{fitted(*agent, key), action};
+   TwiceNatAgent::Programmed const done = agent->program(spec);
+   check(done.status);
+   out << (done.change == TwiceNatAgent::Change::added ? "added " : "changed ")
+       << keyText(spec.match) << ": " << actionLine(action) << " (handle "
+       << handleText(done.handle) << ")\n";
    return kExitOk;
 }
 
-int del(ParsedArgs const& args, AgentSession& s, std::ostream& out, std::ostream&) {
-   MatchKey key = s.fitted(matchKeyFromArgs(args), true);
-   s.remove(key);
+int del(ParsedArgs const& args, AgentStart& agent, std::ostream& out, std::ostream&) {
+   MatchKey key = fitted(*agent, matchKeyFromArgs(args));
+   check(agent->remove(key).status);
    out << "deleted " << keyText(key) << "\n";
    return kExitOk;
 }
 
-int defaultSet(ParsedArgs const& args, AgentSession& s, std::ostream& out, std::ostream&) {
+int defaultSet(ParsedArgs const& args, AgentStart& agent, std::ostream& out, std::ostream&) {
    ActionValues action = actionFromArgs(args);
-   s.defaultIs(action);
+   check(agent->defaultIs(action).status);
    out << "default action set: " << actionLine(action) << "\n";
    return kExitOk;
 }
 
-int defaultReset(ParsedArgs const&, AgentSession& s, std::ostream& out, std::ostream&) {
-   if (s.defaultReset()) {
+int defaultReset(ParsedArgs const&, AgentStart& agent, std::ostream& out, std::ostream&) {
+   TwiceNatAgent::Programmed const done = agent->defaultReset();
+   check(done.status);
+   if (done.change != TwiceNatAgent::Change::none) {
       out << "default action reset to onMiss\n";
    } else {
       out << "the default action was never set: nothing to reset\n";

@@ -26,41 +26,55 @@ namespace {
 // The widest parameters, "keyId=65535 rwId=65535 prot=255 frag=255 ecmpGroup=65535", and a gap.
 constexpr int kParamsWidth = 57;
 
-void printRow(std::ostream& os, std::string const& handle, AgentSession::Row const& r,
+void printRow(std::ostream& os, std::string const& handle, TwiceNatAgent::EntryRow const& r,
               bool isDefault) {
    std::string vrf = "-", dst = "-", src = "-", action = "-", params;
-   if (auto const& m = r.entry.match(); m && !isDefault) {
-      if (m->l3InfoVrfIdIsSet()) vrf = std::to_string(m->l3InfoVrfId());
-      dst = dotted(m->outerIpv4HdrDip());
-      src = dotted(m->outerIpv4HdrSip());
-   }
-   if (r.entry.action()) {
-      if (auto a = actionValuesOf(*r.entry.action())) {
-         action = actionName(a->kind);
-         params = paramsText(*a);
+   if (r.origin != TwiceNatAgent::EntryOrigin::missingOnChip) {
+      if (!isDefault) {
+         MatchKey const& m = r.entry.match;
+         if (m.vrfGiven) vrf = std::to_string(m.vrf);
+         dst = dotted(m.dip);
+         src = dotted(m.sip);
       }
+      action = actionName(r.entry.action.kind);
+      params = paramsText(r.entry.action);
    }
    os << std::left << std::setw(11) << handle << std::setw(6) << vrf << std::setw(16) << dst
       << std::setw(16) << src << std::setw(7) << action << std::setw(kParamsWidth) << params
-      << r.status << "\n";
+      << originText(r.origin) << "\n";
 }
 
 }  // namespace
 
-void printEntryTable(std::ostream& os, std::vector<AgentSession::Row> const& rows,
-                     std::optional<AgentSession::Row> const& defaultRow) {
+char const* originText(TwiceNatAgent::EntryOrigin origin) {
+   switch (origin) {
+      case TwiceNatAgent::EntryOrigin::programmed:
+         return "programmed";
+      case TwiceNatAgent::EntryOrigin::resynced:
+         return "resynced";
+      case TwiceNatAgent::EntryOrigin::missingOnChip:
+         return "missing on chip";
+   }
+   return "?";
+}
+
+void printEntryTable(std::ostream& os, std::vector<TwiceNatAgent::EntryRow> const& rows,
+                     std::optional<TwiceNatAgent::EntryRow> const& defaultRow) {
    os << std::left << std::setw(11) << "HANDLE" << std::setw(6) << "VRF" << std::setw(16)
       << "DESTINATION" << std::setw(16) << "SOURCE" << std::setw(7) << "ACTION"
       << std::setw(kParamsWidth) << "PARAMETERS"
       << "STATUS\n";
-   for (AgentSession::Row const& r : rows)
+   for (TwiceNatAgent::EntryRow const& r : rows)
       printRow(os, handleText(r.handle), r, false);
    if (defaultRow) printRow(os, "default", *defaultRow, true);
 }
 
-void printEntryText(std::ostream& os, std::vector<AgentSession::Row> const& rows) {
-   for (AgentSession::Row const& r : rows) {
-      if (!r.entry.empty()) os << r.entry << "\n";
+void printEntryText(std::ostream& os, std::vector<TwiceNatAgent::EntryRow> const& rows) {
+   for (TwiceNatAgent::EntryRow const& r : rows) {
+      if (r.origin == TwiceNatAgent::EntryOrigin::missingOnChip) continue;
+      BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry entry(matchSpecOf(r.entry.match));
+      entry.actionIs(actionSpecOf(r.entry.action));
+      os << entry << "\n";
    }
 }
 

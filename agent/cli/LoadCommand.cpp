@@ -10,7 +10,6 @@
 #include "agent/cli/Commands.h"
 #include "agent/cli/Format.h"
 #include "agent/cli/InputError.h"
-#include "agent/cli/SdkFailure.h"
 
 namespace TwiceNatCli {
 
@@ -101,12 +100,12 @@ int load(ParsedArgs const& args, GlobalOptions const& global) {
 
 }  // namespace
 
-Reply loadBatch(AgentSession& s, Request const& request) {
+Reply loadBatch(TwiceNatAgent::AgentCore& core, Request const& request) {
    U64 added = 0, changed = 0, bad = 0;
    std::ostringstream err;
    Reply r;
-   // Every line is checked first, so that the index slots of the entries to come can be
-   // fetched a few lines ahead of their programming.
+   // Every line is checked first; the first failure of the SDK or the key table stops the
+   // batch.
    std::vector<std::string_view> lines;
    std::string_view const text = request.text;
    for (std::size_t at = 0; at < text.size();) {
@@ -123,13 +122,13 @@ Reply loadBatch(AgentSession& s, Request const& request) {
       if (skipped(lines[i])) continue;
       try {
          specs[i] = parseEntryLine(lines[i]);
-         specs[i].match = s.fitted(specs[i].match, false);
+         TwiceNatAgent::Status const fit = core.fit(specs[i].match, false);
+         if (!fit.ok()) throw InputError(fit.message);
          programmed[i] = true;
       } catch (InputError const& e) {
          why[i] = e.what();
       }
    }
-   constexpr std::size_t kAhead = 8;
    for (std::size_t i = 0; i < n; ++i) {
       U64 const number = request.firstLine + i;
       if (!why[i].empty()) {
@@ -138,24 +137,15 @@ Reply loadBatch(AgentSession& s, Request const& request) {
          continue;
       }
       if (!programmed[i]) continue;
-      if (i + kAhead < n && programmed[i + kAhead]) s.prefetch(specs[i + kAhead].match);
-      try {
-         (s.program(specs[i]) == AgentSession::Change::added ? added : changed)++;
-      } catch (...) {
+      TwiceNatAgent::Programmed const done = core.program(specs[i]);
+      if (!done.status.ok()) {
          // An SDK failure, or a key table that cannot take the entry: either way the chip
          // refuses what follows too, so the load stops here.
-         std::optional<std::string> failure = sdkFailureText(std::current_exception());
-         if (!failure) {
-            try {
-               throw;
-            } catch (std::exception const& e) {
-               failure = e.what();
-            }
-         }
-         err << request.path << ":" << number << ": " << *failure << "\n";
+         err << request.path << ":" << number << ": " << done.status.message << "\n";
          r.data["failedLine"] = number;
          break;
       }
+      (done.change == TwiceNatAgent::Change::added ? added : changed)++;
    }
    r.data["added"] = added;
    r.data["changed"] = changed;

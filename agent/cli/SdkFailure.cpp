@@ -2,40 +2,25 @@
 
 #include <ostream>
 
-#include "BfTwiceNatAddrOnly/table/TableExceptions.h"
 #include "agent/KeyTable.h"
 #include "agent/cli/InputError.h"
 #include "chip/ChipException.h"
 
 namespace TwiceNatCli {
 
-namespace {
-
-template <class E>
-std::string describe(E const& e, char const* cls) {
-   return std::string(e.what()) + " (" + cls + ", status " + std::to_string(e.status) + ")";
+std::optional<std::string> sdkFailureText(std::exception_ptr e) {
+   TwiceNatAgent::Status const s = TwiceNatAgent::statusOf(e);
+   if (s.sdkStatus == 0) return std::nullopt;
+   return s.message;
 }
 
-}  // namespace
-
-std::optional<std::string> sdkFailureText(std::exception_ptr e) {
-   try {
-      std::rethrow_exception(e);
-   } catch (BfTable::BfNotSupported const& x) {
-      return describe(x, "BfNotSupported");
-   } catch (BfTable::BfDuplicateEntry const& x) {
-      return describe(x, "BfDuplicateEntry");
-   } catch (BfTable::BfTryAgain const& x) {
-      return describe(x, "BfTryAgain");
-   } catch (BfTable::BfTableFull const& x) {
-      return describe(x, "BfTableFull");
-   } catch (BfTable::BfNoSysResources const& x) {
-      return describe(x, "BfNoSysResources");
-   } catch (BfTable::BfTableException const& x) {
-      return describe(x, "BfTableException");
-   } catch (...) {
-      return std::nullopt;
+void check(TwiceNatAgent::Status const& status) {
+   using TwiceNatAgent::Code;
+   if (status.ok()) return;
+   if (status.code == Code::invalidArgument || status.code == Code::notFound) {
+      throw InputError(status.message);
    }
+   throw CoreFailure(status);
 }
 
 int reportFailure(std::exception_ptr e, std::ostream& err) {
@@ -45,6 +30,9 @@ int reportFailure(std::exception_ptr e, std::ostream& err) {
    }
    try {
       std::rethrow_exception(e);
+   } catch (CoreFailure const& x) {
+      err << "twicenat: " << (x.status.sdkStatus ? "SDK failure: " : "") << x.what() << "\n";
+      return kExitSdkFailure;
    } catch (InputError const& x) {
       err << "twicenat: " << x.what() << "\n";
       return kExitBadInput;

@@ -53,17 +53,16 @@ int serve(ParsedArgs const&, GlobalOptions const& global) {
    Server::stopOnSignals();
    auto const start = std::chrono::steady_clock::now();
    auto agent = std::make_unique<AgentStart>(state, false);
-   auto service = std::make_unique<Service>(*agent->session, state.dir);
+   auto service = std::make_unique<Service>(*agent, state.dir);
    auto server = std::make_unique<Server>(*service, state.socketPath());
    double const took =
        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
    // What the start repaired and reconciled, then the ready line, which clients wait for.
-   for (std::string const& note : agent->session->startNotes())
+   for (std::string const& note : agent->notes())
       std::cout << note << "\n";
    std::cout << "agent pid " << ::getpid() << " serves " << state.dir << " on "
-             << state.socketPath() << ": " << agent->session->entryCount()
-             << " entries resynced in " << std::fixed << std::setprecision(3) << took << " s"
-             << std::endl;
+             << state.socketPath() << ": " << (*agent)->count() << " entries resynced in "
+             << std::fixed << std::setprecision(3) << took << " s" << std::endl;
    server->run();
    // The order a stop keeps: no more clients, the table dropped, the socket gone, and the
    // lock released last, so whoever gets it next finds the state at rest.

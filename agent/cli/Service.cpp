@@ -10,8 +10,8 @@
 
 namespace TwiceNatCli {
 
-Service::Service(AgentSession& session, std::string stateDir)
-    : session_(session), stateDir_(std::move(stateDir)) {}
+Service::Service(AgentStart& agent, std::string stateDir)
+    : agent_(agent), stateDir_(std::move(stateDir)) {}
 
 Reply Service::handleLine(std::string_view line, std::string_view text) {
    Request request;
@@ -28,7 +28,7 @@ Reply Service::handle(Request const& request) {
    ++served_;
    if (request.cmd == "load") {
       try {
-         return loadBatch(session_, request);
+         return loadBatch(*agent_, request);
       } catch (...) {
          Reply r;
          std::ostringstream err;
@@ -55,7 +55,7 @@ Reply Service::handle(Request const& request) {
       if (args.help()) {
          out << helpText(command->spec);
       } else {
-         r.status = command->body(args, session_, out, err);
+         r.status = command->body(args, agent_, out, err);
       }
    } catch (...) {
       r.status = reportFailure(std::current_exception(), err);
@@ -71,13 +71,13 @@ Reply Service::status() const {
    Reply r;
    r.data = {{"pid", ::getpid()},
              {"stateDir", stateDir_},
-             {"entries", session_.entryCount()},
+             {"entries", agent_->count()},
              {"uptimeSeconds", up},
              {"requestsServed", served_}};
    char upText[32];
    std::snprintf(upText, sizeof upText, "%.1f", up);
    r.out = "agent pid " + std::to_string(::getpid()) + " serves " + stateDir_ + ": " +
-           std::to_string(session_.entryCount()) + " entries, up " + upText + " s, " +
+           std::to_string(agent_->count()) + " entries, up " + upText + " s, " +
            std::to_string(served_) + " requests served\n";
    return r;
 }

@@ -1,18 +1,18 @@
 #pragma once
-// What the agent does for one request over the session it holds. The same code answers a
+// What the agent does for one request over the agent it started. The same code answers a
 // request that came over the socket and one a command makes in its own process, so both
 // print the same.
 #include <chrono>
 #include <string>
 
-#include "agent/cli/AgentSession.h"
+#include "agent/cli/Commands.h"
 #include "agent/cli/Protocol.h"
 
 namespace TwiceNatCli {
 
 class Service {
  public:
-   Service(AgentSession& session, std::string stateDir);
+   Service(AgentStart& agent, std::string stateDir);
    // Never throws for what a request holds: a failure is the reply's status and text.
    Reply handle(Request const& request);
    // Parses one line, and the text that followed it, first; a line that is not a request gets
@@ -20,12 +20,12 @@ class Service {
    Reply handleLine(std::string_view line, std::string_view text = {});
    bool stopAsked() const { return stopAsked_; }
    U64 served() const { return served_; }
-   AgentSession& session() const { return session_; }
+   AgentStart& agent() const { return agent_; }
 
  private:
    Reply status() const;
 
-   AgentSession& session_;
+   AgentStart& agent_;
    std::string stateDir_;
    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
    U64 served_ = 0;
@@ -35,6 +35,6 @@ class Service {
 // One batch of a load: every line checked in full, then programmed, until an SDK failure
 // stops the batch. data: added, changed, bad (counts), and failedLine when it stopped; err:
 // "PATH:LINE: why" for each line refused.
-Reply loadBatch(AgentSession& session, Request const& request);
+Reply loadBatch(TwiceNatAgent::AgentCore& core, Request const& request);
 
 }  // namespace TwiceNatCli

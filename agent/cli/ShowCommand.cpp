@@ -1,4 +1,5 @@
 // show: the table's entries as the chip holds them, readable or in the system's text form.
+#include <algorithm>
 #include <ostream>
 
 #include <nlohmann/json.hpp>
@@ -11,21 +12,10 @@ namespace TwiceNatCli {
 
 namespace {
 
-struct Filter {
-   std::optional<U32> dst, src;
-   std::optional<U16> vrf;
-   std::optional<ActionKind> action;
+using TwiceNatAgent::EntryRow;
 
-   bool keeps(MatchKey const& k) const {
-      return (!dst || k.dip == *dst) && (!src || k.sip == *src) && (!vrf || k.vrf == *vrf);
-   }
-   bool keeps(AgentSession::Row const& r) const {
-      if (!action) return true;
-      if (!r.entry.action()) return false;
-      auto a = actionValuesOf(*r.entry.action());
-      return a && a->kind == *action;
-   }
-};
+// Entries come a page at a time; the table here is built whole, in handle order.
+constexpr std::size_t kPage = 4096;
 
 nlohmann::ordered_json actionJson(ActionValues const& a) {
    nlohmann::ordered_json j = {{"action", actionName(a.kind)}};
@@ -38,61 +28,71 @@ nlohmann::ordered_json actionJson(ActionValues const& a) {
    return j;
 }
 
-// One entry for scripts; "action" is null when the chip no longer holds the entry.
-nlohmann::ordered_json rowJson(AgentSession::Row const& r, bool withKey) {
-   nlohmann::ordered_json j = {{"handle", r.handle}, {"status", r.status}};
-   if (withKey && r.match) {
-      MatchKey const k = matchKeyOf(*r.match);
+// One entry for scripts; "action" is null when the chip no longer holds the entry. The key
+// is the one the table knows the entry by: with its VRF on a table with the VRF field.
+nlohmann::ordered_json rowJson(EntryRow const& r, bool withKey, bool vrfKeyField) {
+   nlohmann::ordered_json j = {{"handle", r.handle}, {"status", originText(r.origin)}};
+   if (withKey) {
+      MatchKey const& k = r.entry.match;
       j["dst"] = dotted(k.dip);
       j["src"] = dotted(k.sip);
-      j["vrf"] = k.vrfGiven ? nlohmann::ordered_json(k.vrf) : nlohmann::ordered_json();
+      j["vrf"] = vrfKeyField ? nlohmann::ordered_json(k.vrf) : nlohmann::ordered_json();
    }
-   std::optional<ActionValues> a;
-   if (r.entry.action()) a = actionValuesOf(*r.entry.action());
-   if (a) {
-      j.update(actionJson(*a));
+   if (r.origin != TwiceNatAgent::EntryOrigin::missingOnChip) {
+      j.update(actionJson(r.entry.action));
    } else {
       j["action"] = nullptr;
    }
    return j;
 }
 
-int show(ParsedArgs const& args, AgentSession& s, std::ostream& out, std::ostream&) {
-   Filter f;
-   if (args.has("dst")) f.dst = args.address("dst");
-   if (args.has("src")) f.src = args.address("src");
+int show(ParsedArgs const& args, AgentStart& agent, std::ostream& out, std::ostream&) {
+   TwiceNatAgent::AgentCore const& core = *agent;
+   TwiceNatAgent::ReadFilter f;
+   std::optional<ActionKind> action;
+   if (args.has("dst")) f.dip = args.address("dst");
+   if (args.has("src")) f.sip = args.address("src");
    if (args.has("vrf")) f.vrf = U16(args.number("vrf", 0xFFFF, 0));
-   if (auto a = args.value("action")) f.action = parseActionKind(*a);
-   if (f.vrf && !s.vrfKeyField()) {
+   if (auto a = args.value("action")) action = parseActionKind(*a);
+   if (f.vrf && !core.vrfKeyField()) {
       throw InputError("this chip's table has no VRF key field: --vrf cannot filter it");
    }
-   std::vector<AgentSession::Row> rows = s.entries([&f](MatchKey const& k) { return f.keeps(k); });
-   std::erase_if(rows, [&f](AgentSession::Row const& r) { return !f.keeps(r); });
+   std::vector<EntryRow> rows;
+   for (U64 cursor = core.readPage(0, kPage, f, rows); cursor != 0;)
+      cursor = core.readPage(cursor, kPage, f, rows);
+   std::sort(rows.begin(), rows.end(),
+             [](EntryRow const& a, EntryRow const& b) { return a.handle < b.handle; });
+   if (action) {
+      std::erase_if(rows, [&](EntryRow const& r) {
+         return r.origin == TwiceNatAgent::EntryOrigin::missingOnChip ||
+                r.entry.action.kind != *action;
+      });
+   }
    if (args.has("text") && args.has("json"))
       throw InputError("--text and --json exclude each other");
    if (args.has("text")) {
       printEntryText(out, rows);
       return kExitOk;
    }
-   bool filtered = f.dst || f.src || f.vrf || f.action;
-   std::optional<AgentSession::Row> def;
-   if (!filtered) def = s.defaultEntry();
+   bool filtered = f.dip || f.sip || f.vrf || action;
+   std::optional<EntryRow> def;
+   if (!filtered) def = core.readDefault();
    if (args.has("json")) {
       nlohmann::ordered_json j = {{"entries", nlohmann::ordered_json::array()},
                                   {"matching", rows.size()},
-                                  {"total", s.entryCount()},
-                                  {"staleRecords", s.staleRecords()}};
-      for (AgentSession::Row const& r : rows)
-         j["entries"].push_back(rowJson(r, true));
-      j["default"] = def ? rowJson(*def, false) : nlohmann::ordered_json();
+                                  {"total", core.count()},
+                                  {"staleRecords", agent.staleRecords()}};
+      for (EntryRow const& r : rows)
+         j["entries"].push_back(rowJson(r, true, core.vrfKeyField()));
+      j["default"] = def ? rowJson(*def, false, false) : nlohmann::ordered_json();
       out << j.dump(2) << "\n";
       return kExitOk;
    }
    printEntryTable(out, rows, def);
    out << rows.size() << (filtered ? " matching" : "") << " entr"
-       << (rows.size() == 1 ? "y" : "ies") << " of " << s.entryCount() << "\n";
-   if (s.staleRecords()) {
-      out << "warning: " << s.staleRecords()
+       << (rows.size() == 1 ? "y" : "ies") << " of " << core.count() << "\n";
+   if (agent.staleRecords()) {
+      out << "warning: " << agent.staleRecords()
           << " key record(s) name entries the chip no longer holds\n";
    }
    return kExitOk;

@@ -12,9 +12,12 @@
 // time; front ends on several threads serialise their calls (see lock()).
 //
 // Crash safety: each update is crash-safe on its own (the chip takes the entry before its key
-// record is written; a removal clears the record after the chip let the entry go), so a kill
+// record is written; a removal clears the record after the chip let the entry go, except the
+// default's reset, which clears it first: a record over a chip default that holds what a reset
+// leaves is then always a default set to onMiss, which a start keeps), so a kill
 // at any store, also inside a batch or its rollback, leaves every entry either as it was before
 // the update or as the update made it, and the next start reconciles the rest.
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -48,6 +51,10 @@ struct Status {
    I32 sdkStatus = 0;    // the SDK's status code when the SDK refused
    bool ok() const { return code == Code::ok; }
 };
+// The status an operation ends with when `failure` is in flight: a table exception is the
+// SDK's refusal ("<message> (<class>, status <n>)", with its code and sdkStatus), a full key
+// table RESOURCE_EXHAUSTED, anything else INTERNAL with its text.
+Status statusOf(std::exception_ptr failure);
 
 enum class Change : U8 { none, added, changed, removed };
 
@@ -102,6 +109,7 @@ struct BatchResult {
    // every other one ABORTED.
    std::vector<Status> statuses;
    U64 added = 0, changed = 0, removed = 0;  // what stays done
+   U64 failed = 0;  // updates whose status is not OK (ABORTED ones included)
    bool rolledBack = false;
    // A rollback step the SDK refused: the batch is then only partly undone, and this says
    // where (empty when the rollback was whole).
@@ -115,10 +123,11 @@ class AgentCore {
    static constexpr U16 kAllPipes = 0xFFFF;
 
    struct Config {
-      std::string keyTablePath;  // made when missing (sized to the chip)
+      std::string keyTablePath;    // made when missing (sized to the chip)
       void* sdkLibrary = nullptr;  // dlopen handle of the SDK library the PD object binds
       std::string sdkLibraryPath;
       BfnTable::SdkEntryInventory const* inventory = nullptr;  // of the attached chip
+      std::string chipName;  // names the chip in messages (its file); may be empty
       U8 device = kDevice;
       U16 pipe = kAllPipes;
       U32 sessionId = 1;
@@ -129,10 +138,10 @@ class AgentCore {
 
    // What a start found and did.
    struct StartReport {
-      U64 adopted = 0;    // chip entries that had no key record
-      U64 dropped = 0;    // key records whose entry the chip did not hold
-      U64 rewalked = 0;   // resyncs run again after key-table damage met mid-start
-      U64 resynced = 0;   // entries the table carries on with
+      U64 adopted = 0;   // chip entries that had no key record
+      U64 dropped = 0;   // key records whose entry the chip did not hold
+      U64 rewalked = 0;  // resyncs run again after key-table damage met mid-start
+      U64 resynced = 0;  // entries the table carries on with
       double seconds = 0;
       // The key table's repair notes, then one line saying what the start reconciled.
       std::vector<std::string> notes;
@@ -190,7 +199,8 @@ class AgentCore {
       // Statuses and counts of this part; after a failure under rollbackOnError the whole
       // transaction is rolled back and every later part is refused (ABORTED).
       virtual BatchResult apply(std::span<Update const> part) = 0;
-      // Totals so far.
+      // Totals so far: the counts, failed, rolledBack and rollbackFailure (the statuses are
+      // each part's).
       virtual BatchResult const& totals() const = 0;
       virtual void commit() = 0;
       virtual BatchResult rollback() = 0;

@@ -23,8 +23,9 @@
 #include <thread>
 #include <unordered_map>
 
-#include "agent/cli/AgentSession.h"
 #include "agent/cli/Args.h"
+#include "agent/cli/Commands.h"
+#include "agent/cli/EntrySpec.h"
 #include "agent/cli/InputError.h"
 #include "agent/cli/SdkLibrary.h"
 #include "agent/cli/StateLock.h"
@@ -349,15 +350,21 @@ class Runner {
       };
       try {
          auto c = chip::Chip::open(t.path("state/chip"), chip::ChipAccess::readOnly);
-         TwiceNatCli::AgentSession s(*c, t.path("state/keys"), sdk_, true);
-         if (s.startNotes().size() > 1 || s.reconciledAnything())
-            for (std::string const& n : s.startNotes())
+         chip::ChipInventory const inventory(*c);
+         auto s = TwiceNatCli::coreOver(*c, inventory, t.path("state/keys"), sdk_, true);
+         std::vector<std::string> notes = c->openNotes();
+         for (std::string const& n : s->startReport().notes)
+            notes.push_back(n);
+         if (notes.size() > 1 || s->startReport().reconciledAnything())
+            for (std::string const& n : notes)
                fail("a start left something to settle: " + n);
          ByKey<std::string> held;
-         for (auto const& row : s.entries([](MatchKey const&) { return true; })) {
-            auto const a =
-                row.entry.empty() ? std::nullopt : TwiceNatCli::actionValuesOf(*row.entry.action());
-            held[TwiceNatCli::matchKeyOf(*row.match)] = a ? columnsOf(*a) : "a lost entry";
+         std::vector<TwiceNatAgent::EntryRow> rows;
+         for (U64 at = s->readPage(0, 4096, {}, rows); at;)
+            at = s->readPage(at, 4096, {}, rows);
+         for (auto const& row : rows) {
+            bool const lost = row.origin == TwiceNatAgent::EntryOrigin::missingOnChip;
+            held[row.entry.match] = lost ? "a lost entry" : columnsOf(row.entry.action);
          }
          for (auto const& [k, may] : x.may) {
             auto const h = held.find(k);

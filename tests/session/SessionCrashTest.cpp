@@ -8,41 +8,39 @@
 
 #include <tuple>
 
-#include "SessionRig.h"
+#include "support/CoreRig.h"
 #include "support/KilledChild.h"
 
-namespace TwiceNatSessionTest {
+namespace TwiceNatCoreTest {
 namespace {
 
 using testing::HasSubstr;
-using TwiceNatCli::ActionKind;
-using TwiceNatCli::EntrySpec;
-using TwiceNatCli::MatchKey;
 
 // Each step is one operation the agent acknowledges; `done` is told after each.
-void script(AgentSession& s, std::function<void()> const& done) {
+void script(AgentCore& s, std::function<void()> const& done) {
    auto fit = [&](MatchKey key) {
       if (!s.vrfKeyField()) key.vrf = 0;
-      return s.fitted(key, false);
+      EXPECT_TRUE(s.fit(key, false).ok());
+      return key;
+   };
+   auto ok = [&](TwiceNatAgent::Programmed const& p) {
+      if (!p.status.ok()) throw std::runtime_error(p.status.message);
+      done();
    };
    auto program = [&](EntrySpec e) {
       e.match = fit(e.match);
-      s.program(e);
-      done();
+      ok(s.program(e));
    };
    program(entryOf(1));
    program(entryOf(2));
    program(entryOf(3, ActionKind::ecmp, 9));
    program(entryOf(2, ActionKind::hit, 11));  // modify
-   s.defaultIs(entryOf(0, ActionKind::hit, 5).action);
-   done();
-   s.remove(fit(entryOf(1).match));
-   done();
-   s.defaultReset();
-   done();
-   s.defaultIs(entryOf(0, ActionKind::ecmp, 4).action);
-   done();
-   for (U32 n = 10; n < 30; ++n)  // a small load
+   ok(s.defaultIs(entryOf(0, ActionKind::hit, 5).action));
+   ok(s.remove(fit(entryOf(1).match)));
+   ok(s.defaultReset());
+   ok(s.defaultIs(entryOf(0, ActionKind::ecmp, 4).action));
+   ok(s.defaultIs(ActionValues{}));  // a default set to what a reset leaves
+   for (U32 n = 10; n < 30; ++n)     // a small load
       program(entryOf(n));
 }
 
@@ -51,7 +49,7 @@ using Params = std::pair<char const*, chip::Profile>;  // a name, and the chip
 class SessionCrash : public testing::TestWithParam<Params> {};
 
 TEST_P(SessionCrash, EveryStoreOfASessionIsAKillTheNextStartRecovers) {
-   TwiceNatCli::SdkLibrary sdk;
+   Sdk sdk;
    StateFiles pristine(GetParam().second), work(GetParam().second);
    Start{pristine, sdk};  // sets the table up on the chip
 
@@ -76,16 +74,16 @@ TEST_P(SessionCrash, EveryStoreOfASessionIsAKillTheNextStartRecovers) {
       std::size_t const acknowledged = end.acknowledged;
       ++crashes;
 
-      AgentSession::Reconciled counted;
+      AgentCore::StartReport counted;
       {
          Start ro(work, sdk, true);
-         counted = ro.s().reconciled();
-         EXPECT_THAT(ro.s().startNotes().back(), HasSubstr("read-only start, not reconciled: "));
+         counted = ro.s().startReport();
+         EXPECT_THAT(counted.notes.back(), HasSubstr("read-only start, not reconciled: "));
       }
       {
          // The read-only start counted what this one settles, and so changed nothing.
          Start restart(work, sdk);
-         auto const& r = restart.s().reconciled();
+         auto const& r = restart.s().startReport();
          EXPECT_EQ((std::tuple{r.adopted, r.dropped, r.rewalked}),
                    (std::tuple{counted.adopted, counted.dropped, counted.rewalked}));
          adopted += r.adopted;
@@ -99,7 +97,8 @@ TEST_P(SessionCrash, EveryStoreOfASessionIsAKillTheNextStartRecovers) {
          EXPECT_EQ(contents(restart.s()), after.back()) << "running the session again converges";
       }
       Start again(work, sdk);
-      EXPECT_FALSE(again.s().reconciledAnything()) << again.s().startNotes().back();
+      EXPECT_FALSE(again.s().startReport().reconciledAnything())
+          << again.s().startReport().notes.back();
       if (HasFailure()) break;
    }
    EXPECT_GT(crashes, 30u) << "the sweep reached the stores of the session";
@@ -114,4 +113,4 @@ INSTANTIATE_TEST_SUITE_P(BackEnds, SessionCrash,
                          [](auto const& info) { return std::string(info.param.first); });
 
 }  // namespace
-}  // namespace TwiceNatSessionTest
+}  // namespace TwiceNatCoreTest

@@ -1,5 +1,5 @@
 #pragma once
-// The agent's one index of its entries: contents (addresses and VRF) to the entry's key, by
+// The core's one index of its entries: contents (addresses and VRF) to the entry's key, by
 // which the key manager holds the match-spec object the table knows the entry by. Open
 // addressing with linear probing in one flat array of 16-byte slots, sized once from the key
 // table's record count at start, so neither a restart nor a load makes a heap allocation per
@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "Zin/Alloc.h"
-#include "agent/cli/EntrySpec.h"
+#include "agent/core/EntryValues.h"
 
-namespace TwiceNatCli {
+namespace TwiceNatAgent {
 
 class EntryIndex {
  public:
@@ -41,6 +41,34 @@ class EntryIndex {
          if (!s.entryKey) return 0;
          if (s.key == key) return s.entryKey;
       }
+   }
+   // Where `key` is, or would be inserted: for a caller that looks a key up, does other work
+   // that leaves the index alone, and then inserts it.
+   struct Position {
+      std::size_t slot = 0;
+      U32 entryKey = 0;  // of `key`; 0 when absent
+   };
+   Position locate(MatchKey const& key) const {
+      for (std::size_t i = home(key);; i = (i + 1) & mask_) {
+         Slot const& s = slots_[i];
+         if (!s.entryKey || s.key == key) return {i, s.entryKey};
+      }
+   }
+   // Inserts `key`, absent at `at`, with `entryKey` (not 0).
+   void insertAt(Position const& at, MatchKey const& key, U32 entryKey) {
+      if ((size_ + 1) * 4 > slots_.size() * 3) {
+         insert(key, entryKey);
+         return;
+      }
+      slots_[at.slot] = Slot{key, entryKey};
+      ++size_;
+   }
+   // Inserts `key` unless it is held; false (and the index unchanged) when it is.
+   bool insertNew(MatchKey const& key, U32 entryKey) {
+      Position const at = locate(key);
+      if (at.entryKey) return false;
+      insertAt(at, key, entryKey);
+      return true;
    }
    // Inserts or replaces the entry key of `key` (not 0).
    void insert(MatchKey const& key, U32 entryKey) {
@@ -108,4 +136,4 @@ class EntryIndex {
    std::size_t size_ = 0;
 };
 
-}  // namespace TwiceNatCli
+}  // namespace TwiceNatAgent

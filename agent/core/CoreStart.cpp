@@ -1,0 +1,268 @@
+// The start: the key table opened and bound to the chip, the table created through the
+// library's creation function, and what a kill left between the chip and the key table
+// reconciled, all in the one walk over the key table that the creation's resync makes.
+//
+// The resync hands every record to the key manager's populate with the match read back for
+// it; the walk below listens there and builds the index as the records go by, noting the
+// records whose entry the chip no longer holds (a delete killed before its record went) and
+// the records that name an entry another record names already (which no sequence of stores
+// makes, but damage can). Chip entries without a record (an add killed before its record
+// was written) are then found through the SDK's inventory, only when the chip holds more
+// entries than the walk met, and taken in one by one.
+#include <algorithm>
+#include <array>
+#include <filesystem>
+
+#include "BfTwiceNatAddrOnly/bfrt/TwiceNatAddrOnlyTableBfrt.h"
+#include "agent/core/CoreState.h"
+
+namespace TwiceNatAgent {
+
+namespace {
+
+// Walks after the first; damage appearing during a start's own walks means a failing disk.
+constexpr U64 kRewalks = 2;
+// Room for every entry of the chip and a default of each of up to 16 pipes and of all pipes.
+constexpr U64 kDefaultRecords = 17;
+constexpr std::size_t kHandleBatch = 1024;
+constexpr std::size_t kMaxDefaults = 64;
+
+class StartWalk final : public KeyManager::PopulateListener {
+ public:
+   struct Duplicate {
+      U64 key;   // the record to drop
+      U64 kept;  // the record that names the same entry and stays
+   };
+
+   // Listens from here until the walk is dropped; `fresh` starts the index and the notes over.
+   StartWalk(CoreState& s, bool fresh) : s_(s) {
+      if (fresh) {
+         s_.index.clear();
+         s_.index.reserve(s_.keys->size());
+         stale.clear();
+         duplicates.clear();
+         defaultKey = 0;
+      }
+      s_.keys->populateListenerIs(this);
+   }
+   ~StartWalk() { finish(); }
+   StartWalk(StartWalk const&) = delete;
+   StartWalk& operator=(StartWalk const&) = delete;
+
+   // Puts the records still trailing into the index.
+   void flush() {
+      for (std::size_t i = walked_ > kAhead ? walked_ - kAhead : 0; i < walked_; ++i)
+         insert(ahead_[i % kAhead]);
+      walked_ = 0;
+   }
+   void finish() {
+      flush();
+      s_.keys->populateListenerIs(nullptr);
+   }
+
+   void populated(KeyManager::EntryConfig const& record,
+                  KeyManager::MatchPtr const& match) override {
+      if (!match) {
+         stale.push_back(record.key);
+         return;
+      }
+      if ((record.flags & KeyRecordFlag::defaultEntry) ||
+          s_.inventory.defaultHandle(record.sdkEntryHandle)) {
+         if (defaultKey != 0) {
+            duplicates.push_back({record.key, defaultKey});
+         } else {
+            defaultKey = record.key;
+            defaultHandle = record.sdkEntryHandle;
+         }
+         return;
+      }
+      // The match read back is one of the library's own; the index trails the walk by a few
+      // records, each slot fetched when its record is met, so that the misses overlap.
+      auto const& spec = static_cast<BfTwiceNatAddrOnly::TwiceNatAddrOnlyMatchSpec const&>(*match);
+      MatchKey const key = matchKeyOf(spec);
+      s_.index.prefetch(key);
+      Pending& at = ahead_[walked_++ % kAhead];
+      if (walked_ > kAhead) insert(at);
+      at = {key, record.key};
+   }
+
+   // Entries whose records the chip no longer holds, and records that repeat another's entry.
+   std::vector<U64> stale;
+   std::vector<Duplicate> duplicates;
+   U64 defaultKey = 0;
+   U32 defaultHandle = 0;
+
+ private:
+   struct Pending {
+      MatchKey key;
+      U64 entryKey = 0;
+   };
+   static constexpr std::size_t kAhead = 16;
+
+   void insert(Pending const& p) {
+      EntryIndex::Position const at = s_.index.locate(p.key);
+      if (at.entryKey) {
+         duplicates.push_back({p.entryKey, at.entryKey});
+      } else {
+         s_.index.insertAt(at, p.key, U32(p.entryKey));
+      }
+   }
+   CoreState& s_;
+   std::array<Pending, kAhead> ahead_{};
+   std::size_t walked_ = 0;
+};
+
+std::string countText(U64 n, char const* one, char const* many) {
+   return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string reconciledText(AgentCore::StartReport const& r, bool readOnly) {
+   return std::string(readOnly ? "read-only start, not reconciled: " : "start reconciled: ") +
+          countText(r.adopted, "chip entry", "chip entries") + " without a key record " +
+          (readOnly ? "found" : "adopted") + ", " +
+          countText(r.dropped, "key record", "key records") + " without a chip entry " +
+          (readOnly ? "found" : "dropped") + ", " + countText(r.rewalked, "resync", "resyncs") +
+          " run again after key-table damage";
+}
+
+// After the walk: the default's record onto the table's default match, the records that
+// repeat another's entry and those without a chip entry dropped, and, on a table without the
+// VRF key field, entries read back with a VRF (as PD reads them, and as this table would
+// refuse to modify them) moved onto matches without one.
+void settle(CoreState& s, StartWalk const& walk) {
+   bool const readOnly = s.config.readOnly;
+   if (walk.defaultKey != 0) {
+      s.table->resyncedMatchIs(walk.defaultKey, s.matchOf(walk.defaultKey), s.defaultMatch);
+      s.defaultKey = walk.defaultKey;
+      s.defaultHandle = walk.defaultHandle;
+   }
+   for (StartWalk::Duplicate const& d : walk.duplicates) {
+      MatchSpecPtr const kept = d.kept == s.defaultKey ? s.defaultMatch : s.matchOf(d.kept);
+      s.table->resyncedMatchIs(d.kept, s.matchOf(d.key), kept);
+      ++s.report.dropped;
+      if (readOnly) {
+         s.keys->populate(d.key, nullptr);
+      } else {
+         s.keys->free(d.key);
+      }
+   }
+   s.report.dropped += walk.stale.size();
+   if (!readOnly) {
+      for (U64 key : walk.stale)
+         s.keys->free(key);
+   }
+   U64 const unsupported = ~s.table->supportedOptionalFields();
+   if (!(unsupported & BfTwiceNatAddrOnly::TwiceNatAddrOnlyMatchSpec::kVrfIdBit)) return;
+   s.index.forEach([&](MatchKey key, U32 entryKey) {
+      MatchSpecPtr const read = s.matchOf(entryKey);
+      if (!(read->isSet() & unsupported)) return;
+      key.vrfGiven = false;
+      key.vrf = 0;
+      s.table->resyncedMatchIs(entryKey, read, matchSpecOf(key));
+   });
+}
+
+}  // namespace
+
+CoreState::~CoreState() {
+   index.clear();
+   defaultMatch = nullptr;
+   table = nullptr;
+   statuses = nullptr;
+   keys = nullptr;
+}
+
+void CoreState::open() {
+   KeyTableAccess const access =
+       config.readOnly ? KeyTableAccess::readOnly : KeyTableAccess::readWrite;
+   std::error_code ec;
+   std::unique_ptr<KeyTable> kt;
+   if (config.readOnly || std::filesystem::exists(config.keyTablePath, ec)) {
+      kt = KeyTable::open(config.keyTablePath, access);
+   } else {
+      U64 const capacity =
+          std::min<U64>(inventory.entryCapacity() + kDefaultRecords, KeyTable::kMaxCapacity);
+      kt = KeyTable::create(config.keyTablePath, U32(capacity), inventory.deviceIdentity());
+   }
+   // A key table names handles of one chip: bound to it at its first start, refused beside
+   // another.
+   U64 const identity = inventory.deviceIdentity();
+   if (kt->owner() != identity && identity != 0) {
+      if (kt->owner() != 0) {
+         throw KeyTableRefused("key table " + kt->path() + " belongs to another chip" +
+                               (config.chipName.empty() ? "" : " than " + config.chipName));
+      }
+      if (!config.readOnly) kt->ownerIs(identity);
+   }
+   report.notes = kt->openNotes();
+   keys = KeyManager::keyManagerIs(std::move(kt));
+   statuses = StatusManager::statusManagerIs(keys);
+}
+
+void CoreState::createTable() {
+   table = twiceNatAddrOnlyTableFactory(keys, statuses, config.sdkLibrary, config.sessionId,
+                                        config.device, config.pipe, config.sdkLibraryPath);
+}
+
+void CoreState::reconcile() {
+   std::optional<StartWalk> walk;
+   walk.emplace(*this, true);
+   createTable();
+   // Open cleared the damage it found; damage that appears after it stops the resync's walk,
+   // and the map repairs the table. The walk is then run again from the first record, so that
+   // every intact record is resynced in this start; the entries of the records the repair
+   // dropped are taken in below like any entry without a record.
+   while (keys->tableMap().repairs() > report.rewalked && report.rewalked < kRewalks) {
+      ++report.rewalked;
+      walk.reset();
+      table = nullptr;
+      walk.emplace(*this, true);
+      createTable();
+   }
+   walk->flush();
+   defaultMatch = table->defaultMatchSpecIs();
+   vrf =
+       table->supportedOptionalFields() & BfTwiceNatAddrOnly::TwiceNatAddrOnlyMatchSpec::kVrfIdBit;
+   // The runtime's type of the table says which back end the creation chose.
+   bfrt = table->fwkType()->isA(&BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableBfrt::type());
+
+   // A chip entry without a record gets one, with the lowest free key like any add, and the
+   // table takes it in as the resync would have.
+   auto adopt = [&](U32 handle, U16 flags) {
+      ++report.adopted;
+      if (config.readOnly) return;
+      U64 const key = keys->alloc(nullptr, false);
+      keys->recordHandleIs(key, handle, flags);
+      if (!table->resyncedEntryIs(key, handle).match()) walk->stale.push_back(key);
+   };
+   if (index.size() < inventory.entryCount()) {
+      std::vector<U32> recorded;
+      recorded.reserve(index.size());
+      index.forEach([&](MatchKey const&, U32 key) {
+         recorded.push_back(keys->table().recordAsStored(key).sdkEntryHandle);
+      });
+      std::sort(recorded.begin(), recorded.end());
+      std::array<BfnTable::BfnSdkEntryHandle, kHandleBatch> held;
+      BfnTable::BfnSdkEntryHandle after = 0;
+      while (std::size_t const n = inventory.entryHandles(after, held.data(), held.size())) {
+         for (std::size_t i = 0; i < n; ++i) {
+            if (!std::binary_search(recorded.begin(), recorded.end(), held[i])) adopt(held[i], 0);
+         }
+         after = held[n - 1];
+      }
+   }
+   if (walk->defaultKey == 0) {
+      // A default is on the chip when it holds another action than the one a reset leaves.
+      std::array<BfnTable::SdkEntryInventory::DefaultEntry, kMaxDefaults> defaults;
+      std::size_t const n = inventory.defaultEntries(defaults.data(), defaults.size());
+      auto const set =
+          std::find_if(defaults.begin(), defaults.begin() + n, [](auto const& d) { return d.set; });
+      if (set != defaults.begin() + n) adopt(set->handle, KeyRecordFlag::defaultEntry);
+   }
+   walk->finish();
+   settle(*this, *walk);
+   report.resynced = index.size();
+   report.notes.push_back(reconciledText(report, config.readOnly));
+}
+
+}  // namespace TwiceNatAgent
