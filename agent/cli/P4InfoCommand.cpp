@@ -12,8 +12,8 @@ namespace TwiceNatCli {
 
 namespace {
 
-int p4info(ParsedArgs const& args, AgentSession& s, std::ostream& out, std::ostream&) {
-   TwiceNatP4rt::Pipeline const pipeline(s.vrfKeyField(), s.chip().capacity());
+int p4info(ParsedArgs const& args, AgentStart& agent, std::ostream& out, std::ostream&) {
+   TwiceNatP4rt::Pipeline const pipeline(agent->vrfKeyField(), agent->capacity());
    std::string text;
    if (args.has("json")) {
       google::protobuf::util::JsonPrintOptions options;

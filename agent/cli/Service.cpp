@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <mutex>
 #include <sstream>
 
 #include "agent/cli/Commands.h"
@@ -25,6 +26,8 @@ Reply Service::handleLine(std::string_view line, std::string_view text) {
 }
 
 Reply Service::handle(Request const& request) {
+   // The core serves the P4Runtime front end's threads too: one operation at a time.
+   std::lock_guard lock(agent_->lock());
    ++served_;
    if (request.cmd == "load") {
       try {

@@ -65,8 +65,10 @@ inline std::chrono::system_clock::time_point deadline(int seconds = 30) {
 
 class P4rtClient {
  public:
-   explicit P4rtClient(int port)
-       : stub_(P4Runtime::NewStub(grpc::CreateChannel("127.0.0.1:" + std::to_string(port),
+   // Its requests name `device`.
+   explicit P4rtClient(int port, uint64_t device = 0)
+       : device_(device),
+         stub_(P4Runtime::NewStub(grpc::CreateChannel("127.0.0.1:" + std::to_string(port),
                                                       grpc::InsecureChannelCredentials()))) {}
    P4Runtime::Stub& stub() { return *stub_; }
 
@@ -106,17 +108,16 @@ class P4rtClient {
    // A stream whose client is the primary with `election`.
    std::unique_ptr<Stream> primary(uint64_t election = 1) {
       auto s = open();
-      if (!s->arbitrate(election)) return nullptr;
+      if (!s->arbitrate(election, device_)) return nullptr;
       std::optional<StreamMessageResponse> r = s->next();
       if (!r || r->arbitration().status().code() != 0) return nullptr;
       return s;
    }
 
    grpc::Status write(std::vector<Update> const& updates, uint64_t election = 1,
-                      WriteRequest::Atomicity atomicity = WriteRequest::CONTINUE_ON_ERROR,
-                      uint64_t device = 0) {
+                      WriteRequest::Atomicity atomicity = WriteRequest::CONTINUE_ON_ERROR) {
       WriteRequest w;
-      w.set_device_id(device);
+      w.set_device_id(device_);
       w.mutable_election_id()->set_low(election);
       w.set_atomicity(atomicity);
       for (Update const& u : updates)
@@ -131,10 +132,10 @@ class P4rtClient {
    }
 
    // The entities a read returned, in order; `status` gets how it ended.
-   std::vector<TableEntry> read(std::vector<Entity> const& entities, grpc::Status* status = nullptr,
-                                uint64_t device = 0) {
+   std::vector<TableEntry> read(std::vector<Entity> const& entities,
+                                grpc::Status* status = nullptr) {
       ReadRequest req;
-      req.set_device_id(device);
+      req.set_device_id(device_);
       for (Entity const& e : entities)
          *req.add_entities() = e;
       grpc::ClientContext c;
@@ -164,6 +165,7 @@ class P4rtClient {
                             std::optional<p4::config::v1::P4Info> const& p4info,
                             uint64_t election = 1, std::optional<uint64_t> cookie = {}) {
       SetForwardingPipelineConfigRequest req;
+      req.set_device_id(device_);
       req.mutable_election_id()->set_low(election);
       req.set_action(action);
       if (p4info) *req.mutable_config()->mutable_p4info() = *p4info;
@@ -177,6 +179,7 @@ class P4rtClient {
                                         GetForwardingPipelineConfigRequest::ResponseType type =
                                             GetForwardingPipelineConfigRequest::ALL) {
       GetForwardingPipelineConfigRequest req;
+      req.set_device_id(device_);
       req.set_response_type(type);
       grpc::ClientContext c;
       c.set_deadline(deadline());
@@ -185,6 +188,10 @@ class P4rtClient {
       if (status) *status = s;
       return r.config();
    }
+
+ private:
+   uint64_t device_;
+   std::unique_ptr<P4Runtime::Stub> stub_;
 };
 
 // The per-update errors of a failed Write (or per-entity errors of a Read), in order.
