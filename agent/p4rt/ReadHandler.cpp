@@ -112,7 +112,7 @@ grpc::Status serveRead(TwiceNatAgent::AgentCore& core, Pipeline const& p,
       }
    }
    if (!out.flush()) return grpc::Status(grpc::StatusCode::CANCELLED, "the client went away");
-   return batchStatus(results, "entities");
+   return batchStatus(results, "entity", "entities");
 }
 
 }  // namespace TwiceNatP4rt

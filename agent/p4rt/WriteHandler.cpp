@@ -60,7 +60,8 @@ Rpc rpcCodeOf(TwiceNatAgent::Code code) {
    return Rpc::INTERNAL;
 }
 
-grpc::Status batchStatus(std::vector<RpcError> const& results, char const* what) {
+grpc::Status batchStatus(std::vector<RpcError> const& results, char const* part,
+                         char const* parts) {
    std::size_t failed = 0, first = 0;
    for (std::size_t i = results.size(); i-- > 0;) {
       if (!results[i].ok()) {
@@ -70,8 +71,9 @@ grpc::Status batchStatus(std::vector<RpcError> const& results, char const* what)
    }
    if (failed == 0) return grpc::Status::OK;
    std::string const summary = std::to_string(failed) + " of " + std::to_string(results.size()) +
-                               " " + what + " failed; the first, " + std::to_string(first) + ": " +
-                               rpcCodeName(results[first].code) + " " + results[first].message;
+                               " " + parts + " failed; " + part + " " + std::to_string(first) +
+                               ": " + rpcCodeName(results[first].code) + ": " +
+                               results[first].message;
    google::rpc::Status details;
    details.set_code(int(Rpc::UNKNOWN));
    details.set_message(summary);
@@ -119,7 +121,7 @@ grpc::Status applyWrite(TwiceNatAgent::AgentCore& core, Pipeline const& p,
    if (rollback && anyRefused) {
       // Nothing reaches the core: the first refused update is the batch's failure.
       rolledBack(results, {});
-      return batchStatus(results, "updates");
+      return batchStatus(results, "update", "updates");
    }
 
    std::lock_guard lock(core.lock());
@@ -168,7 +170,7 @@ grpc::Status applyWrite(TwiceNatAgent::AgentCore& core, Pipeline const& p,
       if (!failed) tx->commit();
    }
    if (failed) rolledBack(results, rollbackFailure);
-   return batchStatus(results, "updates");
+   return batchStatus(results, "update", "updates");
 }
 
 }  // namespace TwiceNatP4rt

@@ -23,8 +23,8 @@ grpc::Status applyWrite(TwiceNatAgent::AgentCore& core, Pipeline const& pipeline
 // The canonical code of a core outcome.
 Rpc rpcCodeOf(TwiceNatAgent::Code code);
 
-// UNKNOWN with one p4.v1.Error per result in the details, or OK when all are OK. `what` names
-// the request's parts in the message ("updates", "entities").
-grpc::Status batchStatus(std::vector<RpcError> const& results, char const* what);
+// UNKNOWN with one p4.v1.Error per result in the details, or OK when all are OK. The message
+// counts the failures and names the first: "2 of 5 updates failed; update 1: NOT_FOUND: ...".
+grpc::Status batchStatus(std::vector<RpcError> const& results, char const* part, char const* parts);
 
 }  // namespace TwiceNatP4rt

@@ -3,6 +3,7 @@
 // never answers fails the test instead of hanging it), entries are made from plain values, and
 // a failed Write's per-update errors are unpacked.
 #include <grpcpp/grpcpp.h>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <memory>
@@ -158,7 +159,10 @@ class P4rtClient {
    std::vector<TableEntry> readAll() {
       TableEntry q;
       q.set_table_id(kTable);
-      return read(q);
+      grpc::Status s;
+      std::vector<TableEntry> all = read(q, &s);
+      EXPECT_TRUE(s.ok()) << s.error_message();
+      return all;
    }
 
    grpc::Status setPipeline(SetForwardingPipelineConfigRequest::Action action,

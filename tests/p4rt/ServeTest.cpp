@@ -36,6 +36,7 @@ struct State {
 
 // serve --p4rt on a port of its choosing, ready, with that port.
 struct Serve : TwiceNatTest::ChildProcess {
+   static inline int serial = 0;  // each its own output files: a new one never reads the last's
    int port = 0;
    explicit Serve(State const& st, std::vector<std::string> more = {})
        : ChildProcess(st.argv([&] {
@@ -43,7 +44,7 @@ struct Serve : TwiceNatTest::ChildProcess {
             w.insert(w.end(), more.begin(), more.end());
             return w;
          }()),
-                      st.dir + "/serve") {
+                      st.dir + "/serve" + std::to_string(++serial)) {
       EXPECT_TRUE(ready()) << err();
       std::smatch m;
       std::string const said = out();
@@ -205,15 +206,17 @@ TEST(ServeTest, ReadsDuringWrites) {
 // answered is served, and RECONCILE_AND_COMMIT keeps them.
 TEST(ServeTest, KilledAgentsEntriesServedByTheNext) {
    State st;
-   st.run({"chip", "create", "--capacity", "50000"});
+   st.run({"chip", "create", "--capacity", "200000"});
    std::set<uint32_t> answered;
    {
       Serve serve(st);
       P4rtClient client(serve.port);
       auto primary = client.primary();
       ASSERT_TRUE(primary);
+      std::atomic<uint32_t> batches = 0;
       std::thread killer([&] {
-         std::this_thread::sleep_for(std::chrono::milliseconds(300));
+         while (batches < 20)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
          serve.signal(SIGKILL);
       });
       for (uint32_t b = 0; b < 1000; ++b) {
@@ -223,10 +226,12 @@ TEST(ServeTest, KilledAgentsEntriesServedByTheNext) {
          if (!client.write(batch).ok()) break;
          for (uint32_t i = 0; i < 100; ++i)
             answered.insert(b * 100 + i);
+         ++batches;
       }
       killer.join();
       serve.wait();
    }
+   ASSERT_LT(answered.size(), 100000u) << "the agent was killed after the last write";
    Serve next(st);
    P4rtClient client(next.port);
    std::set<uint32_t> const served = keysOf(client.readAll());

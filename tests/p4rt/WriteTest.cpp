@@ -52,7 +52,7 @@ TEST_F(WriteTest, EachUpdateItsStatus) {
         updateOf(Update::INSERT, bad), updateOf(Update::MODIFY, entryOf(2, 1, 1)),
         updateOf(Update::INSERT, entryOf(2, 1, 1, kOnMiss))});
    EXPECT_EQ(s.error_code(), Code::UNKNOWN);
-   EXPECT_THAT(s.error_message(), HasSubstr("3 of 5 updates failed; the first, 1: ALREADY_EXISTS"));
+   EXPECT_THAT(s.error_message(), HasSubstr("3 of 5 updates failed; update 1: ALREADY_EXISTS: "));
    EXPECT_THAT(codesOf(s), ElementsAreArray({Code::OK, Code::ALREADY_EXISTS, Code::INVALID_ARGUMENT,
                                              Code::NOT_FOUND, Code::OK}));
    EXPECT_EQ(rig.count(), 2u);
