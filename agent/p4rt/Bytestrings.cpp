@@ -2,9 +2,11 @@
 
 namespace TwiceNatP4rt {
 
-RpcError decodeBits(std::string_view bytes, U32 width, U32& value, std::string_view what) {
+RpcError decodeBits(std::string_view bytes, U32 width, U32& value, std::string_view kind,
+                    std::string_view name) {
+   auto what = [&] { return std::string(kind) + std::string(name); };
    if (bytes.empty()) {
-      return refused(Rpc::OUT_OF_RANGE, std::string(what) + " is an empty byte string");
+      return refused(Rpc::OUT_OF_RANGE, what() + " is an empty byte string");
    }
    std::size_t i = 0;
    while (i + 1 < bytes.size() && bytes[i] == 0)
@@ -18,7 +20,7 @@ RpcError decodeBits(std::string_view bytes, U32 width, U32& value, std::string_v
    }
    if (width < 64 && v >> width) {
       return refused(Rpc::OUT_OF_RANGE,
-                     std::string(what) + " does not fit in its " + std::to_string(width) + " bits");
+                     what() + " does not fit in its " + std::to_string(width) + " bits");
    }
    value = U32(v);
    return {};

@@ -12,8 +12,10 @@
 
 namespace TwiceNatP4rt {
 
-// `what` names the value in the refusal ("match field outerIpv4HdrDip").
-RpcError decodeBits(std::string_view bytes, U32 width, U32& value, std::string_view what);
+// `kind` and `name` name the value in a refusal ("match field ", "outerIpv4HdrDip"); they are
+// joined only when there is one.
+RpcError decodeBits(std::string_view bytes, U32 width, U32& value, std::string_view kind,
+                    std::string_view name);
 void encodeBits(U32 value, std::string& out);
 
 }  // namespace TwiceNatP4rt

@@ -67,7 +67,7 @@ RpcError decodeMatch(Pipeline const& p, Fields const& fields, U32& given, U32 (&
       given |= 1u << id;
       if (f.field_match_type_case() == FieldMatch::kExact) {
          RpcError e = decodeBits(f.exact().value(), Pipeline::matchFieldWidth(id), values[id - 1],
-                                 fieldName(id));
+                                 "match field ", Pipeline::matchFieldName(id));
          if (!e.ok()) return e;
       } else if (f.field_match_type_case() == FieldMatch::FIELD_MATCH_TYPE_NOT_SET &&
                  !hasUnknown(f)) {
@@ -127,8 +127,8 @@ RpcError decodeAction(Pipeline const& p, p4::v1::TableAction const& ta, ActionVa
                                                    actionName(*kind) + " is given twice");
       }
       given |= 1u << id;
-      RpcError e = decodeBits(param.value(), kParamWidth[id - 1], values[id - 1],
-                              "parameter " + std::string(name));
+      RpcError e =
+          decodeBits(param.value(), kParamWidth[id - 1], values[id - 1], "parameter ", name);
       if (!e.ok()) return e;
    }
    for (U32 id = 1; id <= n; ++id) {
