@@ -291,18 +291,22 @@ RpcError toReadQuery(Pipeline const& p, p4::v1::Entity const& entity, ReadQuery&
 
 namespace {
 
-void addExact(TableEntry& out, U32 id, U32 value) {
-   FieldMatch* f = out.add_match();
-   f->set_field_id(id);
-   encodeBits(value, *f->mutable_exact()->mutable_value());
+// `n` elements, keeping those `out` has: a reused message takes new values without allocating.
+template <class Repeated>
+void resize(Repeated& out, int n) {
+   while (out.size() > n)
+      out.RemoveLast();
+   while (out.size() < n)
+      out.Add();
 }
 
 void actionIs(Pipeline const& p, ActionValues const& a, p4::v1::TableAction& out) {
    p4::v1::Action* action = out.mutable_action();
    action->set_action_id(p.actionId(a.kind));
    U32 const values[kParamCount] = {a.keyId, a.rwId, a.prot, a.frag, a.target};
+   resize(*action->mutable_params(), int(Pipeline::paramCount(a.kind)));
    for (U32 i = 0; i < Pipeline::paramCount(a.kind); ++i) {
-      p4::v1::Action::Param* param = action->add_params();
+      p4::v1::Action::Param* param = action->mutable_params(int(i));
       param->set_param_id(i + 1);
       encodeBits(values[i], *param->mutable_value());
    }
@@ -312,14 +316,20 @@ void actionIs(Pipeline const& p, ActionValues const& a, p4::v1::TableAction& out
 
 void toTableEntry(Pipeline const& p, TwiceNatAgent::EntrySpec const& entry, TableEntry& out) {
    out.set_table_id(p.tableId());
-   addExact(out, kDipField, entry.match.dip);
-   addExact(out, kSipField, entry.match.sip);
-   if (p.vrfKeyField()) addExact(out, kVrfField, entry.match.vrf);
+   out.set_is_default_action(false);
+   U32 const values[3] = {entry.match.dip, entry.match.sip, entry.match.vrf};
+   resize(*out.mutable_match(), int(p.matchFields()));
+   for (U32 id = 1; id <= p.matchFields(); ++id) {
+      FieldMatch* f = out.mutable_match(int(id - 1));
+      f->set_field_id(id);
+      encodeBits(values[id - 1], *f->mutable_exact()->mutable_value());
+   }
    actionIs(p, entry.action, *out.mutable_action());
 }
 
 void toDefaultEntry(Pipeline const& p, ActionValues const& action, TableEntry& out) {
    out.set_table_id(p.tableId());
+   out.clear_match();
    out.set_is_default_action(true);
    actionIs(p, action, *out.mutable_action());
 }

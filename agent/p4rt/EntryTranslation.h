@@ -34,7 +34,8 @@ struct ReadQuery {
 // flag reads the default entry.
 RpcError toReadQuery(Pipeline const& pipeline, p4::v1::Entity const& entity, ReadQuery& out);
 
-// Values in their shortest byte strings.
+// Values in their shortest byte strings. `out` may hold an entry written before: its parts are
+// reused, so that a reader that refills one message allocates nothing.
 void toTableEntry(Pipeline const& pipeline, TwiceNatAgent::EntrySpec const& entry,
                   p4::v1::TableEntry& out);
 void toDefaultEntry(Pipeline const& pipeline, TwiceNatAgent::ActionValues const& action,

@@ -1,7 +1,5 @@
 #include "agent/p4rt/ReadHandler.h"
 
-#include <google/protobuf/arena.h>
-
 #include <mutex>
 
 #include "agent/p4rt/EntryTranslation.h"
@@ -14,39 +12,33 @@ namespace {
 using TwiceNatAgent::EntryOrigin;
 using TwiceNatAgent::EntryRow;
 
-// Entities collect in one message on an arena whose first block is kept from page to page, so
-// a long read allocates next to nothing per entry.
+// Entities collect in one message that is refilled page after page: each entity keeps the
+// parts it had, so a long read allocates nothing per entry once the first page is made.
 class Pages {
  public:
-   Pages(std::size_t page, ReadSink const& send)
-       : page_(page), send_(send), block_(std::max<std::size_t>(page, 16) * 1024) {
-      google::protobuf::ArenaOptions options;
-      options.initial_block = block_.data();
-      options.initial_block_size = block_.size();
-      arena_.emplace(options);
-      fresh();
+   Pages(std::size_t page, ReadSink const& send) : page_(page), send_(send) {}
+   p4::v1::TableEntry& add() {
+      p4::v1::Entity* e = used_ < response_.entities_size() ? response_.mutable_entities(used_)
+                                                            : response_.add_entities();
+      ++used_;
+      return *e->mutable_table_entry();
    }
-   p4::v1::TableEntry& add() { return *response_->add_entities()->mutable_table_entry(); }
    // False when the client is gone.
-   bool flushIfFull() { return std::size_t(response_->entities_size()) < page_ || flush(); }
+   bool flushIfFull() { return std::size_t(used_) < page_ || flush(); }
    bool flush() {
-      if (response_->entities_size() == 0) return true;
-      bool const sent = send_(*response_);
-      arena_->Reset();
-      fresh();
-      return sent;
+      if (used_ == 0) return true;
+      if (used_ < response_.entities_size()) {
+         response_.mutable_entities()->DeleteSubrange(used_, response_.entities_size() - used_);
+      }
+      used_ = 0;
+      return send_(response_);
    }
 
  private:
-   void fresh() {
-      response_ = google::protobuf::Arena::CreateMessage<p4::v1::ReadResponse>(&*arena_);
-   }
-
    std::size_t page_;
    ReadSink const& send_;
-   std::vector<char> block_;
-   std::optional<google::protobuf::Arena> arena_;
-   p4::v1::ReadResponse* response_ = nullptr;
+   p4::v1::ReadResponse response_;
+   int used_ = 0;  // entities of this page; those after them are kept for the next
 };
 
 // False when the client is gone.

@@ -38,28 +38,37 @@ struct ReadTest : testing::Test {
    ServiceRig rig;
    P4rtClient client{rig.port()};
    std::unique_ptr<P4rtClient::Stream> stream = client.primary();
-   // 200 entries: dip i, VRF i % 2; more than three of the rig's pages of 64.
+   // 200 entries: dip i, VRF i % 2, every third onMiss; more than three of the rig's pages of
+   // 64.
+   static TableEntry stored(uint32_t i) { return entryOf(i, 7, i % 2, i % 3 ? kHit : kOnMiss); }
    void SetUp() override {
       ASSERT_TRUE(stream);
       std::vector<Update> batch;
       for (uint32_t i = 1; i <= 200; ++i)
-         batch.push_back(updateOf(Update::INSERT, entryOf(i, 7, i % 2)));
+         batch.push_back(updateOf(Update::INSERT, stored(i)));
       ASSERT_TRUE(client.write(batch).ok());
    }
 };
 
 TEST_F(ReadTest, Forms) {
-   TableEntry wildcard;  // every table
-   EXPECT_EQ(dips(client.read(wildcard)).size(), 200u);
-   std::vector<TableEntry> all = client.readAll();
-   ASSERT_EQ(all.size(), 200u);
-   EXPECT_EQ(all[0].action().action().action_id(), kHit);
-   EXPECT_FALSE(all[0].is_default_action());
+   // The default entry, every table, then one entry: each entity as it was written, however
+   // the message it fills was used for the page before.
+   TableEntry wildcard, def;
+   def.set_table_id(kTable);
+   def.set_is_default_action(true);
+   std::vector<TableEntry> all =
+       client.read({entityOf(def), entityOf(wildcard), entityOf(client.readAll().at(0))});
+   ASSERT_EQ(all.size(), 202u);
+   EXPECT_TRUE(all[0].is_default_action());
+   EXPECT_EQ(all[0].match_size(), 0);
+   all.erase(all.begin());
+   for (TableEntry const& e : all)
+      EXPECT_EQ(e.SerializeAsString(), stored(dipOf(e)).SerializeAsString()) << dipOf(e);
 
    // One entry by its full match; none for a key the table does not hold.
    std::vector<TableEntry> one = client.read(entryOf(5, 7, 1, 0));
    ASSERT_EQ(one.size(), 1u);
-   EXPECT_EQ(one[0].SerializeAsString(), entryOf(5, 7, 1).SerializeAsString());
+   EXPECT_EQ(one[0].SerializeAsString(), stored(5).SerializeAsString());
    EXPECT_TRUE(client.read(entryOf(5, 7, 0, 0)).empty());
 
    // Some match fields: those entries.
@@ -69,9 +78,6 @@ TEST_F(ReadTest, Forms) {
    EXPECT_EQ(dips(client.read(vrf1)).size(), 100u);
 
    // The default entry: onMiss until one is set.
-   TableEntry def;
-   def.set_table_id(kTable);
-   def.set_is_default_action(true);
    std::vector<TableEntry> d = client.read(def);
    ASSERT_EQ(d.size(), 1u);
    EXPECT_EQ(d[0].action().action().action_id(), kOnMiss);
