@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "agent/p4rt/Bytestrings.h"
 #include "p4/v1/p4runtime.grpc.pb.h"
 
 namespace {
@@ -66,10 +67,7 @@ constexpr uint32_t kTable = 0x0216a7cc, kHit = 0x01518192;
 
 std::string bytesOf(uint32_t v) {
    std::string s;
-   do {
-      s.insert(s.begin(), char(v & 0xFF));
-      v >>= 8;
-   } while (v);
+   TwiceNatP4rt::encodeBits(v, s);
    return s;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/p4rt/Bytestrings.h"
 #include "google/rpc/status.pb.h"
 #include "p4/v1/p4runtime.grpc.pb.h"
 
@@ -23,10 +24,7 @@ constexpr uint32_t kTable = 0x0216a7cc, kOnMiss = 0x01a2dafd, kHit = 0x01518192,
 
 inline std::string bytesOf(uint32_t v) {
    std::string s;
-   do {
-      s.insert(s.begin(), char(v & 0xFF));
-      v >>= 8;
-   } while (v);
+   TwiceNatP4rt::encodeBits(v, s);
    return s;
 }
 

@@ -141,25 +141,9 @@ TEST(TranslationTest, WriteUpdatesTaken) {
    EXPECT_EQ(op.update.entry.match.dip, 0xFFFFFFFFu);
    EXPECT_EQ(op.update.entry.match.vrf, 0xFFFF);
 
-   ASSERT_TRUE(toWriteOp(vrf, updateOf("MODIFY", kEntry), op).ok());
-   EXPECT_EQ(op.update.kind, UpdateKind::modify);
-   EXPECT_TRUE(op.keepAction);
-
    ASSERT_TRUE(
        toWriteOp(noVrf, updateOf("INSERT", "table_id: 35039180 " + kDip + kSip + kHit), op).ok());
    EXPECT_FALSE(op.update.entry.match.vrfGiven);
-
-   ASSERT_TRUE(
-       toWriteOp(vrf, updateOf("MODIFY", "table_id: 35039180 is_default_action: true"), op).ok());
-   EXPECT_EQ(op.update.kind, UpdateKind::defaultReset);
-   ASSERT_TRUE(toWriteOp(vrf,
-                         updateOf("MODIFY",
-                                  "table_id: 35039180 is_default_action: true "
-                                  "action { action { action_id: 27450109 } }"),
-                         op)
-                   .ok());
-   EXPECT_EQ(op.update.kind, UpdateKind::defaultSet);
-   EXPECT_EQ(op.update.entry.action.kind, ActionKind::onMiss);
 }
 
 // Entities and table-entry fields of kinds this server has no messages for arrive as unknown
