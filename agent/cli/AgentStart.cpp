@@ -66,6 +66,7 @@ std::vector<Command> const& commands() {
        chipCreateCommand(), chipDestroyCommand(),  chipShowCommand(), setCommand(),  delCommand(),
        defaultSetCommand(), defaultResetCommand(), showCommand(),     loadCommand(), diffCommand(),
        clearCommand(),      serveCommand(),        statusCommand(),   stopCommand(), demoCommand(),
+       p4infoCommand(),
    };
    return all;
 }

@@ -74,6 +74,10 @@ ParsedArgs parseArgs(std::span<std::string const> args, CommandSpec const& spec)
          out.values_[key] = "";
       } else if (inlineValue) {
          out.values_[key] = *inlineValue;
+      } else if (opt->valueName.front() == '[') {
+         // An optional value: the next argument, unless it is an option or there is none.
+         bool const given = i + 1 < args.size() && !args[i + 1].starts_with("-");
+         out.values_[key] = given ? args[++i] : "";
       } else {
          if (i + 1 >= args.size()) {
             throw InputError("--" + key + " needs a value: --" + key + " " +

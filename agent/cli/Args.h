@@ -15,7 +15,7 @@ namespace TwiceNatCli {
 
 struct OptionSpec {
    std::string_view name;       // without the leading "--"
-   std::string_view valueName;  // empty for a flag
+   std::string_view valueName;  // empty for a flag; "[NAME]" for a value that may be left out
    std::string_view help;
 };
 

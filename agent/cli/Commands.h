@@ -83,6 +83,7 @@ Command loadCommand();
 Command diffCommand();
 Command clearCommand();
 Command demoCommand();
+Command p4infoCommand();
 Command serveCommand();
 Command statusCommand();
 Command stopCommand();

@@ -16,6 +16,7 @@
 #include "agent/cli/EntrySpec.h"
 #include "agent/cli/InputError.h"
 #include "agent/cli/Link.h"
+#include "agent/p4rt/P4rtServer.h"
 #include "agent/service/Server.h"
 #include "agent/service/SocketService.h"
 
@@ -37,7 +38,28 @@ bool gone(long pid) {
    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
 }
 
-int serve(ParsedArgs const&, GlobalOptions const& global) {
+// The P4Runtime server an agent runs beside its socket when asked to; none otherwise.
+std::unique_ptr<TwiceNatP4rt::P4rtServer> p4rtServer(ParsedArgs const& args, AgentStart& agent) {
+   if (!args.has("p4rt")) {
+      if (args.has("device-id")) throw InputError("--device-id goes with --p4rt");
+      return nullptr;
+   }
+   std::string address = *args.value("p4rt");
+   if (address.empty()) address = TwiceNatP4rt::kDefaultAddress;
+   TwiceNatP4rt::ServiceOptions options;
+   options.deviceId = args.number("device-id", ~U64(0), 0);
+   try {
+      auto server = std::make_unique<TwiceNatP4rt::P4rtServer>(*agent, address, options);
+      // Port 0 asked for any free port: say which one it got.
+      std::cout << "P4Runtime for device " << options.deviceId << " on "
+                << address.substr(0, address.rfind(':') + 1) << server->port() << "\n";
+      return server;
+   } catch (std::runtime_error const& e) {
+      throw InputError(e.what());
+   }
+}
+
+int serve(ParsedArgs const& args, GlobalOptions const& global) {
    StateDir const state = stateDirOf(global.state);
    state.create();
    Reach reached = reach(state, StateLock::Mode::write, global);
@@ -61,6 +83,7 @@ int serve(ParsedArgs const&, GlobalOptions const& global) {
    auto handler = std::make_unique<Handler>(*agent->core, std::move(facts));
    auto service = std::make_unique<SocketService>(*handler);
    auto server = std::make_unique<Server>(*service, state.socketPath());
+   std::unique_ptr<TwiceNatP4rt::P4rtServer> p4rt = p4rtServer(args, *agent);
    double const took =
        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
    // What the start repaired and reconciled, then the ready line, which clients wait for.
@@ -73,6 +96,7 @@ int serve(ParsedArgs const&, GlobalOptions const& global) {
    // The order a stop keeps: no more clients (their open batches rolled back), the table
    // dropped, the socket gone, and the lock released last, so whoever gets it next finds the
    // state at rest.
+   if (p4rt) p4rt->stop();
    server->close();
    U64 const served = handler->served();
    service.reset();
@@ -154,16 +178,20 @@ int stop(ParsedArgs const&, GlobalOptions const& global) {
 
 Command serveCommand() {
    return {{"serve",
-            "",
-            "Serves the state folder to the other commands.",
+            "[--p4rt [ADDR]] [--device-id N]",
+            "Serves the state folder to the other commands (and to P4Runtime clients).",
             "Starts the agent for the state folder and keeps it: takes the folder's lock, "
             "resyncs the table, prints one line when ready, and then serves any number of "
             "clients over the socket DIR/agent.sock (docs/protocol.md): a request or a page of "
             "a read at a time from each in turn, so that none holds the others back. A client "
             "that stops reading or sits on an open batch is cut off after 10 s, with a line on "
-            "stderr. SIGTERM or SIGINT (or 'twicenat stop') finishes the request in progress and "
-            "stops it. Refused, exit status 2, while another agent serves the folder.",
-            {}},
+            "stderr. With --p4rt it also serves P4Runtime over gRPC on ADDR (HOST:PORT, default "
+            "127.0.0.1:9559; port 0 takes a free port, which the line before the ready line "
+            "names); see docs/p4runtime.md. SIGTERM or SIGINT (or 'twicenat stop') finishes the "
+            "requests in progress and stops it. Refused, exit status 2, while another agent "
+            "serves the folder.",
+            {{"p4rt", "[ADDR]", "also serve P4Runtime on ADDR (default 127.0.0.1:9559)"},
+             {"device-id", "N", "the P4Runtime device id (default 0)"}}},
            serve};
 }
 

@@ -1,0 +1,48 @@
+// p4info: the P4Info that 'serve --p4rt' gives P4Runtime clients for this chip.
+#include <google/protobuf/text_format.h>
+#include <google/protobuf/util/json_util.h>
+
+#include <ostream>
+
+#include "agent/cli/Commands.h"
+#include "agent/cli/InputError.h"
+#include "agent/p4rt/Pipeline.h"
+
+namespace TwiceNatCli {
+
+namespace {
+
+int p4info(ParsedArgs const& args, AgentStart& agent, std::ostream& out, std::ostream&) {
+   TwiceNatP4rt::Pipeline const pipeline(agent->vrfKeyField(), agent->capacity());
+   std::string text;
+   if (args.has("json")) {
+      google::protobuf::util::JsonPrintOptions options;
+      options.add_whitespace = true;
+      (void)google::protobuf::util::MessageToJsonString(pipeline.p4info(), &text, options);
+   } else if (args.has("text")) {
+      google::protobuf::TextFormat::PrintToString(pipeline.p4info(), &text);
+   } else {
+      text = pipeline.summary();
+   }
+   out << text;
+   return kExitOk;
+}
+
+}  // namespace
+
+Command p4infoCommand() {
+   return {
+       {"p4info",
+        "[--json|--text]",
+        "Prints the table's P4Info for P4Runtime clients.",
+        "Prints the P4Info that 'serve --p4rt' answers with for this chip: the table "
+        "twiceNatAddrOnly, its exact match fields (l3InfoVrfId only when the chip has the VRF "
+        "key field) and its three actions, with their ids. With --json or --text, the "
+        "p4.config.v1.P4Info message in protobuf's JSON or text form, as P4Runtime clients "
+        "load it.",
+        {{"json", "", "the P4Info message in JSON"}, {"text", "", "the P4Info message in text"}}},
+       nullptr,
+       p4info};
+}
+
+}  // namespace TwiceNatCli
