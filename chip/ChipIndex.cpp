@@ -1,5 +1,5 @@
 // The key and handle indices: open addressing with linear probing, at most half full. Both are
-// derived from the slots; an open rebuilds them in one pass.
+// derived from the slots; an open rebuilds them in its one walk over the slots.
 #include <cstring>
 
 #include "chip/Chip.h"
@@ -62,38 +62,25 @@ void Chip::bucketErase(uint32_t* index, uint32_t hole, bool byKey) {
    }
 }
 
-std::string Chip::derivedRebuild() {
-   uint32_t const buckets = mask_ + 1;
-   std::memset(keyIndex_, 0, size_t(buckets) * sizeof(uint32_t));
-   std::memset(handleIndex_, 0, size_t(buckets) * sizeof(uint32_t));
-   uint32_t live = 0;
-   uint32_t top = 0;
-   constexpr uint32_t kAhead = 16;  // buckets are fetched this many slots early
-   for (uint32_t s = 0, n = capacity(); s < n; ++s) {
-      if (s + kAhead < n && slots_[s + kAhead].handle) {
-         Slot const& next = slots_[s + kAhead];
-         __builtin_prefetch(&keyIndex_[keyHash(next.key) & mask_], 1);
-         __builtin_prefetch(&handleIndex_[handleHash(next.handle) & mask_], 1);
-      }
-      Slot const& sl = slots_[s];
-      if (!sl.handle) continue;
-      bool found = false;
-      uint32_t kb = keyBucket(sl.key, &found);
-      if (found) {
-         return "holds one key in slots " + std::to_string(keyIndex_[kb] - 1) + " and " +
-                std::to_string(s);
-      }
-      uint32_t hb = handleBucket(sl.handle, &found);
-      if (found) {
-         return "holds handle " + std::to_string(sl.handle) + " in slots " +
-                std::to_string(handleIndex_[hb] - 1) + " and " + std::to_string(s);
-      }
-      keyIndex_[kb] = s + 1;
-      handleIndex_[hb] = s + 1;
-      ++live;
-      top = s + 1;
+Chip::Fault Chip::indexed(uint32_t s, uint32_t* other) {
+   Slot const& sl = slots_[s];
+   bool found = false;
+   uint32_t kb = keyBucket(sl.key, &found);
+   if (found) {
+      *other = keyIndex_[kb] - 1;
+      return Fault::key;
    }
-   // The free slots below the top, lowest first.
+   uint32_t hb = handleBucket(sl.handle, &found);
+   if (found) {
+      *other = handleIndex_[hb] - 1;
+      return Fault::handle;
+   }
+   keyIndex_[kb] = s + 1;
+   handleIndex_[hb] = s + 1;
+   return Fault::none;
+}
+
+void Chip::freeListRebuild(uint32_t top, uint32_t live) {
    uint32_t head = kNoSlot;
    for (uint32_t s = top; s-- > 0;) {
       if (slots_[s].handle) continue;
@@ -103,7 +90,6 @@ std::string Chip::derivedRebuild() {
    hdr_->count = live;
    hdr_->highWater = top;
    hdr_->freeHead = head;
-   return {};
 }
 
 }  // namespace chip
