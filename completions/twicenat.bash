@@ -50,10 +50,11 @@ _twicenat() {
       words="chip set del default show load demo serve status stop"
       opts=$globals
       ;;
-   chip) words="create destroy show" ;;
+   chip) words="create destroy show check repair" ;;
    default) words="set reset" ;;
    "chip create") opts="--capacity --pipes --no-vrf --no-bfrt --action-profile" ;;
-   "chip destroy" | "chip show" | "default reset" | demo | serve | status | stop) ;;
+   "chip destroy" | "chip show" | "chip check" | "chip repair" | "default reset" | demo | serve | \
+      status | stop) ;;
    set) opts="--dst --src --vrf $entry" ;;
    del) opts="--dst --src --vrf" ;;
    "default set") opts=$entry ;;

@@ -197,10 +197,34 @@ void AgentSession::settleRecords() {
       index_.insert(at.first, at.second);
    }
    reconciled_.dropped += stale.size() + (resetDefault ? 1 : 0);
+   nameQuarantined(stale, resetDefault ? defaultKey_ : 0);
    if (readOnly_) return;
    for (U64 key : stale)
       keys_->free(key);
    if (resetDefault) defaultReset();
+}
+
+// The records dropped because the chip quarantined their entries, by key: the entries are lost.
+void AgentSession::nameQuarantined(std::vector<U64> const& stale, U64 defaultKey) {
+   std::vector<U32> lost;
+   for (chip::QuarantinedEntry const& q : chip_.quarantined())
+      if (q.inUse) lost.push_back(q.handle);
+   if (lost.empty()) return;
+   std::sort(lost.begin(), lost.end());
+   TwiceNatAgent::KeyTable const& kt = keys_->table();
+   auto name = [&](U64 key) {
+      U32 const handle = kt.recordAsStored(key).sdkEntryHandle;
+      if (!std::binary_search(lost.begin(), lost.end(), handle)) return;
+      char text[16];
+      std::snprintf(text, sizeof text, "%#x", handle);
+      notes_.push_back("key table " + kt.path() + ": key " + std::to_string(key) + " named " +
+                       (key == defaultKey ? "default entry " : "entry ") + text +
+                       ", which the chip quarantined: its record " +
+                       (readOnly_ ? "stays (read-only start)" : "is dropped"));
+   };
+   for (U64 key : stale)
+      name(key);
+   if (defaultKey) name(defaultKey);
 }
 
 // A default record over a chip default that holds what a reset leaves: the reset was killed

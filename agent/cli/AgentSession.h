@@ -115,6 +115,7 @@ class AgentSession {
    void createTable(SdkLibrary const& sdk);
    void adoptOrphans();
    void settleRecords();
+   void nameQuarantined(std::vector<U64> const& stale, U64 defaultKey);
    std::string reconciledText() const;
    bool defaultIsReset() const;
    void recordHandle(MatchPtr const& match, U16 flags);

@@ -8,12 +8,7 @@
 namespace TwiceNatCli {
 
 AgentStart::AgentStart(StateDir const& s, bool reportStart) : state(s) {
-   state.check();
-   if (!state.chipExists()) {
-      throw InputError("no chip in " + state.dir +
-                       ": create one first with 'twicenat chip create' (or name another state "
-                       "folder with --state DIR)");
-   }
+   state.requireState();
    // A folder this user cannot write is looked at, never settled.
    bool const readOnly = ::access(state.dir.c_str(), W_OK) != 0 ||
                          ::access(state.chipPath().c_str(), W_OK) != 0 ||
@@ -31,9 +26,10 @@ AgentStart::AgentStart(StateDir const& s, bool reportStart) : state(s) {
 
 std::vector<Command> const& commands() {
    static std::vector<Command> const all = {
-       chipCreateCommand(), chipDestroyCommand(),  chipShowCommand(), setCommand(),  delCommand(),
-       defaultSetCommand(), defaultResetCommand(), showCommand(),     loadCommand(), serveCommand(),
-       statusCommand(),     stopCommand(),         demoCommand(),
+       chipCreateCommand(),   chipDestroyCommand(), chipShowCommand(), chipCheckCommand(),
+       chipRepairCommand(),   setCommand(),         delCommand(),      defaultSetCommand(),
+       defaultResetCommand(), showCommand(),        loadCommand(),     serveCommand(),
+       statusCommand(),       stopCommand(),        demoCommand(),
    };
    return all;
 }

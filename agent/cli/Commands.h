@@ -12,6 +12,7 @@
 #include "agent/cli/Args.h"
 #include "agent/cli/SdkLibrary.h"
 #include "agent/cli/StateDir.h"
+#include "agent/cli/StateLock.h"
 
 namespace TwiceNatCli {
 
@@ -48,12 +49,21 @@ struct AgentStart {
    std::unique_ptr<AgentSession> session;
 };
 
+// The key table's capacity for a chip's: room for every entry and the default of every pipe.
+U64 keyTableCapacity(U32 chipCapacity);
+
+// The folder's lock for a command that replaces or repairs the state under an agent's feet:
+// InputError while an agent serves the folder.
+StateLock lockedForChange(StateDir const& state, GlobalOptions const& global);
+
 // Runs a body command through the folder's agent, or in this process.
 int runBody(Command const& command, ParsedArgs const& args, GlobalOptions const& global);
 
 Command chipCreateCommand();
 Command chipDestroyCommand();
 Command chipShowCommand();
+Command chipCheckCommand();
+Command chipRepairCommand();
 Command setCommand();
 Command delCommand();
 Command defaultSetCommand();

@@ -11,6 +11,8 @@ namespace TwiceNatCli {
 
 namespace {
 
+constexpr char kRepairs[] = " ('twicenat chip repair' repairs it)";
+
 template <class E>
 std::string describe(E const& e, char const* cls) {
    return std::string(e.what()) + " (" + cls + ", status " + std::to_string(e.status) + ")";
@@ -50,10 +52,10 @@ int reportFailure(std::exception_ptr e, std::ostream& err) {
       return kExitBadInput;
    } catch (chip::ChipStateRefused const& x) {
       // A state file a start refuses is bad input: the one line names the file and why.
-      err << "twicenat: " << x.what() << "\n";
+      err << "twicenat: " << x.what() << (x.repairable() ? kRepairs : "") << "\n";
       return kExitBadInput;
    } catch (TwiceNatAgent::KeyTableRefused const& x) {
-      err << "twicenat: " << x.what() << "\n";
+      err << "twicenat: " << x.what() << (x.replaceable() ? kRepairs : "") << "\n";
       return kExitBadInput;
    } catch (std::exception const& x) {
       err << "twicenat: " << x.what() << "\n";
