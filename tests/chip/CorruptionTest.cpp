@@ -155,12 +155,9 @@ TEST_F(Corruption, FilesThatAreNoChipAreRefusedInOneLine) {
       std::vector<char> bytes;
       char const* says;
    };
-   std::vector<char> longer = pristine;
-   longer.resize(longer.size() + 64);
+   // (A file of the wrong size is the repair's: QuarantineTest.)
    std::vector<Case> const cases = {
        {"empty", {}, "too short"},
-       {"truncated", std::vector<char>(pristine.begin(), pristine.begin() + 900), "bytes where"},
-       {"longer", longer, "bytes where"},
        {"text", std::vector<char>(2000, 'x'), "bad magic"},
    };
    for (Case const& k : cases) {
