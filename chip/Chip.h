@@ -157,10 +157,6 @@ class Chip {
    Status rawParamIs(uint32_t handle, unsigned index, uint32_t value);
 
  private:
-   // What an open finds wrong with a live slot.
-   enum class Fault { none, check, invalid, key, handle };
-   static std::string faultText(Fault fault, uint32_t other);
-
    Chip(Stow::Mapping map, std::string path, bool readOnly);
    void bind();
    static size_t defaultIndex(uint16_t pipe) { return pipe == kAllPipes ? kMaxPipes : pipe; }
@@ -183,9 +179,15 @@ class Chip {
    uint32_t handleBucket(uint32_t handle, bool* found) const;
    uint32_t slotOf(uint32_t handle, uint32_t pipe) const;  // kNoSlot when absent
    void bucketErase(uint32_t* index, uint32_t bucket, bool byKey);
-   // Puts the slot's entry into both indices, or says which entry already there it clashes
-   // with (its slot in `other`).
-   Fault indexed(uint32_t slot, uint32_t* other);
+   // What the open's one walk over the slots found: the live entries that pass their check
+   // (put into both indices), and the slots to quarantine with what is wrong with each.
+   struct SlotWalk {
+      uint32_t live = 0, top = 0, topHandle = 0;
+      uint32_t allPipes = 0, pipes = 0;  // entries of each scope
+      std::vector<uint32_t> bad;
+      std::vector<std::string> why;
+   };
+   SlotWalk slotsWalked(Intent const* redo);
    // The free list of the slots below `top`, lowest first, and the header's count, free head
    // and high-water mark.
    void freeListRebuild(uint32_t top, uint32_t live);

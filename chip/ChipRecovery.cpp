@@ -48,19 +48,6 @@ uint32_t handleHeld(Slot const& sl, uint32_t next, Held&& held) {
 
 }  // namespace
 
-std::string Chip::faultText(Fault fault, uint32_t other) {
-   switch (fault) {
-      case Fault::check:
-         return "fails its check";
-      case Fault::invalid:
-         return "holds no valid entry";
-      case Fault::key:
-         return "holds the key of slot " + std::to_string(other);
-      default:
-         return "holds the handle of slot " + std::to_string(other);
-   }
-}
-
 void Chip::note(std::string const& what) {
    notes_.push_back("chip file '" + path_ + "': " + what);
 }
@@ -89,43 +76,8 @@ void Chip::recover() {
 
    // The walk: check words, and the indices rebuilt from the slots that pass.
    map_.derivedStores();
-   std::memset(keyIndex_, 0, size_t(mask_ + 1) * sizeof(uint32_t));
-   std::memset(handleIndex_, 0, size_t(mask_ + 1) * sizeof(uint32_t));
-   uint32_t allPipesEvidence = 0, pipeEvidence = 0;
-   uint32_t topHandle = 0, live = 0, top = 0;
-   std::vector<uint32_t> bad;  // slots to quarantine, with what is wrong with each
-   std::vector<std::string> why;
-   constexpr uint32_t kAhead = 16;  // buckets are fetched this many slots early
-   for (uint32_t s = 0, n = capacity(); s < n; ++s) {
-      if (s + kAhead < n && slots_[s + kAhead].handle) {
-         Slot const& next = slots_[s + kAhead];
-         __builtin_prefetch(&keyIndex_[layout::keyHash(next.key) & mask_], 1);
-         __builtin_prefetch(&handleIndex_[layout::handleHash(next.handle) & mask_], 1);
-      }
-      Slot const& sl = slots_[s];
-      if (!sl.handle) continue;
-      bool const target = redoSlot && s == in.target;
-      ActionRec const& act = target ? in.act : sl.act;
-      uint32_t other = 0;
-      Fault fault = Fault::none;
-      if (target ? !(sl.key == in.key) : layout::slotCheck(sl.handle, sl.key, sl.act) != sl.check) {
-         fault = Fault::check;
-      } else if (sl.handle < kFirstHandle || sl.handle >= kDefaultHandleBase ||
-                 uint8_t(act.action) > 2 || (sl.key.pipe != kAllPipes && sl.key.pipe >= pipes())) {
-         fault = Fault::invalid;
-      } else {
-         fault = indexed(s, &other);
-      }
-      if (fault != Fault::none) {
-         bad.push_back(s);
-         why.push_back(faultText(fault, other));
-         continue;
-      }
-      ++(sl.key.pipe == kAllPipes ? allPipesEvidence : pipeEvidence);
-      topHandle = std::max(topHandle, sl.handle);
-      ++live;
-      top = s + 1;
-   }
+   SlotWalk const w = slotsWalked(redoSlot ? &in : nullptr);
+   uint32_t allPipesEvidence = w.allPipes, pipeEvidence = w.pipes;
    std::vector<uint32_t> badDefaults;
    for (uint32_t i = 0; i <= kMaxPipes; ++i) {
       bool const target = redoDefault && i == in.target;
@@ -165,17 +117,17 @@ void Chip::recover() {
                    : handleValid(a)                 ? a
                    : handleValid(b)                 ? b
                                                     : kFirstHandle;
-   next = std::max(next, topHandle + 1);
+   next = std::max(next, w.topHandle + 1);
    if (a != next || b != next) {
       std::string what = "next handle " + hex(a) + "/" + hex(b) + " recomputed as " + hex(next);
       bool const killed = std::min(a, b) == next && std::max(a, b) == next + 1;
       killed ? note(what) : damage(what);
    }
 
-   uint32_t const lost = quarantine(bad, why, badDefaults, next, scope);
+   uint32_t const lost = quarantine(w.bad, w.why, badDefaults, next, scope);
    uint32_t const storedCount = h.count;
    uint32_t const storedHighWater = h.highWater;
-   freeListRebuild(top, live);
+   freeListRebuild(w.top, w.live);
    if (storedCount != h.count + lost) {
       note("entry count " + std::to_string(storedCount) + " recomputed as " +
            std::to_string(h.count));

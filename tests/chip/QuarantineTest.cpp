@@ -197,6 +197,26 @@ TEST_F(Quarantine, TheNextHandleStaysAboveEveryHandleHeld) {
    }
 }
 
+// Slots that pass their checks but clash (a slot written over with another's bytes, which no
+// store makes): the later one is quarantined, the first serves.
+TEST_F(Quarantine, ASlotHoldingAnotherEntrysKeyOrHandleIsQuarantined) {
+   for (char const* clash : {"key", "handle"}) {
+      std::vector<char> bad = pristine;
+      chip::Slot sl;
+      std::memcpy(&sl, &bad[slotAt(9)], sizeof sl);
+      if (clash == std::string("handle")) {  // a key of its own under slot 9's handle
+         sl.key = keyOf(999);
+         sl.check = chip::layout::slotCheck(sl.handle, sl.key, sl.act);
+      }
+      std::memcpy(&bad[slotAt(20)], &sl, sizeof sl);
+      bytesAre(file(), bad);
+      auto c = Chip::open(file());
+      EXPECT_EQ(stateOf(*c), stateAfter([&](Chip& x) { x.entryDel(handles[20]); }));
+      EXPECT_THAT(c->openNotes().front(),
+                  HasSubstr(std::string("in slot 20 holds the ") + clash + " of slot 9"));
+   }
+}
+
 // A kill at any store of an open that quarantines or repairs leaves a file that the next such
 // open brings to the same state.
 TEST_F(Quarantine, AKillInAQuarantiningOrRepairingOpenIsFinishedByTheNext) {
