@@ -26,11 +26,11 @@ void StateDir::check() const {
    }
    // Else every file in it would seem missing.
    if (std::filesystem::is_directory(st) && ::access(dir.c_str(), X_OK) != 0) {
+      int const e = errno;
       struct stat ds {};
       ::stat(dir.c_str(), &ds);
-      throw InputError("the state folder " + dir +
-                       " cannot be looked into: " + std::strerror(errno) + " (it belongs to uid " +
-                       std::to_string(ds.st_uid) + ")");
+      throw InputError("the state folder " + dir + " cannot be looked into: " + std::strerror(e) +
+                       " (it belongs to uid " + std::to_string(ds.st_uid) + ")");
    }
 }
 
