@@ -4,21 +4,26 @@
 // holds a record whose checksum covers its fields and its slot index; anything else is damage.
 // One process writes at a time (the agent); others may read.
 //
-// Crash safety: every store to the mapping is preceded by chip::crashPoint(), and the stores
-// are ordered so that a kill between any two of them leaves a file that the next open accepts:
+// Crash safety: every store to the mapping is an ordered store of the store core (Stow/Mapping.h,
+// a crash point each), ordered so that a kill between any two of them leaves a file that the
+// next open accepts:
 // - a new record gets its checksum last, so a half-written one fails its check and is cleared;
 // - a handle change first parks the old handle in the record's undo word, so a record caught
 //   between its handle and its checksum is rolled back to the old handle;
 // - the header's count, highest key and generation are recomputed from the records at open.
-// Open walks every slot once; it repairs what the records determine (with one note each) and
-// refuses only what loses information: a wrong magic, wrong sizes, a file size that does not
-// match the header, and, for writing, a file owned by another user.
+// A table is made aside and renamed into place, its space reserved, so that a kill leaves no
+// half-made table and a full file system refuses at creation, never under a store.
+// Open walks every slot once; it clears a damaged record (its chip entry is then adopted again
+// by the agent's start), repairs what the records determine (with one note each) and refuses
+// only what loses the table's identity: a wrong magic, wrong sizes, another version, a file
+// size that does not match the header, and, for writing, a file owned by another user.
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "BfTwiceNatAddrOnly/platform/Drosk.h"
 #include "Pemra/String.h"
+#include "Stow/Mapping.h"
 #include "Zin/Exception.h"
 
 namespace TwiceNatAgent {
@@ -35,13 +40,23 @@ class KeyTableFull : public KeyTableError {
    using KeyTableError::KeyTableError;
 };
 
-// A key table file that open will not take: its text is one line naming the file and why.
+// A key table file that open will not take (or that is missing): its text is one line naming
+// the file and why. `replaceable`: the file is this user's, and what it holds is lost or never
+// was a table, so only a new table (whose records the agent's start adopts from the chip) puts
+// the state right; or, for a damaged magic number, an open with KeyTableRepair::header.
 class KeyTableRefused : public KeyTableError {
  public:
-   using KeyTableError::KeyTableError;
+   explicit KeyTableRefused(Pemra::String message, bool replaceable = false)
+       : KeyTableError(std::move(message)), replaceable_(replaceable) {}
+   bool replaceable() const { return replaceable_; }
+
+ private:
+   bool replaceable_;
 };
 
 enum class KeyTableAccess { readWrite, readOnly };
+// header: also restores a damaged magic number when the rest of the header checks with it.
+enum class KeyTableRepair { usual, header };
 
 // Bits of a record's flags that the agent gives meaning to; the table stores them as given.
 struct KeyRecordFlag {
@@ -56,28 +71,36 @@ class KeyTable {
 
    enum class SlotState : U8 { free, used, damaged };
 
-   static constexpr U32 kVersion = 1;
+   // 2: check words of the store core (Stow/Check.h).
+   static constexpr U32 kVersion = 2;
    static constexpr U64 kMaxCapacity = U64(1) << 24;
 
-   // Layout, for tools and tests that look at the file directly.
+   // Layout, for tools and tests that look at the file directly (the structs are defined in
+   // the key table's own sources).
+   struct Header;
+   struct Record;
    static std::size_t headerBytes();
    static std::size_t recordBytes();
    static std::size_t recordOffset(U64 slot) { return headerBytes() + slot * recordBytes(); }
 
    // A new, empty table (mode 0600) bound to the chip identity `owner` (0: not bound yet);
-   // refuses a path that already exists.
+   // refuses a path that already exists. KeyTableError (a full file system included) leaves
+   // no file behind.
    static std::unique_ptr<KeyTable> create(std::string const& path, U32 capacity, U64 owner = 0);
    // An existing table, repaired where its records say how (see openNotes()). Refuses
-   // (KeyTableRefused) a file that is not a key table of this layout, and for readWrite a
-   // file owned by another user. readOnly maps a private copy: repairs are seen by this
-   // process only and every write throws.
+   // (KeyTableRefused) a missing file, a file that is not a key table of this layout, and for
+   // readWrite a file owned by another user. readWrite reserves the file's space first.
+   // readOnly maps a private copy: repairs are seen by this process only and every write
+   // throws.
    static std::unique_ptr<KeyTable> open(std::string const& path,
-                                         KeyTableAccess access = KeyTableAccess::readWrite);
+                                         KeyTableAccess access = KeyTableAccess::readWrite,
+                                         KeyTableRepair repair = KeyTableRepair::usual);
    // open() when the path exists, else create(). An existing table that is not bound yet is
    // bound to a non-zero `owner`; one bound to another owner is refused.
    static std::unique_ptr<KeyTable> openOrCreate(std::string const& path, U32 capacity,
                                                  U64 owner = 0);
-   // Removes the file; a missing file is not an error.
+   // Removes the file; a missing file is not an error. KeyTableRefused for a file of another
+   // user (also when root asks).
    static void destroy(std::string const& path);
 
    KeyTable(KeyTable const&) = delete;
@@ -98,6 +121,10 @@ class KeyTable {
 
    // One line for each repair open made (or, read-only, would have made), in the order made.
    std::vector<std::string> const& openNotes() const { return notes_; }
+   // The open met damage (a check word failed), as opposed to what a kill leaves.
+   bool damaged() const { return damaged_; }
+   // The open took what only KeyTableRepair::header takes: every usual open refuses the file.
+   bool needsRepair() const { return needsRepair_; }
 
    SlotState slotState(U64 slot) const;
    bool inUse(EntryKey key) const {
@@ -134,30 +161,25 @@ class KeyTable {
    Pemra::String damageText(U64 slot) const;
 
  private:
-   struct Header;
-   struct Record;
-
-   KeyTable(Pemra::String path, int fd, void* base, std::size_t bytes, bool readOnly);
-   static std::unique_ptr<KeyTable> mapFile(Pemra::String const& path, int fd, std::size_t bytes,
-                                            bool readOnly);
+   KeyTable(Pemra::String path, Stow::Mapping map, bool readOnly);
    Header& header() const;
    Record& slotRecord(U64 slot) const;
    void checkKey(EntryKey key, char const* what) const;
    void checkWritable(char const* what) const;
-   void headerInit(U64 capacity, U64 owner);
-   U64 nextTakenSlot(U64 slot, U64 cap) const;
-   void headerRepair();
+   // At open (KeyTableRecovery.cpp): the header judged and repaired, then every slot once.
+   void headerRepair(KeyTableRepair repair);
    void recordsScan();
    void note(std::string line);
+   void damage(std::string line);  // a note of damage
    void clearSlot(U64 slot);
    void countIs(U64 count);
    void highestIs(EntryKey key);
 
    Pemra::String path_;
-   int fd_;
-   void* base_;
-   std::size_t bytes_;
+   Stow::Mapping map_;
    bool readOnly_;
+   bool damaged_ = false;
+   bool needsRepair_ = false;
    std::vector<std::string> notes_;
 };
 

@@ -1,13 +1,14 @@
 // Entry operations. Each store sequence keeps the slots, the truth of the state, whole after a
 // kill at any point: an add fills a free slot and writes its handle last, a delete clears the
-// handle first, an action rewrite goes through the intent record. What follows the store that
-// commits (indices, free list, count) is derived and rebuilt by the next open.
+// handle first, an action rewrite goes through the intent record. Each of those stores is an
+// ordered one of the mapping (Stow/Mapping.h). What follows the store that commits (indices,
+// free list, count) is derived and rebuilt by the next open.
 #include <algorithm>
+#include <cstddef>
 
 #include "chip/Chip.h"
 #include "chip/ChipException.h"
 #include "chip/ChipLayout.h"
-#include "chip/CrashPoint.h"
 
 namespace chip {
 
@@ -25,10 +26,6 @@ void validate(Profile const& p) {
    }
 }
 
-void Chip::storing() const {
-   if (persistent_) crashPoint();
-}
-
 void Chip::writable() const {
    if (readOnly_) throw ChipException("chip file '" + path_ + "' was opened read-only");
 }
@@ -38,34 +35,27 @@ void Chip::writable() const {
 void Chip::intentApply(Intent const& in) {
    if (in.op == kIntentModify) {
       Slot& sl = slots_[in.target];
-      sl.act = in.act;
-      storing();
-      sl.check = layout::slotCheck(sl.handle, sl.key, sl.act);
+      map_.store(sl.act, in.act);
+      map_.store(sl.check, layout::slotCheck(sl.handle, sl.key, in.act));
    } else {
-      hdr_->defaults[in.target] = in.act;
-      storing();
-      hdr_->defaultChecks[in.target] = layout::defaultCheck(in.target, in.act);
+      map_.store(hdr_->defaults[in.target], in.act);
+      map_.store(hdr_->defaultChecks[in.target], layout::defaultCheck(in.target, in.act));
    }
 }
 
+// A chip in memory has no kill to survive and skips the intent record.
 void Chip::actionRewrite(uint32_t op, uint32_t target, uint32_t handle, ActionRec const& act) {
    Intent in{op, target, handle, 0, {}, act};
    if (op == kIntentModify) in.key = slots_[target].key;
-   if (!persistent_) return intentApply(in);
+   if (!map_.durable()) return intentApply(in);
    in.check = layout::intentCheck(in);
    Intent& rec = hdr_->intent;
-   storing();
-   rec.target = in.target;
-   rec.handle = in.handle;
-   rec.check = in.check;
-   rec.key = in.key;
-   rec.act = in.act;
-   storing();
-   rec.op = in.op;  // from here an open finishes the rewrite
-   storing();
+   constexpr size_t kAfterOp = offsetof(Intent, target);
+   map_.storeBytes(reinterpret_cast<char*>(&rec) + kAfterOp,
+                   reinterpret_cast<char const*>(&in) + kAfterOp, sizeof in - kAfterOp);
+   map_.store(rec.op, in.op);  // from here an open finishes the rewrite
    intentApply(in);
-   storing();
-   rec.op = kIntentNone;
+   map_.store(rec.op, kIntentNone);
 }
 
 // Setting the scope the chip already has stores nothing, so a read-only chip takes it: the
@@ -82,8 +72,7 @@ Status Chip::scopeIs(uint32_t scope) {
          if (hdr_->defaults[p].action != Action::onMiss) return status::kInUse;
       }
    }
-   storing();
-   hdr_->scope = scope ? kScopeSingleWord : kScopeAllWord;
+   map_.store(hdr_->scope, scope ? kScopeSingleWord : kScopeAllWord);
    return status::kOk;
 }
 
@@ -114,18 +103,15 @@ Status Chip::entryAdd(Key const& key, ActionRec const& act, uint32_t* handle) {
    Slot& sl = slots_[s];
    uint32_t nextFree = sl.nextFree;
    // The handle is spent before any slot holds it, so that no kill hands it out twice.
-   storing();
-   hdr_->nextHandle = h + 1;
-   storing();
-   hdr_->nextHandleCopy = h + 1;
-   storing();
-   sl.nextFree = kNoSlot;
-   sl.key = key;
-   sl.act = act;
-   sl.check = layout::slotCheck(h, key, act);
-   storing();
-   sl.handle = h;  // the entry exists from here
-   storing();
+   map_.store(hdr_->nextHandle, h + 1);
+   map_.store(hdr_->nextHandleCopy, h + 1);
+   // The slot's fields after its handle: a free slot whatever a kill leaves of them.
+   Slot fill{0, layout::slotCheck(h, key, act), kNoSlot, key, act};
+   constexpr size_t kAfterHandle = offsetof(Slot, check);
+   map_.storeBytes(reinterpret_cast<char*>(&sl) + kAfterHandle,
+                   reinterpret_cast<char const*>(&fill) + kAfterHandle, sizeof fill - kAfterHandle);
+   map_.store(sl.handle, h);  // the entry exists from here
+   map_.derivedStores();
    if (reuse) {
       hdr_->freeHead = nextFree;
    } else {
@@ -153,9 +139,8 @@ Status Chip::entryDel(uint32_t handle, uint32_t pipe) {
    bool found = false;
    uint32_t hb = handleBucket(handle, &found);
    uint32_t kb = keyBucket(slots_[s].key, &found);
-   storing();
-   slots_[s].handle = 0;  // the entry is gone from here
-   storing();
+   map_.store(slots_[s].handle, 0u);  // the entry is gone from here
+   map_.derivedStores();
    bucketErase(handleIndex_, hb, false);
    bucketErase(keyIndex_, kb, true);
    slots_[s].nextFree = hdr_->freeHead;

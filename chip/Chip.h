@@ -4,12 +4,14 @@
 // mapping (see ChipState.h), so a chip created in a file outlives the process that made it.
 // Every operation is O(1) and allocates nothing; statuses are SDK status codes (Status.h).
 // The chip serves one process at a time. An open repairs what a kill or damage to derived
-// fields left behind (openNotes() says what) and refuses only state that lost information.
+// fields left behind (openNotes() says what), takes an entry whose slot is damaged out of
+// service (quarantined()), and refuses only a file it cannot identify as this chip.
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "Stow/Mapping.h"
 #include "Zin/Types.h"
 #include "chip/ChipState.h"
 #include "chip/Profile.h"
@@ -34,18 +36,42 @@ constexpr uint32_t kAnyPipe = 0x10000;
 // process changes the chip. Every change through such a chip throws ChipException.
 enum class ChipAccess { readWrite, readOnly };
 
+// What an open takes beyond what a kill leaves and the damage it quarantines.
+enum class ChipRepair {
+   usual,   // a start: a header whose magic number is damaged, or whose copies both fail their
+            // check, and a file of another size than its header says are refused
+   header,  // also those, when what is left of the header's two copies identifies the chip (a
+            // file cut short or grown is brought back to its size; slots cut off read as free)
+};
+
+// An entry an open took out of service because its slot or default record failed its check
+// word (or held what no store makes): that entry is lost, every other one serves.
+struct QuarantinedEntry {
+   // The slot's handle (when only its handle word is damaged, the one a byte away with which
+   // the slot checks); for a default, its default handle.
+   uint32_t handle = 0;
+   uint32_t index = 0;  // the slot, or the default's index (a pipe; kMaxPipes: all pipes)
+   bool isDefault = false;
+   // The slot's handle is one the chip gave out, or the default is one of the current scope:
+   // an entry was lost (else only unused bytes were damaged).
+   bool inUse = true;
+};
+
 class Chip {
  public:
    // A new chip in the file `path` (mode 0600), replacing any file there at once. Throws
    // ChipException.
    static std::unique_ptr<Chip> create(std::string const& path, Profile const& profile);
    // The chip in `path`, as the processes before left it, with an operation a kill cut short
-   // finished and derived state rebuilt. Throws ChipStateRefused for a file that is no chip, is
-   // damaged beyond repair or (writable) is owned by another user; ChipException when the file
-   // cannot be opened at all.
+   // finished, derived state rebuilt and damaged entries quarantined. A writable open reserves
+   // the file's space first. Throws ChipStateRefused for a file that is no chip, is damaged
+   // beyond what `repair` takes or (writable) is owned by another user; ChipException when the
+   // file cannot be opened, reserved or mapped.
    static std::unique_ptr<Chip> open(std::string const& path,
-                                     ChipAccess access = ChipAccess::readWrite);
-   // Removes the chip file; mappings already open keep working.
+                                     ChipAccess access = ChipAccess::readWrite,
+                                     ChipRepair repair = ChipRepair::usual);
+   // Removes the chip file; mappings already open keep working. ChipStateRefused for a file of
+   // another user (also when root asks), ChipException when it cannot be removed.
    static void destroy(std::string const& path);
    // A chip in process memory only.
    static std::unique_ptr<Chip> createPrivate(Profile const& profile);
@@ -68,6 +94,13 @@ class Chip {
    bool readOnly() const { return readOnly_; }
    // One line per repair the open did; empty when the state was whole.
    std::vector<std::string> const& openNotes() const { return notes_; }
+   // The open met damage (a check word failed, or a value no store makes), as opposed to what
+   // a kill leaves; its notes say what.
+   bool damaged() const { return damaged_; }
+   // The open took what only ChipRepair::header takes: every usual open refuses the file.
+   bool needsRepair() const { return needsRepair_; }
+   // The entries the open quarantined, slots first.
+   std::vector<QuarantinedEntry> const& quarantined() const { return quarantined_; }
 
    // Entry scope: 0 all pipes, 1 single pipe. A change needs an empty table (no entries, every
    // default at onMiss), else kInUse. The changing operations throw on a read-only chip.
@@ -124,36 +157,48 @@ class Chip {
    Status rawParamIs(uint32_t handle, unsigned index, uint32_t value);
 
  private:
-   struct Mapping;
-   Chip(std::unique_ptr<Mapping> map, std::string path, bool persistent, bool readOnly);
+   Chip(Stow::Mapping map, std::string path, bool readOnly);
    void bind();
    static size_t defaultIndex(uint16_t pipe) { return pipe == kAllPipes ? kMaxPipes : pipe; }
-   // Before every store to a file the chip lives in: a crash point.
-   void storing() const;
    // Throws for a read-only chip.
    void writable() const;
    // Rewrites an action in place (a slot's or a default's) through the intent record.
    void actionRewrite(uint32_t op, uint32_t target, uint32_t handle, ActionRec const& act);
    void intentApply(Intent const& in);
-   // At open (ChipRecovery.cpp): finishes an interrupted rewrite, checks every slot and default,
-   // rebuilds what is derived. Throws ChipStateRefused.
+   // At open (ChipRecovery.cpp): finishes an interrupted rewrite, checks every slot and default
+   // in the walk that rebuilds what is derived, quarantines what failed. Throws
+   // ChipStateRefused.
    void recover();
    void note(std::string const& what);
+   void damage(std::string const& what);  // a note of damage
+   uint32_t quarantine(std::vector<uint32_t> const& slots, std::vector<std::string> const& why,
+                       std::vector<uint32_t> const& defaults, uint32_t nextHandle, uint32_t scope);
 
    // Index (ChipIndex.cpp). Bucket of `key` (found) or of the empty bucket it would go to.
    uint32_t keyBucket(Key const& key, bool* found) const;
    uint32_t handleBucket(uint32_t handle, bool* found) const;
    uint32_t slotOf(uint32_t handle, uint32_t pipe) const;  // kNoSlot when absent
    void bucketErase(uint32_t* index, uint32_t bucket, bool byKey);
-   // Empties both indices and the free list and rebuilds them, count and high-water mark from
-   // the live slots. Returns an empty string, or what makes the slots inconsistent.
-   std::string derivedRebuild();
+   // What the open's one walk over the slots found: the live entries that pass their check
+   // (put into both indices), and the slots to quarantine with what is wrong with each.
+   struct SlotWalk {
+      uint32_t live = 0, top = 0, topHandle = 0;
+      uint32_t allPipes = 0, pipes = 0;  // entries of each scope
+      std::vector<uint32_t> bad;
+      std::vector<std::string> why;
+   };
+   SlotWalk slotsWalked(Intent const* redo);
+   // The free list of the slots below `top`, lowest first, and the header's count, free head
+   // and high-water mark.
+   void freeListRebuild(uint32_t top, uint32_t live);
 
-   std::unique_ptr<Mapping> map_;
+   Stow::Mapping map_;
    std::string path_;
-   bool persistent_ = false;
    bool readOnly_ = false;
+   bool damaged_ = false;
+   bool needsRepair_ = false;
    std::vector<std::string> notes_;
+   std::vector<QuarantinedEntry> quarantined_;
    Profile profile_;
    Header* hdr_ = nullptr;
    Slot* slots_ = nullptr;

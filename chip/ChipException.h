@@ -10,11 +10,17 @@ class ChipException : public Zin::Exception {
    using Zin::Exception::Exception;
 };
 
-// A chip file that must not be used as it is: not a chip, damaged beyond repair, or owned by
-// another user. The message is one line naming the file and what is wrong.
+// A chip file that must not be used as it is: not a chip, damaged beyond what an open repairs,
+// or owned by another user. The message is one line naming the file and what is wrong.
+// `repairable`: an open with ChipRepair::header would take it (see Chip::open).
 class ChipStateRefused : public ChipException {
  public:
-   using ChipException::ChipException;
+   explicit ChipStateRefused(Zin::String message, bool repairable = false)
+       : ChipException(std::move(message)), repairable_(repairable) {}
+   bool repairable() const { return repairable_; }
+
+ private:
+   bool repairable_;
 };
 
 }  // namespace chip

@@ -1,5 +1,6 @@
 // The key and handle indices: open addressing with linear probing, at most half full. Both are
-// derived from the slots; an open rebuilds them in one pass.
+// derived from the slots; an open rebuilds them in its one walk over the slots.
+#include <algorithm>
 #include <cstring>
 
 #include "chip/Chip.h"
@@ -62,12 +63,25 @@ void Chip::bucketErase(uint32_t* index, uint32_t hole, bool byKey) {
    }
 }
 
-std::string Chip::derivedRebuild() {
-   uint32_t const buckets = mask_ + 1;
-   std::memset(keyIndex_, 0, size_t(buckets) * sizeof(uint32_t));
-   std::memset(handleIndex_, 0, size_t(buckets) * sizeof(uint32_t));
-   uint32_t live = 0;
-   uint32_t top = 0;
+namespace {
+
+// What an open finds wrong with a live slot.
+std::string faultText(bool checks, uint32_t keyClash, uint32_t handleClash) {
+   if (!checks) return "fails its check";
+   if (keyClash != kNoSlot) return "holds the key of slot " + std::to_string(keyClash);
+   if (handleClash != kNoSlot) return "holds the handle of slot " + std::to_string(handleClash);
+   return "holds no valid entry";
+}
+
+}  // namespace
+
+// One pass: each live slot checked, and put into both indices when it passes. `redo`, when
+// set, is an action rewrite the open finishes: its slot's action and check word may be torn,
+// so its key is checked against the record instead.
+Chip::SlotWalk Chip::slotsWalked(Intent const* redo) {
+   SlotWalk w;
+   std::memset(keyIndex_, 0, size_t(mask_ + 1) * sizeof(uint32_t));
+   std::memset(handleIndex_, 0, size_t(mask_ + 1) * sizeof(uint32_t));
    constexpr uint32_t kAhead = 16;  // buckets are fetched this many slots early
    for (uint32_t s = 0, n = capacity(); s < n; ++s) {
       if (s + kAhead < n && slots_[s + kAhead].handle) {
@@ -77,23 +91,40 @@ std::string Chip::derivedRebuild() {
       }
       Slot const& sl = slots_[s];
       if (!sl.handle) continue;
-      bool found = false;
-      uint32_t kb = keyBucket(sl.key, &found);
-      if (found) {
-         return "holds one key in slots " + std::to_string(keyIndex_[kb] - 1) + " and " +
-                std::to_string(s);
+      bool const target = redo && s == redo->target;
+      ActionRec const& act = target ? redo->act : sl.act;
+      bool const checks =
+          target ? sl.key == redo->key : layout::slotCheck(sl.handle, sl.key, sl.act) == sl.check;
+      bool const valid = sl.handle >= kFirstHandle && sl.handle < kDefaultHandleBase &&
+                         uint8_t(act.action) <= 2 &&
+                         (sl.key.pipe == kAllPipes || sl.key.pipe < pipes());
+      uint32_t keyClash = kNoSlot, handleClash = kNoSlot, kb = 0, hb = 0;
+      if (checks && valid) {
+         bool found = false;
+         kb = keyBucket(sl.key, &found);
+         if (found) {
+            keyClash = keyIndex_[kb] - 1;
+         } else {
+            hb = handleBucket(sl.handle, &found);
+            if (found) handleClash = handleIndex_[hb] - 1;
+         }
       }
-      uint32_t hb = handleBucket(sl.handle, &found);
-      if (found) {
-         return "holds handle " + std::to_string(sl.handle) + " in slots " +
-                std::to_string(handleIndex_[hb] - 1) + " and " + std::to_string(s);
+      if (!checks || !valid || keyClash != kNoSlot || handleClash != kNoSlot) {
+         w.bad.push_back(s);
+         w.why.push_back(faultText(checks, keyClash, handleClash));
+         continue;
       }
       keyIndex_[kb] = s + 1;
       handleIndex_[hb] = s + 1;
-      ++live;
-      top = s + 1;
+      ++(sl.key.pipe == kAllPipes ? w.allPipes : w.pipes);
+      w.topHandle = std::max(w.topHandle, sl.handle);
+      ++w.live;
+      w.top = s + 1;
    }
-   // The free slots below the top, lowest first.
+   return w;
+}
+
+void Chip::freeListRebuild(uint32_t top, uint32_t live) {
    uint32_t head = kNoSlot;
    for (uint32_t s = top; s-- > 0;) {
       if (slots_[s].handle) continue;
@@ -103,7 +134,6 @@ std::string Chip::derivedRebuild() {
    hdr_->count = live;
    hdr_->highWater = top;
    hdr_->freeHead = head;
-   return {};
 }
 
 }  // namespace chip

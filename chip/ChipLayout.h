@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "Stow/Check.h"
 #include "chip/ChipState.h"
 
 namespace chip::layout {
@@ -60,34 +61,8 @@ inline uint32_t handleHash(uint32_t h) {
    return uint32_t(mix64(h >> 5)) << 6 | (h & 31u) << 1;
 }
 
-// Check words: a weighted sum of the 32-bit words with odd weights, then a bijective mix, so
-// that any change confined to one word (one damaged byte) always changes the result.
-class Checker {
- public:
-   explicit Checker(uint32_t seed) : sum_(seed) {}
-   template <class T>
-   Checker& add(T const& v) {
-      static_assert(sizeof(T) % 4 == 0);
-      uint32_t w[sizeof(T) / 4];
-      std::memcpy(w, &v, sizeof w);
-      for (uint32_t x : w)
-         sum_ += x * (0x9e3779b1u + 2 * 0x6d2b79f5u * n_++);
-      return *this;
-   }
-   uint32_t value() const {
-      uint32_t h = sum_;
-      h ^= h >> 16;
-      h *= 0x85ebca6bu;
-      h ^= h >> 13;
-      h *= 0xc2b2ae35u;
-      h ^= h >> 16;
-      return h;
-   }
-
- private:
-   uint32_t sum_;
-   uint32_t n_ = 0;
-};
+// Check words: the state files' one kind (Stow/Check.h), seeded per record kind.
+using Checker = Stow::Checker;
 
 inline uint32_t slotCheck(uint32_t handle, Key const& key, ActionRec const& act) {
    return Checker(0x510751u).add(handle).add(key).add(act).value();

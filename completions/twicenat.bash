@@ -50,10 +50,10 @@ _twicenat() {
       words="chip set del default show load diff clear demo serve status stop"
       opts=$globals
       ;;
-   chip) words="create destroy show" ;;
+   chip) words="create destroy show check repair" ;;
    default) words="set reset" ;;
    "chip create") opts="--capacity --pipes --no-vrf --no-bfrt --action-profile" ;;
-   "chip destroy" | "default reset" | demo | serve | stop) ;;
+   "chip destroy" | "chip check" | "chip repair" | "default reset" | demo | serve | stop) ;;
    "chip show") opts="--json" ;;
    set) opts="--dst --src --vrf $entry" ;;
    del) opts="--dst --src --vrf" ;;

@@ -1,8 +1,9 @@
 // Fuzzes the chip's open of a damaged state file. The input is either a whole file (first byte
 // even) or byte patches onto a valid small state (odd: then triples of offset low, offset high,
-// xor mask). Each file is opened read-only and writable; an open either refuses with
-// ChipStateRefused or yields a chip on which entry operations, reads and a reopen work.
-// Anything else (a crash, a hang, another exception, a reopen that finds damage) aborts.
+// xor mask). Each file is opened read-only and writable, as a start and as a repair; an open
+// either refuses with ChipStateRefused or yields a chip on which entry operations, reads and a
+// reopen work, without the entries it quarantined. Anything else (a crash, a hang, another
+// exception, a reopen that finds damage) aborts.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -47,6 +48,14 @@ void exercise(chip::Chip& c) {
    }
 }
 
+// A quarantined entry's slot no longer holds it.
+void checkQuarantine(chip::Chip const& c) {
+   for (chip::QuarantinedEntry const& q : c.quarantined()) {
+      if (!q.isDefault && c.entrySlot(q.handle) == q.index)
+         fail("a quarantined entry serves", std::to_string(q.handle));
+   }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -73,10 +82,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, std::size_t size) {
    std::string const path = statePath();
-   fuzzing::writeInput(path, data, size);
-   for (auto access : {chip::ChipAccess::readOnly, chip::ChipAccess::readWrite}) {
+   for (int run = 0; run < 4; ++run) {
+      // Read-only then writable, as a start and then as a repair, each pair on the input.
+      auto const access = run % 2 ? chip::ChipAccess::readWrite : chip::ChipAccess::readOnly;
+      auto const repair = run < 2 ? chip::ChipRepair::usual : chip::ChipRepair::header;
+      if (run % 2 == 0) fuzzing::writeInput(path, data, size);
       try {
-         auto c = chip::Chip::open(path, access);
+         auto c = chip::Chip::open(path, access, repair);
+         checkQuarantine(*c);
          if (access == chip::ChipAccess::readWrite) {
             exercise(*c);
             c.reset();

@@ -1,6 +1,7 @@
 // Fuzzes the key table's open of a damaged file. The input is either a whole file (first byte
 // even) or byte patches onto a valid small table (odd: then triples of offset low, offset
-// high, xor mask). Each file is opened read-only and writable; an open either refuses with
+// high, xor mask). Each file is opened read-only and writable, as a start and as a repair (which
+// also restores a damaged magic number); an open either refuses with
 // KeyTableRefused or yields a table whose records all check, whose counts match them, and on
 // which key allocation, record writes, removals and a reopen without repairs work. Anything
 // else (a crash, a hang, another exception) aborts.
@@ -74,10 +75,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, std::size_t size) {
    std::string const path = tablePath();
-   fuzzing::writeInput(path, data, size);
-   for (auto access : {KeyTableAccess::readOnly, KeyTableAccess::readWrite}) {
+   for (int run = 0; run < 4; ++run) {
+      // Read-only then writable, as a start and then as a repair, each pair on the input.
+      auto const access = run % 2 ? KeyTableAccess::readWrite : KeyTableAccess::readOnly;
+      auto const repair =
+          run < 2 ? TwiceNatAgent::KeyTableRepair::usual : TwiceNatAgent::KeyTableRepair::header;
+      if (run % 2 == 0) fuzzing::writeInput(path, data, size);
       try {
-         auto t = KeyTable::open(path, access);
+         auto t = KeyTable::open(path, access, repair);
          check(*t);
          if (access == KeyTableAccess::readWrite) {
             exercise(std::move(t));

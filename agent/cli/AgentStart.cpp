@@ -1,5 +1,7 @@
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <iostream>
 
 #include "agent/cli/Commands.h"
@@ -24,12 +26,7 @@ std::unique_ptr<TwiceNatAgent::AgentCore> coreOver(chip::Chip& chip,
 }
 
 AgentStart::AgentStart(StateDir const& s, bool reportStart) : state(s) {
-   state.check();
-   if (!state.chipExists()) {
-      throw InputError("no chip in " + state.dir +
-                       ": create one first with 'twicenat chip create' (or name another state "
-                       "folder with --state DIR)");
-   }
+   state.requireState();
    // A folder this user cannot write is looked at, never settled.
    bool const readOnly = ::access(state.dir.c_str(), W_OK) != 0 ||
                          ::access(state.chipPath().c_str(), W_OK) != 0 ||
@@ -48,8 +45,25 @@ AgentStart::AgentStart(StateDir const& s, bool reportStart) : state(s) {
 
 std::vector<std::string> AgentStart::notes() const {
    std::vector<std::string> all = chip->openNotes();
-   for (std::string const& note : core->startReport().notes)
+   auto const& report = core->startReport();
+   for (std::string const& note : report.notes)
       all.push_back(note);
+   // Before the reconcile's own line: the records dropped because the chip quarantined their
+   // entries, by key, for these entries are lost.
+   std::vector<std::string> lost;
+   for (auto const& dropped : report.staleRecords) {
+      bool const quarantined = std::any_of(
+          chip->quarantined().begin(), chip->quarantined().end(),
+          [&](chip::QuarantinedEntry const& q) { return q.inUse && q.handle == dropped.handle; });
+      if (!quarantined) continue;
+      char handle[16];
+      std::snprintf(handle, sizeof handle, "%#x", dropped.handle);
+      lost.push_back("key table " + state.keyTablePath() + ": key " + std::to_string(dropped.key) +
+                     " named " + (dropped.isDefault ? "default entry " : "entry ") + handle +
+                     ", which the chip quarantined: its record " +
+                     (core->readOnly() ? "stays (read-only start)" : "is dropped"));
+   }
+   all.insert(all.end() - (report.notes.empty() ? 0 : 1), lost.begin(), lost.end());
    return all;
 }
 
@@ -63,10 +77,11 @@ U64 AgentStart::orphanEntries() const {
 
 std::vector<Command> const& commands() {
    static std::vector<Command> const all = {
-       chipCreateCommand(), chipDestroyCommand(),  chipShowCommand(), setCommand(),  delCommand(),
-       defaultSetCommand(), defaultResetCommand(), showCommand(),     loadCommand(), diffCommand(),
-       clearCommand(),      serveCommand(),        statusCommand(),   stopCommand(), demoCommand(),
-       p4infoCommand(),
+       chipCreateCommand(),   chipDestroyCommand(),  chipShowCommand(), chipCheckCommand(),
+       chipRepairCommand(),   setCommand(),          delCommand(),      defaultSetCommand(),
+       defaultResetCommand(), showCommand(),         loadCommand(),     diffCommand(),
+       clearCommand(),        serveCommand(),        statusCommand(),   stopCommand(),
+       demoCommand(),         p4infoCommand(),
    };
    return all;
 }

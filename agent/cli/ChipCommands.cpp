@@ -13,13 +13,22 @@
 
 namespace TwiceNatCli {
 
-namespace {
-
-// Room for every entry and the default of every pipe.
 U64 keyTableCapacity(U32 chipCapacity) {
    return std::min<U64>(U64(chipCapacity) + chip::kMaxPipes + 1,
                         TwiceNatAgent::KeyTable::kMaxCapacity);
 }
+
+// chip create, destroy and repair replace the state under an agent's feet: never while one
+// serves.
+StateLock lockedForChange(StateDir const& state, GlobalOptions const& global) {
+   Reach r = reach(state, StateLock::Mode::write, global);
+   if (r.agent) {
+      throw InputError("an agent serves " + state.dir + ": stop it first with 'twicenat stop'");
+   }
+   return std::move(r.lock);
+}
+
+namespace {
 
 std::string profileText(chip::Profile const& p) {
    return "capacity " + std::to_string(p.capacity) + ", " + std::to_string(p.pipes) +
@@ -42,15 +51,6 @@ std::string recordText(chip::ActionRec const& a) {
    return std::string(actionName(v.kind)) + (params.empty() ? "" : " " + params);
 }
 
-// chip create and destroy replace the state under an agent's feet: never while one serves.
-StateLock lockedForChange(StateDir const& state, GlobalOptions const& global) {
-   Reach r = reach(state, StateLock::Mode::write, global);
-   if (r.agent) {
-      throw InputError("an agent serves " + state.dir + ": stop it first with 'twicenat stop'");
-   }
-   return std::move(r.lock);
-}
-
 int chipCreate(ParsedArgs const& args, GlobalOptions const& global) {
    chip::Profile p;
    p.capacity = U32(args.number("capacity", chip::kMaxCapacity, p.capacity));
@@ -70,10 +70,12 @@ int chipCreate(ParsedArgs const& args, GlobalOptions const& global) {
       throw InputError("a chip already exists in " + state.dir +
                        " (remove it first with 'twicenat chip destroy')");
    }
+   // The key table first: a kill before the chip is made leaves no chip, which the next
+   // create replaces. Each file's space is reserved, so a full file system refuses here.
    TwiceNatAgent::KeyTable::destroy(state.keyTablePath());
-   chip::Chip::create(state.chipPath(), p);
+   TwiceNatAgent::KeyTable::create(state.keyTablePath(), keyTableCapacity(p.capacity));
    try {
-      TwiceNatAgent::KeyTable::create(state.keyTablePath(), keyTableCapacity(p.capacity));
+      chip::Chip::create(state.chipPath(), p);
       AgentStart agent(global);  // sets the table up in the chip
       std::cout << "created a chip in " << state.dir << ": " << profileText(p) << "\n"
                 << "table twiceNatAddrOnly set up through the " << agent.core->backEnd()
@@ -86,6 +88,7 @@ int chipCreate(ParsedArgs const& args, GlobalOptions const& global) {
    return kExitOk;
 }
 
+// Another user's chip is refused as every start refuses it, also when root asks.
 int chipDestroy(ParsedArgs const&, GlobalOptions const& global) {
    StateDir state = stateDirOf(global.state);
    state.check();

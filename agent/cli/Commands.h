@@ -15,6 +15,7 @@
 #include "agent/core/AgentCore.h"
 #include "chip/Chip.h"
 #include "chip/ChipInventory.h"
+#include "agent/cli/StateLock.h"
 
 namespace TwiceNatCli {
 
@@ -71,9 +72,20 @@ std::unique_ptr<TwiceNatAgent::AgentCore> coreOver(chip::Chip& chip,
 // The chip's figures as one JSON object: what 'chip show --json' prints.
 std::string chipFigures(AgentStart const& start);
 
+// The key table's capacity for a chip's: room for every entry and the default of every pipe.
+U64 keyTableCapacity(U32 chipCapacity);
+
+// The folder's lock for a command that replaces or repairs the state under an agent's feet:
+// InputError while an agent serves the folder.
+StateLock lockedForChange(StateDir const& state, GlobalOptions const& global);
+
 Command chipCreateCommand();
 Command chipDestroyCommand();
 Command chipShowCommand();
+Command chipCheckCommand();
+Command chipRepairCommand();
+Command chipCheckCommand();
+Command chipRepairCommand();
 Command setCommand();
 Command delCommand();
 Command defaultSetCommand();

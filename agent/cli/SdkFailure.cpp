@@ -8,6 +8,10 @@
 
 namespace TwiceNatCli {
 
+namespace {
+constexpr char kRepairs[] = " ('twicenat chip repair' repairs it)";
+}  // namespace
+
 std::optional<std::string> sdkFailureText(std::exception_ptr e) {
    TwiceNatAgent::Status const s = TwiceNatAgent::statusOf(e);
    if (s.sdkStatus == 0) return std::nullopt;
@@ -41,10 +45,10 @@ int reportFailure(std::exception_ptr e, std::ostream& err) {
       return kExitBadInput;
    } catch (chip::ChipStateRefused const& x) {
       // A state file a start refuses is bad input: the one line names the file and why.
-      err << "twicenat: " << x.what() << "\n";
+      err << "twicenat: " << x.what() << (x.repairable() ? kRepairs : "") << "\n";
       return kExitBadInput;
    } catch (TwiceNatAgent::KeyTableRefused const& x) {
-      err << "twicenat: " << x.what() << "\n";
+      err << "twicenat: " << x.what() << (x.replaceable() ? kRepairs : "") << "\n";
       return kExitBadInput;
    } catch (std::exception const& x) {
       err << "twicenat: " << x.what() << "\n";

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
@@ -21,6 +23,29 @@ void StateDir::check() const {
    auto const st = std::filesystem::status(dir, ec);
    if (std::filesystem::exists(st) && !std::filesystem::is_directory(st)) {
       throw InputError("the state folder " + dir + " is not a folder");
+   }
+   // Else every file in it would seem missing.
+   if (std::filesystem::is_directory(st) && ::access(dir.c_str(), X_OK) != 0) {
+      int const e = errno;
+      struct stat ds {};
+      ::stat(dir.c_str(), &ds);
+      throw InputError("the state folder " + dir + " cannot be looked into: " + std::strerror(e) +
+                       " (it belongs to uid " + std::to_string(ds.st_uid) + ")");
+   }
+}
+
+void StateDir::requireState() const {
+   check();
+   if (!chipExists()) {
+      throw InputError("no chip in " + dir +
+                       ": create one first with 'twicenat chip create' (or name another state "
+                       "folder with --state DIR)");
+   }
+   std::error_code ec;
+   if (!std::filesystem::exists(keyTablePath(), ec)) {
+      throw InputError("the key table " + keyTablePath() +
+                       " of the chip is missing: 'twicenat chip repair' makes a new one, which "
+                       "takes up the chip's entries");
    }
 }
 

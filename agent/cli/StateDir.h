@@ -17,8 +17,11 @@ struct StateDir {
    // others; InputError when the name is taken by something not a folder, std::runtime_error
    // when it cannot be made.
    void create() const;
-   // InputError when the name is taken by something not a folder.
+   // InputError when the name is taken by something not a folder, or names a folder this user
+   // may not look into (another user's: permission denied).
    void check() const;
+   // check(), and InputError when the folder holds no chip or the chip's key table is missing.
+   void requireState() const;
 };
 
 // InputError for an empty --state.

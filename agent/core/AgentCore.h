@@ -145,6 +145,14 @@ class AgentCore {
       double seconds = 0;
       // The key table's repair notes, then one line saying what the start reconciled.
       std::vector<std::string> notes;
+      // The records dropped because the chip no longer held their entries, with the handle each
+      // named, so that whoever knows why the chip lost them can say so.
+      struct Dropped {
+         U64 key = 0;
+         U32 handle = 0;
+         bool isDefault = false;
+      };
+      std::vector<Dropped> staleRecords;
       bool reconciledAnything() const { return adopted + dropped + rewalked != 0; }
    };
 

@@ -40,6 +40,7 @@ class StartWalk final : public KeyManager::PopulateListener {
          s_.index.clear();
          s_.index.reserve(s_.keys->size());
          stale.clear();
+         s_.report.staleRecords.clear();
          duplicates.clear();
          defaultKey = 0;
       }
@@ -65,6 +66,8 @@ class StartWalk final : public KeyManager::PopulateListener {
                   KeyManager::MatchPtr const& match) override {
       if (!match) {
          stale.push_back(record.key);
+         s_.report.staleRecords.push_back({record.key, record.sdkEntryHandle,
+                                           (record.flags & KeyRecordFlag::defaultEntry) != 0});
          return;
       }
       if ((record.flags & KeyRecordFlag::defaultEntry) ||

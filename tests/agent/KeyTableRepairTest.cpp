@@ -78,6 +78,11 @@ TEST(KeyTableRepair, AKillBeforeAnyStoreLeavesTheStateBeforeOrAfterTheWriteInFli
       if (HasFailure() || end.finished) break;
       std::size_t const done = end.acknowledged;
       ++kills;
+      if (!std::filesystem::exists(path)) {
+         // Killed while the table was made aside: there is none yet.
+         EXPECT_EQ(done, 0u);
+         continue;
+      }
       std::unique_ptr<KeyTable> t;
       ASSERT_NO_THROW(t = KeyTable::open(path));
       Records const now = recordsOf(*t);
@@ -157,8 +162,8 @@ TEST(KeyTableRepair, MisuseOwnerBindingAndReadOnlyOpens) {
       auto t = KeyTable::open(path);
       std::pair<std::function<void()>, char const*> const misuse[] = {
           {[&] { KeyTable::openOrCreate(path, 8, 66); }, ": belongs to chip 55"},
-          {[&] { KeyTable::create(path, 4); }, "cannot create"},
-          {[&] { KeyTable::open(path + ".none"); }, "cannot open"},
+          {[&] { KeyTable::create(path, 4); }, "cannot be created: File exists"},
+          {[&] { KeyTable::open(path + ".none"); }, "is missing"},
           {[&] { t->recordIs(Config(0, 0, 0, 0, 0)); }, "key 0 is outside 1..8"},
           {[&] { t->record(2); }, "key 2 has no record"},
           {[&] { t->recordDel(3); }, "key 3 has no record"},

@@ -1,10 +1,12 @@
 // One damaged byte anywhere in a small chip file: the open repairs it (saying so where a stored
-// value was wrong) and keeps every entry, or refuses with one line; it never crashes, loops or
-// hands back a changed entry. Read-only opens behave alike and leave the file as it was.
+// value was wrong) and keeps every entry, quarantines the one entry whose slot or default record
+// it hit, or refuses with one line; it never crashes, loops or hands back a changed entry.
+// Read-only opens behave alike and leave the file as it was.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstddef>
+#include <map>
 
 #include <gmock/gmock.h>
 
@@ -19,13 +21,14 @@ using chip::Header;
 using testing::HasSubstr;
 using testing::ThrowsMessage;
 
-enum class Expect { refused, repaired, same };
+enum class Expect { refused, repaired, same, lost };
 
 struct Region {
    char const* name;
    size_t begin;
    size_t end;
    Expect expect;
+   int lost = 0;  // Expect::lost: the entry lost, 1 + its index in `handles`, or -1 - a default
 };
 
 class Corruption : public ChipRig {
@@ -41,17 +44,27 @@ class Corruption : public ChipRig {
       ASSERT_EQ(c->scopeIs(1), 0);
       for (int i = 0; i < 3; ++i)
          ASSERT_EQ(c->entryAdd(keyOf(i, uint16_t(i % 2)), actOf(i + 1), &h[i]), 0);
+      handles = {h[0], h[2]};
       ASSERT_EQ(c->entryDel(h[1]), 0);
       ASSERT_EQ(c->defaultSet(1, actOf(9), &h[1]), 0);
       ASSERT_EQ(c->entryMod(h[2], actOf(7)), 0);
       state = stateOf(*c);
       pristine = bytesOf(file());
+      // The state after each loss, made by the operation that removes the entry.
+      for (int lost : {1, 2, -2}) {
+         bytesAre(file(), pristine);
+         auto copy = Chip::open(file());
+         ASSERT_EQ(lost > 0 ? copy->entryDel(handles[lost - 1]) : copy->defaultReset(1), 0);
+         lossStates[lost] = stateOf(*copy);
+      }
+      bytesAre(file(), pristine);
    }
 
    std::vector<Region> regions() const {
       size_t const slots = chip::layout::align64(sizeof(Header));
       auto slot = [&](size_t s) { return slots + s * sizeof(chip::Slot); };
       size_t const nextFree = offsetof(chip::Slot, nextFree);
+      size_t const checks = offsetof(Header, defaultChecks);
       return {
           {"magic", 0, 8, Expect::refused},
           {"fixed header", 8, sizeof(chip::FixedHeader), Expect::repaired},
@@ -59,15 +72,26 @@ class Corruption : public ChipRig {
           {"count", offsetof(Header, count), offsetof(Header, nextHandle), Expect::repaired},
           {"next handle", offsetof(Header, nextHandle), offsetof(Header, freeHead),
            Expect::repaired},
-          {"default 1", offsetof(Header, defaults[1]), offsetof(Header, defaults[2]),
-           Expect::refused},
-          {"default checks", offsetof(Header, defaultChecks),
-           offsetof(Header, defaultChecks) + sizeof(Header::defaultChecks), Expect::refused},
+          {"intent op", offsetof(Header, intent), offsetof(Header, intent.target),
+           Expect::repaired},
+          {"default 0", offsetof(Header, defaults[0]), offsetof(Header, defaults[1]),
+           Expect::repaired},
+          {"default 1", offsetof(Header, defaults[1]), offsetof(Header, defaults[2]), Expect::lost,
+           -2},
+          {"defaults 2 to all pipes", offsetof(Header, defaults[2]), checks, Expect::repaired},
+          {"default check 0", checks, checks + 4, Expect::repaired},
+          {"default check 1", checks + 4, checks + 8, Expect::lost, -2},
+          {"other default checks", checks + 8, checks + sizeof(Header::defaultChecks),
+           Expect::repaired},
           {"header copy", offsetof(Header, fixedCopy), sizeof(Header), Expect::repaired},
-          {"slot 0 before its link", slot(0), slot(0) + nextFree, Expect::refused},
-          {"slot 0 after its link", slot(0) + nextFree + 4, slot(1), Expect::refused},
+          {"slot 0 before its link", slot(0), slot(0) + nextFree, Expect::lost, 1},
+          {"slot 0 after its link", slot(0) + nextFree + 4, slot(1), Expect::lost, 1},
+          {"freed slot 1's handle", slot(1), slot(1) + 4, Expect::repaired},
           {"freed slot 1 after its handle", slot(1) + 4, slot(2), Expect::same},
-          {"slot 2 key and action", slot(2) + nextFree + 4, slot(3), Expect::refused},
+          {"slot 2 before its link", slot(2), slot(2) + nextFree, Expect::lost, 2},
+          {"slot 2's link", slot(2) + nextFree, slot(2) + nextFree + 4, Expect::same},
+          {"slot 2 key and action", slot(2) + nextFree + 4, slot(3), Expect::lost, 2},
+          {"unused slot 3's handle", slot(3), slot(3) + 4, Expect::repaired},
           {"unused slot 3 after its handle", slot(3) + 4, slot(4), Expect::same},
           {"indices", pristine.size() - 128, pristine.size(), Expect::same},
       };
@@ -75,6 +99,8 @@ class Corruption : public ChipRig {
 
    std::string state;
    std::vector<char> pristine;
+   std::vector<uint32_t> handles;  // of the live entries, in slots 0 and 2
+   std::map<int, std::string> lossStates;
 };
 
 TEST_F(Corruption, EveryByteFlippedIsRepairedOrRefusedInOneLine) {
@@ -94,7 +120,14 @@ TEST_F(Corruption, EveryByteFlippedIsRepairedOrRefusedInOneLine) {
             try {
                auto c = Chip::open(file(), access);
                got = c->openNotes().empty() ? Expect::same : Expect::repaired;
-               ASSERT_EQ(stateOf(*c), state);
+               if (region && region->expect == Expect::lost) {
+                  got = Expect::lost;
+                  ASSERT_EQ(stateOf(*c), lossStates.at(region->lost));
+                  ASSERT_EQ(c->quarantined().size(), 1u);
+                  EXPECT_TRUE(c->damaged() && c->quarantined()[0].inUse);
+               } else {
+                  ASSERT_EQ(stateOf(*c), state);
+               }
                if (access == chip::ChipAccess::readOnly) {
                   ASSERT_TRUE(bytesOf(file()) == bad);
                } else {
@@ -122,12 +155,9 @@ TEST_F(Corruption, FilesThatAreNoChipAreRefusedInOneLine) {
       std::vector<char> bytes;
       char const* says;
    };
-   std::vector<char> longer = pristine;
-   longer.resize(longer.size() + 64);
+   // (A file of the wrong size is the repair's: QuarantineTest.)
    std::vector<Case> const cases = {
        {"empty", {}, "too short"},
-       {"truncated", std::vector<char>(pristine.begin(), pristine.begin() + 900), "bytes where"},
-       {"longer", longer, "bytes where"},
        {"text", std::vector<char>(2000, 'x'), "bad magic"},
    };
    for (Case const& k : cases) {

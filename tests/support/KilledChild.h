@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "chip/CrashPoint.h"
+#include "Stow/CrashPoint.h"
 
 namespace TwiceNatTest {
 
@@ -33,7 +33,7 @@ inline ChildEnd runKilledBefore(uint64_t n,
    pid_t const child = ::fork();
    if (child == 0) {
       ::close(ack[0]);
-      chip::crashAtIs(n);
+      Stow::crashAtIs(n);
       try {
          body([&] { (void)!::write(ack[1], "+", 1); });
       } catch (...) {
