@@ -43,9 +43,10 @@ AgentStart::AgentStart(StateDir const& s, bool reportStart) : state(s) {
    }
 }
 
-std::vector<std::string> AgentStart::notes() const {
-   std::vector<std::string> all = chip->openNotes();
-   auto const& report = core->startReport();
+std::vector<std::string> startNotes(chip::Chip const& chip, TwiceNatAgent::AgentCore const& core,
+                                    std::string const& keyTablePath) {
+   std::vector<std::string> all = chip.openNotes();
+   auto const& report = core.startReport();
    for (std::string const& note : report.notes)
       all.push_back(note);
    // Before the reconcile's own line: the records dropped because the chip quarantined their
@@ -53,18 +54,22 @@ std::vector<std::string> AgentStart::notes() const {
    std::vector<std::string> lost;
    for (auto const& dropped : report.staleRecords) {
       bool const quarantined = std::any_of(
-          chip->quarantined().begin(), chip->quarantined().end(),
+          chip.quarantined().begin(), chip.quarantined().end(),
           [&](chip::QuarantinedEntry const& q) { return q.inUse && q.handle == dropped.handle; });
       if (!quarantined) continue;
       char handle[16];
       std::snprintf(handle, sizeof handle, "%#x", dropped.handle);
-      lost.push_back("key table " + state.keyTablePath() + ": key " + std::to_string(dropped.key) +
+      lost.push_back("key table " + keyTablePath + ": key " + std::to_string(dropped.key) +
                      " named " + (dropped.isDefault ? "default entry " : "entry ") + handle +
                      ", which the chip quarantined: its record " +
-                     (core->readOnly() ? "stays (read-only start)" : "is dropped"));
+                     (core.readOnly() ? "stays (read-only start)" : "is dropped"));
    }
    all.insert(all.end() - (report.notes.empty() ? 0 : 1), lost.begin(), lost.end());
    return all;
+}
+
+std::vector<std::string> AgentStart::notes() const {
+   return startNotes(*chip, *core, state.keyTablePath());
 }
 
 U64 AgentStart::staleRecords() const {

@@ -9,7 +9,7 @@
 #include <map>
 
 #include "agent/KeyTable.h"
-#include "agent/cli/Client.h"
+#include "agent/cli/Link.h"
 #include "agent/cli/Commands.h"
 #include "agent/cli/InputError.h"
 #include "chip/ChipException.h"
@@ -56,7 +56,7 @@ int chipCheck(ParsedArgs const&, GlobalOptions const& global) {
    StateDir const state = stateDirOf(global.state);
    state.check();
    if (!state.chipExists()) throw InputError("no chip in " + state.dir + " to check");
-   Reach r = reach(state, StateLock::Mode::read, global.noWait);
+   Reach r = reach(state, StateLock::Mode::read, global);
    if (r.agent) {
       throw InputError("an agent serves " + state.dir +
                        ": its start took up the damage it found; stop it to check the files");
@@ -139,10 +139,11 @@ int chipRepair(ParsedArgs const&, GlobalOptions const& global) {
       lines.push_back(renewal + ": made a new one");
    }
    SdkLibrary sdk;
-   AgentSession session(*c, keys, sdk);
-   std::vector<std::string> const& notes = session.startNotes();
+   chip::ChipInventory const inventory(*c);
+   std::unique_ptr<TwiceNatAgent::AgentCore> core = coreOver(*c, inventory, keys, sdk, false);
+   std::vector<std::string> const notes = startNotes(*c, *core, keys);
    lines.insert(lines.begin(), notes.begin(), notes.end() - 1);
-   if (session.reconciledAnything()) lines.push_back(notes.back());
+   if (core->startReport().reconciledAnything()) lines.push_back(notes.back());
    for (std::string const& line : lines)
       std::cout << line << "\n";
    if (lines.empty()) {
@@ -152,7 +153,7 @@ int chipRepair(ParsedArgs const&, GlobalOptions const& global) {
    U64 lost = 0;
    for (chip::QuarantinedEntry const& q : c->quarantined())
       lost += q.inUse;
-   std::cout << "chip repair: " << state.dir << " repaired: " << session.entryCount()
+   std::cout << "chip repair: " << state.dir << " repaired: " << core->count()
              << " entries serve, " << lost << " quarantined\n";
    return kExitOk;
 }

@@ -69,6 +69,11 @@ std::unique_ptr<TwiceNatAgent::AgentCore> coreOver(chip::Chip& chip,
                                                    std::string const& keyTablePath,
                                                    SdkLibrary const& sdk, bool readOnly);
 
+// The chip's repair notes, then the core's start notes, with the keys of the entries the chip
+// quarantined named before the reconcile's line.
+std::vector<std::string> startNotes(chip::Chip const& chip, TwiceNatAgent::AgentCore const& core,
+                                    std::string const& keyTablePath);
+
 // The chip's figures as one JSON object: what 'chip show --json' prints.
 std::string chipFigures(AgentStart const& start);
 

@@ -2,18 +2,27 @@
 #include <google/protobuf/text_format.h>
 #include <google/protobuf/util/json_util.h>
 
-#include <ostream>
+#include <iostream>
+#include <nlohmann/json.hpp>
 
 #include "agent/cli/Commands.h"
+#include "agent/cli/Format.h"
 #include "agent/cli/InputError.h"
+#include "agent/cli/Link.h"
 #include "agent/p4rt/Pipeline.h"
 
 namespace TwiceNatCli {
 
 namespace {
 
-int p4info(ParsedArgs const& args, AgentStart& agent, std::ostream& out, std::ostream&) {
-   TwiceNatP4rt::Pipeline const pipeline(agent->vrfKeyField(), agent->capacity());
+int p4info(ParsedArgs const& args, GlobalOptions const& global) {
+   // The chip's profile decides the P4Info: whether the VRF key field exists, and the size.
+   AgentLink agent(global, false);
+   Reply const r = agent.call(Request{Op::chip});
+   if (!r.status.ok()) return failed(r.status, std::cerr);
+   auto const profile = nlohmann::json::parse(r.chip).at("profile");
+   TwiceNatP4rt::Pipeline const pipeline(profile.at("vrfKeyField").get<bool>(),
+                                         profile.at("capacity").get<U64>());
    std::string text;
    if (args.has("json")) {
       google::protobuf::util::JsonPrintOptions options;
@@ -24,7 +33,7 @@ int p4info(ParsedArgs const& args, AgentStart& agent, std::ostream& out, std::os
    } else {
       text = pipeline.summary();
    }
-   out << text;
+   std::cout << text;
    return kExitOk;
 }
 
@@ -41,7 +50,6 @@ Command p4infoCommand() {
         "p4.config.v1.P4Info message in protobuf's JSON or text form, as P4Runtime clients "
         "load it.",
         {{"json", "", "the P4Info message in JSON"}, {"text", "", "the P4Info message in text"}}},
-       nullptr,
        p4info};
 }
 
