@@ -7,7 +7,6 @@
 #include <benchmark/benchmark.h>
 
 #include <limits>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -24,16 +23,18 @@ using TwiceNatAgent::BatchMode;
 using TwiceNatAgent::Update;
 using TwiceNatAgent::UpdateKind;
 
-constexpr U8 kFirstDevice = 20;
+constexpr U8 kDevice = 20;
 
+// A core over a private chip with room for n entries, and the three batches of a round. Made
+// afresh for each run: a round fills the maps from empty, as a load into a new table does.
 struct CoreBed {
-   CoreBed(U32 n, bool bfrt, U8 device) : chip(device, bfrt, n + 16), inventory(*chip.chip) {
+   CoreBed(U32 n, bool bfrt) : chip(kDevice, bfrt, n + 16), inventory(*chip.chip) {
       AgentCore::Config config;
       config.keyTablePath = folder.path + "/keys";
       config.sdkLibrary = sdk.dl;
       config.sdkLibraryPath = bench::kSdkLib;
       config.inventory = &inventory;
-      config.device = device;
+      config.device = kDevice;
       core = AgentCore::start(config);
       for (UpdateKind kind : {UpdateKind::insert, UpdateKind::modify, UpdateKind::remove}) {
          std::vector<Update>& batch = batches.emplace_back(n);
@@ -64,18 +65,9 @@ struct CoreBed {
    std::vector<std::vector<Update>> batches;  // inserts, modifies, removes
 };
 
-// One bed per size and back end, made on first use and kept for the program's life (a round
-// leaves the table empty again), so that later repetitions run over maps at their full size.
-CoreBed& bedOf(U32 n, bool bfrt) {
-   static std::map<std::pair<U32, bool>, std::unique_ptr<CoreBed>> beds;
-   std::unique_ptr<CoreBed>& bed = beds[{n, bfrt}];
-   if (!bed) bed = std::make_unique<CoreBed>(n, bfrt, U8(kFirstDevice + beds.size()));
-   return *bed;
-}
-
 void coreBatch(benchmark::State& st, BatchMode mode, bool bfrt) {
    U32 const n = static_cast<U32>(st.range(0));
-   CoreBed& bed = bedOf(n, bfrt);
+   CoreBed bed(n, bfrt);
    long const before = bench::heapAllocs();
    U64 failed = 0;
    for (auto _ : st) {
