@@ -6,6 +6,7 @@
 #include "Zin/Strep.h"
 #include "agent/cli/Args.h"
 #include "agent/cli/InputError.h"
+#include "agent/service/EntryFields.h"
 
 namespace TwiceNatCli {
 
@@ -19,15 +20,7 @@ ActionKind parseActionKind(std::string_view text) {
 }
 
 std::string_view actionName(ActionKind kind) {
-   switch (kind) {
-      case ActionKind::onMiss:
-         return "onMiss";
-      case ActionKind::hit:
-         return "hit";
-      case ActionKind::ecmp:
-         return "ecmp";
-   }
-   return "?";
+   return TwiceNatService::actionKindName(kind);
 }
 
 MatchKey matchKeyFromArgs(ParsedArgs const& args) {

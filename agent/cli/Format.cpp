@@ -8,6 +8,7 @@
 
 #include "agent/cli/InputError.h"
 #include "agent/cli/SdkFailure.h"
+#include "agent/service/EntryFields.h"
 
 namespace TwiceNatCli {
 
@@ -31,18 +32,6 @@ constexpr int kParamsWidth = 57;
 
 }  // namespace
 
-char const* originText(EntryOrigin o) {
-   switch (o) {
-      case EntryOrigin::programmed:
-         return "programmed";
-      case EntryOrigin::resynced:
-         return "resynced";
-      case EntryOrigin::missingOnChip:
-         return "missing on chip";
-   }
-   return "?";
-}
-
 void printTableHeader(std::ostream& os) {
    os << std::left << std::setw(11) << "HANDLE" << std::setw(6) << "VRF" << std::setw(16)
       << "DESTINATION" << std::setw(16) << "SOURCE" << std::setw(7) << "ACTION"
@@ -63,7 +52,8 @@ void printTableRow(std::ostream& os, EntryRow const& r, bool isDefault) {
    }
    os << std::left << std::setw(11) << (isDefault ? "default" : handleText(r.handle))
       << std::setw(6) << vrf << std::setw(16) << dst << std::setw(16) << src << std::setw(7)
-      << action << std::setw(kParamsWidth) << params << originText(r.origin) << "\n";
+      << action << std::setw(kParamsWidth) << params << TwiceNatService::originName(r.origin)
+      << "\n";
 }
 
 void printTextRow(std::ostream& os, EntryRow const& r, bool isDefault) {

@@ -18,8 +18,6 @@ using TwiceNatAgent::Status;
 std::string handleText(U32 handle);
 // "hit keyId=1 rwId=2 prot=6 frag=0 nextHop=7", "onMiss".
 std::string actionText(ActionValues const& action);
-// "programmed" (by this run), "resynced" (found by the start) or "missing on chip".
-char const* originText(TwiceNatAgent::EntryOrigin origin);
 
 // The table: columns handle, VRF, destination, source, action, parameters, status; the default
 // entry's row says "default" where the handle goes.

@@ -1,6 +1,10 @@
 #include "agent/cli/Link.h"
 
+#include <signal.h>
+
+#include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <thread>
 
@@ -12,6 +16,14 @@ using TwiceNatService::AgentTimeout;
 using TwiceNatService::Client;
 using TwiceNatService::ConnectionLost;
 using TwiceNatService::Handler;
+
+bool processGone(long pid) {
+   if (::kill(pid_t(pid), 0) != 0) return errno == ESRCH;
+   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+   std::string const text((std::istreambuf_iterator<char>(stat)), {});
+   std::size_t const close = text.rfind(')');
+   return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
+}
 
 Reach reach(StateDir const& state, StateLock::Mode mode, GlobalOptions const& global,
             bool agentWelcome) {
@@ -64,8 +76,8 @@ AgentLink::~AgentLink() {
    local_.reset();  // before the lock goes
 }
 
-// Whether the agent still serves the folder decides the words: a connection it closed is not
-// an agent that went away.
+// Whether the agent still runs decides the words: a connection it closed is not an agent that
+// went away (nor is another agent that serves the folder now the one that went).
 void AgentLink::lost(std::exception const& e) const {
    StateDir const state = stateDirOf(global_.state);
    if (dynamic_cast<AgentTimeout const*>(&e)) {
@@ -73,15 +85,17 @@ void AgentLink::lost(std::exception const& e) const {
                           " (--timeout SECONDS waits longer)",
                       false);
    }
-   std::unique_ptr<Client> probe;
-   try {
-      probe = Client::connect(state.socketPath(), global_.timeout);
-   } catch (std::exception const&) {
-      probe = nullptr;
+   // A killed agent's sockets close before its process is gone: it is given a moment.
+   I64 const pid = reach_.agent->agentPid();
+   bool alive = pid > 0;
+   for (int i = 0; alive && i < 50; ++i) {
+      alive = !processGone(long(pid));
+      if (alive) std::this_thread::sleep_for(std::chrono::milliseconds(10));
    }
-   if (probe) {
-      throw LinkError(std::string("the agent closed the connection: ") + e.what() +
-                          " (it still serves " + state.dir + "; its log says why)",
+   if (alive) {
+      throw LinkError(std::string("the agent closed the connection: ") + e.what() + " (agent pid " +
+                          std::to_string(pid) + " still serves " + state.dir +
+                          "; its log says why)",
                       false);
    }
    throw LinkError(std::string("the agent went away: ") + e.what(), true);

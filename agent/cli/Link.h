@@ -34,6 +34,9 @@ class LinkError : public std::runtime_error {
    bool agentGone;
 };
 
+// A process that is gone, or a zombie its parent has not reaped yet.
+bool processGone(long pid);
+
 // The agent when one serves the folder (and `agentWelcome`), else the folder's lock. While
 // another command holds the lock it waits, saying so once on stderr, or throws BusyError at
 // once with `noWait`. LinkError when the agent's socket takes no connection within the timeout.

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <thread>
@@ -28,15 +27,6 @@ using TwiceNatService::Client;
 using TwiceNatService::Handler;
 using TwiceNatService::Server;
 using TwiceNatService::SocketService;
-
-// A process that is gone, or a zombie its parent has not reaped yet.
-bool gone(long pid) {
-   if (::kill(pid_t(pid), 0) != 0) return errno == ESRCH;
-   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-   std::string text((std::istreambuf_iterator<char>(stat)), {});
-   std::size_t close = text.rfind(')');
-   return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
-}
 
 // The P4Runtime server an agent runs beside its socket when asked to; none otherwise.
 std::unique_ptr<TwiceNatP4rt::P4rtServer> p4rtServer(ParsedArgs const& args, AgentStart& agent) {
@@ -160,7 +150,7 @@ int stop(ParsedArgs const&, GlobalOptions const& global) {
    }
    long const pid = long(r->figures.pid);
    auto const until = std::chrono::steady_clock::now() + global.timeout;
-   while (pid > 0 && !gone(pid)) {
+   while (pid > 0 && !processGone(pid)) {
       if (std::chrono::steady_clock::now() > until) {
          throw LinkError("agent pid " + std::to_string(pid) +
                              " was asked to stop and is still "

@@ -54,6 +54,12 @@ std::unique_ptr<Client> Client::connect(std::string const& socketPath, Timeout t
    return std::make_unique<Client>(fd, timeout);
 }
 
+Client::Client(int fd, Timeout timeout) : fd_(fd), timeout_(timeout) {
+   ucred peer{};
+   socklen_t len = sizeof peer;
+   if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) == 0) agentPid_ = peer.pid;
+}
+
 Client::~Client() {
    ::close(fd_);
 }

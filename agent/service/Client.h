@@ -30,7 +30,7 @@ class Client {
    // Null when nothing listens at `socketPath` (no agent, or the socket a killed agent left).
    // AgentTimeout when the agent's queue of new clients stays full for `timeout`.
    static std::unique_ptr<Client> connect(std::string const& socketPath, Timeout timeout);
-   Client(int fd, Timeout timeout) : fd_(fd), timeout_(timeout) {}
+   Client(int fd, Timeout timeout);
    ~Client();
    Client(Client const&) = delete;
    Client& operator=(Client const&) = delete;
@@ -47,6 +47,8 @@ class Client {
    // The next page of a show submitted; true while more follow.
    bool page(Page& page);
    std::size_t inFlight() const { return ops_.size(); }
+   // The agent's process as the connection found it (0 when the socket did not say).
+   I64 agentPid() const { return agentPid_; }
 
    // The raw exchange: sends `bytes` and returns the next line, newline included.
    std::string exchange(std::string const& bytes);
@@ -56,6 +58,7 @@ class Client {
  private:
    int fd_;
    Timeout timeout_;
+   I64 agentPid_ = 0;
    std::deque<Op> ops_;
    std::string in_;
    std::size_t inAt_ = 0;
