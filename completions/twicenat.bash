@@ -13,7 +13,7 @@ _twicenat() {
       word=${COMP_WORDS[i]}
       case $word in
       --state | --timeout | --capacity | --pipes | --dst | --src | --vrf | --action | --key-id | \
-         --rw-id | --prot | --frag | --next-hop | --ecmp-group)
+         --rw-id | --prot | --frag | --next-hop | --ecmp-group | --device-id)
          ((i++))
          ;;
       -*) ;;
@@ -38,7 +38,7 @@ _twicenat() {
       return
       ;;
    --timeout | --capacity | --pipes | --dst | --src | --vrf | --key-id | --rw-id | --prot | \
-      --frag | --next-hop | --ecmp-group)
+      --frag | --next-hop | --ecmp-group | --device-id | --p4rt)
       return
       ;;
    esac
@@ -47,14 +47,16 @@ _twicenat() {
    local opts="" words=""
    case $cmd in
    "")
-      words="chip set del default show load diff clear demo serve status stop"
+      words="chip set del default show load diff clear demo serve status stop p4info"
       opts=$globals
       ;;
    chip) words="create destroy show check repair" ;;
    default) words="set reset" ;;
    "chip create") opts="--capacity --pipes --no-vrf --no-bfrt --action-profile" ;;
-   "chip destroy" | "chip check" | "chip repair" | "default reset" | demo | serve | stop) ;;
+   "chip destroy" | "chip check" | "chip repair" | "default reset" | demo | stop) ;;
    "chip show") opts="--json" ;;
+   serve) opts="--p4rt --device-id" ;;
+   p4info) opts="--json --text" ;;
    set) opts="--dst --src --vrf $entry" ;;
    del) opts="--dst --src --vrf" ;;
    "default set") opts=$entry ;;

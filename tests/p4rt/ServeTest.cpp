@@ -123,7 +123,9 @@ TEST(ServeTest, BadInputNeverStopsIt) {
    for (std::string const method : {"Write", "Read", "SetForwardingPipelineConfig"}) {
       grpc::ClientContext c;
       c.set_deadline(deadline());
-      grpc::Slice junk(std::string("\x0a\xff\xff\xff\xff\x0f garbage", 16));
+      // A length-delimited field whose length runs past the end.
+      static constexpr char kJunk[] = "\x0a\xff\xff\xff\xff\x0f garbage";
+      grpc::Slice junk(std::string(kJunk, sizeof kJunk - 1));
       grpc::ByteBuffer in(&junk, 1), out;
       std::mutex m;
       std::condition_variable cv;
