@@ -1,7 +1,7 @@
 # The installed package: the libraries with their headers and the command-line agent (each
-# installed by the helper that makes it), a CMake package (find_package(twicenat CONFIG):
-# targets twicenat::runtime, ::platform, ::pdintf, ::BfTwiceNatAddrOnly, ::agent and ::chip),
-# a pkg-config file and the agent's bash completion.
+# installed by the helper that makes it; the agent's completion and man page where they are
+# made), a CMake package (find_package(twicenat CONFIG): targets twicenat::runtime, ::platform,
+# ::pdintf, ::BfTwiceNatAddrOnly, ::agent and ::chip) and a pkg-config file.
 include(CMakePackageConfigHelpers)
 
 set(TWICENAT_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/twicenat)
@@ -31,7 +31,3 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/twicenat.pc.in ${PROJECT_BINARY_DIR}/
                @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/twicenat.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
         COMPONENT development)
-
-install(FILES ${PROJECT_SOURCE_DIR}/completions/twicenat.bash
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME twicenat
-        COMPONENT runtime)

@@ -1,7 +1,5 @@
 #include "agent/cli/Format.h"
 
-#include <unistd.h>
-
 #include <iomanip>
 #include <sstream>
 
@@ -62,25 +60,6 @@ void printEntryText(std::ostream& os, std::vector<AgentSession::Row> const& rows
    for (AgentSession::Row const& r : rows) {
       if (!r.entry.empty()) os << r.entry << "\n";
    }
-}
-
-ProgressBar::ProgressBar(std::size_t total) : total_(total), on_(total > 0 && ::isatty(2)) {}
-
-void ProgressBar::update(std::size_t done) {
-   if (!on_) return;
-   auto now = std::chrono::steady_clock::now();
-   if (done != total_ && now - last_ < std::chrono::milliseconds(62)) return;
-   last_ = now;
-   constexpr std::size_t kWidth = 40;
-   std::size_t filled = done * kWidth / total_;
-   std::string bar(filled, '#');
-   bar.resize(kWidth, '.');
-   std::fprintf(stderr, "\r[%s] %3zu%% %zu/%zu", bar.c_str(), done * 100 / total_, done, total_);
-   std::fflush(stderr);
-}
-
-void ProgressBar::finish() {
-   if (on_) std::fprintf(stderr, "\r%*s\r", 70, "");
 }
 
 }  // namespace TwiceNatCli

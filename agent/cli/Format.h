@@ -1,7 +1,5 @@
 #pragma once
-// What the agent prints: the readable entry table, the text form lines, the load progress bar.
-#include <chrono>
-#include <cstdio>
+// What the agent prints: the readable entry table, the text form lines.
 #include <ostream>
 #include <vector>
 
@@ -18,19 +16,5 @@ void printEntryText(std::ostream& os, std::vector<AgentSession::Row> const& rows
 // "hit keyId=1 rwId=2 prot=6 frag=0 nextHop=7" for an action as the chip holds it.
 std::string actionText(ActionPtr const& action);
 std::string handleText(U32 handle);
-
-// A bar on stderr when it is a terminal; silent otherwise. Redraws at most every 1/16 s.
-class ProgressBar {
- public:
-   explicit ProgressBar(std::size_t total);
-   void update(std::size_t done);
-   // Clears the bar's line.
-   void finish();
-
- private:
-   std::size_t total_;
-   bool on_;
-   std::chrono::steady_clock::time_point last_{};
-};
 
 }  // namespace TwiceNatCli

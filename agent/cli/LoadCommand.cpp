@@ -8,8 +8,8 @@
 
 #include "agent/cli/Client.h"
 #include "agent/cli/Commands.h"
-#include "agent/cli/Format.h"
 #include "agent/cli/InputError.h"
+#include "agent/cli/ProgressBar.h"
 #include "agent/cli/SdkFailure.h"
 
 namespace TwiceNatCli {
@@ -71,9 +71,9 @@ int load(ParsedArgs const& args, GlobalOptions const& global) {
          batch.text += '\n';
       }
       Reply const reply = agent.call(batch);
-      bar.finish();
-      std::cerr << tooLong << reply.err << std::flush;
+      bar.print(tooLong + reply.err);
       if (!reply.data.contains("added")) {
+         bar.finish();
          std::cout << reply.out;
          return reply.status;
       }
@@ -82,7 +82,6 @@ int load(ParsedArgs const& args, GlobalOptions const& global) {
       bad += reply.data.value("bad", U64(0));
       if (reply.data.contains("failedLine")) failedLine = reply.data["failedLine"].get<U64>();
    }
-   bar.update(lines.size());
    bar.finish();
    double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
    U64 done = added + changed;

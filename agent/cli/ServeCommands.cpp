@@ -9,12 +9,15 @@
 #include <iomanip>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 #include "agent/cli/Client.h"
 #include "agent/cli/Commands.h"
 #include "agent/cli/InputError.h"
 #include "agent/cli/Server.h"
+#include "agent/daemon/Log.h"
+#include "agent/daemon/ServiceManager.h"
 
 namespace TwiceNatCli {
 
@@ -33,7 +36,18 @@ bool gone(long pid) {
    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
 }
 
-int serve(ParsedArgs const&, GlobalOptions const& global) {
+namespace Log = TwiceNatAgent::Log;
+namespace ServiceManager = TwiceNatAgent::ServiceManager;
+
+int serve(ParsedArgs const& args, GlobalOptions const& global) {
+   if (std::optional<std::string> const name = args.value("log-level")) {
+      std::optional<Log::Level> const level = Log::levelNamed(*name);
+      if (!level) {
+         throw InputError("--log-level: '" + cut(*name) +
+                          "' is not a level: use debug, info, warning or error");
+      }
+      Log::levelIs(*level);
+   }
    StateDir const state = stateDirOf(global.state);
    state.create();
    Reach reached = reach(state, StateLock::Mode::write, global.noWait);
@@ -59,12 +73,16 @@ int serve(ParsedArgs const&, GlobalOptions const& global) {
        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
    // What the start repaired and reconciled, then the ready line, which clients wait for.
    for (std::string const& note : agent->session->startNotes())
-      std::cout << note << "\n";
-   std::cout << "agent pid " << ::getpid() << " serves " << state.dir << " on "
-             << state.socketPath() << ": " << agent->session->entryCount()
-             << " entries resynced in " << std::fixed << std::setprecision(3) << took << " s"
-             << std::endl;
+      Log::info(note);
+   std::ostringstream ready;
+   ready << "agent pid " << ::getpid() << " serves " << state.dir << " on " << state.socketPath()
+         << ": " << agent->session->entryCount() << " entries resynced in " << std::fixed
+         << std::setprecision(3) << took << " s";
+   Log::info(ready.str());
+   ServiceManager::ready("serves " + state.dir + ": " +
+                         std::to_string(agent->session->entryCount()) + " entries");
    server->run();
+   ServiceManager::stopping("stopping");
    // The order a stop keeps: no more clients, the table dropped, the socket gone, and the
    // lock released last, so whoever gets it next finds the state at rest.
    server->close();
@@ -72,8 +90,8 @@ int serve(ParsedArgs const&, GlobalOptions const& global) {
    service.reset();
    agent.reset();
    server.reset();
-   std::cout << "agent pid " << ::getpid() << " stopped after " << served << " requests"
-             << std::endl;
+   Log::info("agent pid " + std::to_string(::getpid()) + " stopped after " +
+             std::to_string(served) + " requests");
    return kExitOk;
 }
 
@@ -116,14 +134,17 @@ int stop(ParsedArgs const&, GlobalOptions const& global) {
 
 Command serveCommand() {
    return {{"serve",
-            "",
+            "[--log-level debug|info|warning|error]",
             "Serves the state folder to the other commands.",
             "Starts the agent for the state folder and keeps it: takes the folder's lock, "
-            "resyncs the table, prints one line when ready, and then serves the other commands "
+            "resyncs the table, logs one line when ready, and then serves the other commands "
             "over the socket DIR/agent.sock, one request at a time. SIGTERM or SIGINT (or "
             "'twicenat stop') finishes the request in progress and stops it. Refused, exit "
-            "status 2, while another agent serves the folder.",
-            {}},
+            "status 2, while another agent serves the folder. It logs on stderr, each line "
+            "with its time and level, or to the journal when systemd runs it, and tells a "
+            "service manager (NOTIFY_SOCKET) when it is ready and when it stops.",
+            {{"log-level", "debug|info|warning|error",
+              "the least level logged (default info; debug logs every request)"}}},
            serve};
 }
 

@@ -6,7 +6,9 @@
 #include <sstream>
 
 #include "agent/cli/Commands.h"
+#include "agent/cli/Help.h"
 #include "agent/cli/SdkFailure.h"
+#include "agent/daemon/Log.h"
 
 namespace TwiceNatCli {
 
@@ -14,14 +16,28 @@ Service::Service(AgentSession& session, std::string stateDir)
     : session_(session), stateDir_(std::move(stateDir)) {}
 
 Reply Service::handleLine(std::string_view line, std::string_view text) {
+   auto const start = std::chrono::steady_clock::now();
    Request request;
+   Reply r;
+   bool parsed = false;
    try {
       request = parseRequest(line, text);
+      parsed = true;
    } catch (ProtocolError const& e) {
       ++served_;
-      return refusal(e.what());
+      r = refusal(e.what());
    }
-   return handle(request);
+   if (parsed) r = handle(request);
+   namespace Log = TwiceNatAgent::Log;
+   if (Log::enabled(Log::Level::debug)) {
+      std::chrono::duration<double, std::milli> const took =
+          std::chrono::steady_clock::now() - start;
+      char ms[32];
+      std::snprintf(ms, sizeof ms, "%.3f", took.count());
+      Log::debug("request '" + cut(parsed ? request.cmd : line) + "': status " +
+                 std::to_string(r.status) + " in " + ms + " ms");
+   }
+   return r;
 }
 
 Reply Service::handle(Request const& request) {
@@ -69,16 +85,13 @@ Reply Service::status() const {
    double const up =
        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
    Reply r;
-   r.data = {{"pid", ::getpid()},
-             {"stateDir", stateDir_},
-             {"entries", session_.entryCount()},
-             {"uptimeSeconds", up},
-             {"requestsServed", served_}};
+   r.data = {{"pid", ::getpid()},   {"stateDir", stateDir_},     {"entries", session_.entryCount()},
+             {"uptimeSeconds", up}, {"requestsServed", served_}, {"version", version()}};
    char upText[32];
    std::snprintf(upText, sizeof upText, "%.1f", up);
    r.out = "agent pid " + std::to_string(::getpid()) + " serves " + stateDir_ + ": " +
            std::to_string(session_.entryCount()) + " entries, up " + upText + " s, " +
-           std::to_string(served_) + " requests served\n";
+           std::to_string(served_) + " requests served, twicenat " + std::string(version()) + "\n";
    return r;
 }
 

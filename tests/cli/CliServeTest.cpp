@@ -6,6 +6,7 @@
 #include <array>
 
 #include "agent/cli/Client.h"
+#include "agent/cli/Help.h"
 #include "cli/CliRunner.h"
 
 namespace TwiceNatCliTest {
@@ -48,11 +49,18 @@ TEST(CliServeTest, ClientsPrintWhatOneShotRunsPrint) {
    alone.ok("chip create --capacity 64");
    served.ok("chip create --capacity 64");
    Agent agent(served);
-   EXPECT_EQ(agent.out().substr(0, agent.out().find('\n')),
-             "start reconciled: 0 chip entries without a key record adopted, 0 key records "
-             "without a chip entry dropped, 0 resyncs run again after key-table damage");
-   EXPECT_THAT(agent.out(), ContainsRegex("\nagent pid [0-9]+ serves .* on .*/agent.sock: 0 "
+   // The agent logs on stderr, each line with its time and level.
+   std::string const info =
+       "[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}"
+       "[+-][0-9]{2}:[0-9]{2} info ";
+   EXPECT_THAT(agent.err(), ContainsRegex("^" + info +
+                                          "start reconciled: 0 chip entries without a key record "
+                                          "adopted, 0 key records without a chip entry dropped, "
+                                          "0 resyncs run again after key-table damage\n" +
+                                          info +
+                                          "agent pid [0-9]+ serves .* on .*/agent.sock: 0 "
                                           "entries resynced in [0-9.]+ s\n$"));
+   EXPECT_EQ(agent.out(), "");
    std::string file;
    for (int i = 0; i < 50; ++i)
       file += "10.1.0." + std::to_string(i) + " 192.168.0.1 - " +
@@ -75,15 +83,20 @@ TEST(CliServeTest, ClientsPrintWhatOneShotRunsPrint) {
       EXPECT_EQ(same(s.out, served), same(a.out, alone));
       EXPECT_EQ(same(s.err, served), same(a.err, alone));
    }
-   EXPECT_THAT(served.ok("status"),
-               ContainsRegex("agent pid " + std::to_string(agent.pid()) + " serves " +
-                             served.dir() + ": 51 entries, up [0-9.]+ s, [0-9]+ requests served"));
+   EXPECT_THAT(
+       served.ok("status"),
+       ContainsRegex("agent pid " + std::to_string(agent.pid()) + " serves " + served.dir() +
+                     ": 51 entries, up [0-9.]+ s, [0-9]+ requests served, "
+                     "twicenat " +
+                     std::string(TwiceNatCli::version()) + "\n"));
    nlohmann::json const status = nlohmann::json::parse(served.ok("status --json"));
    EXPECT_EQ(status["pid"], agent.pid());
    EXPECT_EQ(status["entries"], 51);
+   EXPECT_EQ(status["version"], TwiceNatCli::version());
    EXPECT_THAT(served.ok("stop"), HasSubstr("stopped"));
    EXPECT_EQ(agent.wait(), 0);
-   EXPECT_THAT(agent.out(), HasSubstr("stopped after "));
+   EXPECT_THAT(agent.err(),
+               ContainsRegex(info + "agent pid [0-9]+ stopped after [0-9]+ requests\n$"));
    // Gone for good: no socket, and the next command runs on its own.
    CliResult const none = served.run("status");
    EXPECT_EQ(none.status, 1);
