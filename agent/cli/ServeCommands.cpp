@@ -36,6 +36,29 @@ bool gone(long pid) {
    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
 }
 
+// The folder's lock for a new agent. An agent that answers serves the folder already; one that
+// goes away before it answers was dying (killed a moment ago), and its lock goes with it: the
+// folder is tried again, for a few seconds.
+StateLock lockForServing(StateDir const& state, bool noWait) {
+   auto const giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+   for (;;) {
+      Reach reached = reach(state, StateLock::Mode::write, noWait);
+      if (!reached.agent) return std::move(reached.lock);
+      Request ask;
+      ask.cmd = "status";
+      long pid = 0;
+      try {
+         pid = reached.agent->call(ask).data.value("pid", 0L);
+      } catch (std::runtime_error const&) {
+         if (std::chrono::steady_clock::now() > giveUp) throw;
+         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+         continue;
+      }
+      throw InputError("an agent already serves " + state.dir + " (pid " + std::to_string(pid) +
+                       ")");
+   }
+}
+
 namespace Log = TwiceNatAgent::Log;
 namespace ServiceManager = TwiceNatAgent::ServiceManager;
 
@@ -50,14 +73,7 @@ int serve(ParsedArgs const& args, GlobalOptions const& global) {
    }
    StateDir const state = stateDirOf(global.state);
    state.create();
-   Reach reached = reach(state, StateLock::Mode::write, global.noWait);
-   if (reached.agent) {
-      Request ask;
-      ask.cmd = "status";
-      Reply const r = reached.agent->call(ask);
-      throw InputError("an agent already serves " + state.dir + " (pid " +
-                       std::to_string(r.data.value("pid", 0L)) + ")");
-   }
+   StateLock const lock = lockForServing(state, global.noWait);
    if (state.socketPath().size() >= sizeof(sockaddr_un::sun_path)) {
       throw InputError("the socket path " + cut(state.socketPath()) + " is longer than " +
                        std::to_string(sizeof(sockaddr_un::sun_path) - 1) +

@@ -1,9 +1,11 @@
 // twicenat serve and its clients: the same output as a run of its own, refusals, and the
 // folder's lock. Clients at the same time and kills of an agent are the kill tool's.
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 
 #include <array>
+#include <thread>
 
 #include "agent/cli/Client.h"
 #include "agent/cli/Help.h"
@@ -190,6 +192,36 @@ TEST(CliServeTest, OneShotCommandsWaitForTheLock) {
    EXPECT_EQ(waiting.wait(), 0);
    EXPECT_THAT(waiting.out(), HasSubstr("added dst 1.1.1.1 src 2.2.2.2"));
    EXPECT_THAT(st.ok("show"), HasSubstr("1 entry of 1"));
+}
+
+// An agent killed a moment ago still holds the lock and takes connections that it never
+// answers, until the kernel has closed its files: a new serve waits that out instead of failing.
+TEST(CliServeTest, ServeRightAfterAKilledAgentWaitsForItsEnd) {
+   CliState st;
+   st.ok("chip create --capacity 16");
+   StateLock dying;
+   ASSERT_EQ(dying.tryTake(st.dir(), StateLock::Mode::write), StateLock::Outcome::taken);
+   int const listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+   sockaddr_un a{};
+   a.sun_family = AF_UNIX;
+   std::string const path = st.dir() + "/agent.sock";
+   path.copy(a.sun_path, sizeof a.sun_path - 1);
+   ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+   ASSERT_EQ(::listen(listener, 8), 0);
+   timeval const wait{10, 0};  // accept gives up too
+   ::setsockopt(listener, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+   // The dying agent hangs up on whoever connects, a few times, and then is gone.
+   std::thread dies([&] {
+      for (int i = 0; i < 3; ++i)
+         ::close(::accept(listener, nullptr, nullptr));
+      ::close(listener);
+      ::unlink(path.c_str());
+      dying.release();
+   });
+   Agent served(st);
+   dies.join();
+   st.ok("stop");
+   EXPECT_EQ(served.wait(), 0);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "../SdkLibraryArgument.h"
 #include "BfTwiceNatAddrOnly/entry/TwiceNatAddrOnlyActionSpecs.h"
 #include "BfTwiceNatAddrOnly/entry/TwiceNatAddrOnlyMatchSpec.h"
 #include "BfTwiceNatAddrOnly/table/TwiceNatAddrOnlyTableFactory.h"
@@ -83,15 +84,8 @@ int run(void* sdk, char const* sdkPath, std::string const& keyTablePath) {
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifdef TWICENAT_SDK_LIBRARY
-   char const* sdkPath = argc > 1 ? argv[1] : TWICENAT_SDK_LIBRARY;
-#else
-   if (argc != 2) {
-      std::fprintf(stderr, "usage: agent-consumer SDK-LIBRARY\n");
-      return 2;
-   }
-   char const* sdkPath = argv[1];
-#endif
+   char const* sdkPath = sdkLibraryArgument(argc, argv);
+   if (!sdkPath) return 2;
    void* sdk = ::dlopen(sdkPath, RTLD_NOW);
    if (!sdk) {
       std::fprintf(stderr, "agent-consumer: %s\n", ::dlerror());

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "../SdkLibraryArgument.h"
 #include "BfTwiceNatAddrOnly/entry/TwiceNatAddrOnlyActionSpecs.h"
 #include "BfTwiceNatAddrOnly/entry/TwiceNatAddrOnlyMatchSpec.h"
 #include "BfTwiceNatAddrOnly/entry/TwiceNatAddrOnlyTableEntryText.h"
@@ -61,15 +62,8 @@ bool refusedOnUnservedDevice(char const* sdkPath) {
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifdef TWICENAT_SDK_LIBRARY
-   char const* sdkPath = argc > 1 ? argv[1] : TWICENAT_SDK_LIBRARY;
-#else
-   if (argc != 2) {
-      std::fprintf(stderr, "usage: table-consumer SDK-LIBRARY\n");
-      return 2;
-   }
-   char const* sdkPath = argv[1];
-#endif
+   char const* sdkPath = sdkLibraryArgument(argc, argv);
+   if (!sdkPath) return 2;
    try {
       if (!textRoundTrip()) {
          std::fprintf(stderr, "table-consumer: the text form did not parse back the same\n");
