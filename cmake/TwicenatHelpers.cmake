@@ -91,6 +91,10 @@ endfunction()
 #     [INCLUDES <folder>...] further build-tree include folders, e.g. of generated headers
 #     [PUBLIC <dep>...] [PRIVATE <dep>...] [INTERFACE <dep>...])
 #
+# For example, a library of generated protobuf code, which includes its generated headers:
+#   twicenat_library(twicenat_p4rt_proto STATIC NO_INSTALL GENERATED SOURCES ${generated}
+#                    INCLUDES ${out} PUBLIC protobuf::libprotobuf gRPC::grpc++)
+#
 # A shared library gets the project's version and SONAME and resolves every symbol when it is
 # linked, so that a missing definition fails the build, not the program that loads it. (Not
 # under the sanitizers: their runtime comes with the executable.) Every library requires C++20

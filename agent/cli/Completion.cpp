@@ -152,8 +152,9 @@ std::string bashCompletion() {
    std::string script =
        "# bash completion for twicenat, made from its command table when it was built.\n\n";
    script += "_twicenat_commands=\"";
-   for (std::string const& word : top)
-      (script += word) += word == top.back() ? "\"\n" : " ";
+   for (std::size_t i = 0; i < top.size(); ++i)
+      (script += i ? " " : "") += top[i];
+   script += "\"\n";
    script += "_twicenat_globals=\"" + options(globalOptions()) + "\"\n";
    auto table = [&](char const* name, std::map<std::string, std::string> const& rows) {
       // -g: bash-completion sources this file inside a function.

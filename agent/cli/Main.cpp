@@ -39,7 +39,8 @@ GlobalOptions takeGlobals(std::vector<std::string>& args) {
       }
       if (o->valueName.empty()) {
          if (value) throw InputError(std::string(arg) + " takes no value");
-         (o->name == "trace" ? g.trace : g.noWait) = true;
+         if (o->name == "trace") g.trace = true;
+         if (o->name == "no-wait") g.noWait = true;
          continue;
       }
       if (!value) {
@@ -49,7 +50,7 @@ GlobalOptions takeGlobals(std::vector<std::string>& args) {
          }
          value = args[++i];
       }
-      g.state = *value;
+      if (o->name == "state") g.state = *value;
    }
    args = std::move(rest);
    return g;
