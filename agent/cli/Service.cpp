@@ -16,7 +16,10 @@ Service::Service(AgentSession& session, std::string stateDir)
     : session_(session), stateDir_(std::move(stateDir)) {}
 
 Reply Service::handleLine(std::string_view line, std::string_view text) {
-   auto const start = std::chrono::steady_clock::now();
+   namespace Log = TwiceNatAgent::Log;
+   bool const logged = Log::enabled(Log::Level::debug);
+   auto const start =
+       logged ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
    Request request;
    Reply r;
    bool parsed = false;
@@ -28,8 +31,7 @@ Reply Service::handleLine(std::string_view line, std::string_view text) {
       r = refusal(e.what());
    }
    if (parsed) r = handle(request);
-   namespace Log = TwiceNatAgent::Log;
-   if (Log::enabled(Log::Level::debug)) {
+   if (logged) {
       std::chrono::duration<double, std::milli> const took =
           std::chrono::steady_clock::now() - start;
       char ms[32];
