@@ -42,7 +42,7 @@ struct ServedFolder {
       chip::Chip::create(state.chipPath(), p);
       TwiceNatAgent::KeyTable::create(state.keyTablePath(), kCapacity + chip::kMaxPipes + 1);
       agent = std::make_unique<TwiceNatCli::AgentStart>(state);
-      handler = std::make_unique<Handler>(*agent->core, Handler::Facts{state.dir, {}});
+      handler = std::make_unique<Handler>(*agent->core, Handler::Facts{state.dir, {}, "0.1.0"});
       service = std::make_unique<SocketService>(*handler);
       server = std::make_unique<Server>(*service, state.socketPath());
       thread = std::thread([this] { server->run(); });

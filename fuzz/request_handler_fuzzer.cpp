@@ -36,7 +36,7 @@ struct Agent {
       chip::Chip::create(state.chipPath(), p);
       TwiceNatAgent::KeyTable::create(state.keyTablePath(), p.capacity + chip::kMaxPipes + 1);
       start = std::make_unique<TwiceNatCli::AgentStart>(state, false);
-      handler = std::make_unique<Handler>(*start->core, Handler::Facts{state.dir, {}});
+      handler = std::make_unique<Handler>(*start->core, Handler::Facts{state.dir, {}, "0.1.0"});
       service = std::make_unique<SocketService>(*handler);
       std::atexit([] { std::filesystem::remove_all(agent().state.dir); });
    }

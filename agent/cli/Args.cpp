@@ -1,5 +1,6 @@
 #include "agent/cli/Args.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "agent/cli/InputError.h"
@@ -100,16 +101,52 @@ std::string helpText(CommandSpec const& spec) {
    std::string text = "usage: twicenat [--state DIR] [--trace] ";
    text += spec.name;
    if (!spec.usage.empty()) (text += ' ') += spec.usage;
-   ((text += "\n\n") += spec.summary) += '\n';
-   if (!spec.options.empty()) text += "\noptions:\n";
-   for (OptionSpec const& o : spec.options) {
+   ((text += "\n\n") += wrapped(spec.summary, kHelpWidth)) += '\n';
+   if (!spec.options.empty()) (text += "\noptions:\n") += optionsText(spec.options);
+   return text;
+}
+
+std::string optionsText(std::vector<OptionSpec> const& options) {
+   std::string text;
+   for (OptionSpec const& o : options) {
       std::string left = "  --";
       left += o.name;
       if (!o.valueName.empty()) (left += ' ') += o.valueName;
-      if (left.size() < 26) left.resize(26, ' ');
-      (((text += left) += ' ') += o.help) += '\n';
+      left.resize(std::max<std::size_t>(left.size(), 26), ' ');
+      (((text += left) += ' ') += wrapped(o.help, kHelpWidth, left.size() + 1)) += '\n';
    }
    return text;
+}
+
+std::string wrapped(std::string_view text, std::size_t width, std::size_t indent) {
+   std::string out;
+   std::size_t column = indent;  // the first line continues what stands before it
+   for (std::size_t at = 0; at <= text.size();) {
+      std::size_t const end = std::min(text.find('\n', at), text.size());
+      std::string_view const line = text.substr(at, end - at);
+      if (at != 0) (out += '\n').append(column = indent, ' ');
+      if (!line.empty() && line[0] == ' ') {
+         out += line;  // laid out by hand
+      } else {
+         bool first = true;
+         for (std::size_t w = line.find_first_not_of(' '); w != std::string_view::npos;) {
+            std::size_t const wend = std::min(line.find(' ', w), line.size());
+            std::size_t const len = wend - w;
+            if (!first && column + 1 + len > width) {
+               (out += '\n').append(column = indent, ' ');
+            } else if (!first) {
+               out += ' ';
+               ++column;
+            }
+            out += line.substr(w, len);
+            column += len;
+            first = false;
+            w = line.find_first_not_of(' ', wend);
+         }
+      }
+      at = end + 1;
+   }
+   return out;
 }
 
 U64 parseNumber(std::string_view text, std::string_view what, U64 max) {

@@ -53,6 +53,14 @@ class ParsedArgs {
 // Throws InputError for an unknown option, a missing value or a wrong number of positionals.
 ParsedArgs parseArgs(std::span<std::string const> args, CommandSpec const& spec);
 std::string helpText(CommandSpec const& spec);
+// One line per option: "  --name VALUE   help".
+std::string optionsText(std::vector<OptionSpec> const& options);
+// Help text is broken at blanks into lines of at most this many columns.
+constexpr std::size_t kHelpWidth = 79;
+// `text` broken so: each line after the first starts with `indent` blanks, and the first
+// continues a line that already holds `indent` columns. A line of `text` that begins with a
+// blank is laid out by hand and kept as it is.
+std::string wrapped(std::string_view text, std::size_t width, std::size_t indent = 0);
 
 // Value parsers; `what` names the value in the message ("--vrf", "VRF").
 U64 parseNumber(std::string_view text, std::string_view what, U64 max);

@@ -1,8 +1,5 @@
 #include "agent/cli/Format.h"
 
-#include <unistd.h>
-
-#include <cstdio>
 #include <iomanip>
 #include <sstream>
 
@@ -92,25 +89,6 @@ int failed(Status const& s, std::ostream& err) {
       return reportFailure(std::current_exception(), err);
    }
    return kExitOk;
-}
-
-ProgressBar::ProgressBar(U64 total) : total_(total), on_(total > 0 && ::isatty(2)) {}
-
-void ProgressBar::update(U64 done) {
-   if (!on_) return;
-   auto const now = std::chrono::steady_clock::now();
-   if (done != total_ && now - last_ < std::chrono::milliseconds(62)) return;
-   last_ = now;
-   constexpr U64 kWidth = 40;
-   done = std::min(done, total_);
-   std::string bar(done * kWidth / total_, '#');
-   bar.resize(kWidth, '.');
-   std::fprintf(stderr, "\r[%s] %3u%%", bar.c_str(), unsigned(done * 100 / total_));
-   std::fflush(stderr);
-}
-
-void ProgressBar::finish() {
-   if (on_) std::fprintf(stderr, "\r%*s\r", 70, "");
 }
 
 }  // namespace TwiceNatCli

@@ -1,7 +1,6 @@
 #pragma once
 // What the command line prints of the agent's replies: the entry table, the text form, the
-// failure a command ends with, and the load's progress bar.
-#include <chrono>
+// failure a command ends with.
 #include <optional>
 #include <ostream>
 #include <string>
@@ -37,19 +36,5 @@ int failed(Status const& status, std::ostream& err);
 int exitStatusOf(Status const& status);
 // "SDK failure: ..." for a status the SDK gave, else the message.
 std::string failureText(Status const& status);
-
-// A bar on stderr when it is a terminal; silent otherwise. Redraws at most every 1/16 s.
-class ProgressBar {
- public:
-   explicit ProgressBar(U64 total);
-   void update(U64 done);
-   // Clears the bar's line.
-   void finish();
-
- private:
-   U64 total_;
-   bool on_;
-   std::chrono::steady_clock::time_point last_{};
-};
 
 }  // namespace TwiceNatCli

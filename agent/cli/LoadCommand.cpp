@@ -10,6 +10,7 @@
 #include "agent/cli/InputError.h"
 #include "agent/cli/Link.h"
 #include "agent/cli/LoadReader.h"
+#include "agent/cli/ProgressBar.h"
 #include "agent/service/RequestCodec.h"
 
 namespace TwiceNatCli {
@@ -31,7 +32,7 @@ constexpr U64 kShownLines = 20;
 class Loader final : public UpdateSink {
  public:
    Loader(AgentLink& agent, LoadSource& source, BatchMode mode)
-       : agent_(agent), source_(source), mode_(mode), bar_(source.size().value_or(0)) {
+       : agent_(agent), source_(source), mode_(mode), bar_(source.size().value_or(0), "bytes") {
       part_.op = mode == BatchMode::continueOnError ? Op::apply : Op::part;
       if (part_.op == Op::part) {
          Request begin{Op::begin};
@@ -107,9 +108,9 @@ class Loader final : public UpdateSink {
    }
 
    void report(U64 line, std::string const& why) {
+      // Above the bar, which stays drawn.
       if (++reported_ <= kShownLines) {
-         bar_.finish();
-         std::cerr << source_.name() << ":" << line << ": " << why << "\n";
+         bar_.print(source_.name() + ":" + std::to_string(line) + ": " + why + "\n");
       }
    }
 

@@ -1,51 +1,22 @@
 // twicenat: the command-line agent. 'serve' keeps the table for a state folder and the other
 // commands ask it; with no agent serving, a command runs as an agent start of its own under
 // the folder's lock. See 'twicenat --help'.
+#include <algorithm>
+#include <chrono>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Zin/Trace.h"
 #include "agent/cli/Commands.h"
+#include "agent/cli/Help.h"
 #include "agent/cli/InputError.h"
 #include "agent/cli/SdkFailure.h"
 
 namespace TwiceNatCli {
 
 namespace {
-
-constexpr char kGlobalHelp[] =
-    "usage: twicenat [--state DIR] [--trace] [--no-wait] [--timeout SECONDS] COMMAND [OPTIONS]\n"
-    "\n"
-    "The command-line agent of the twiceNatAddrOnly table on a simulated chip. 'serve' keeps\n"
-    "the table of a state folder and the other commands ask it over DIR/agent.sock; with no\n"
-    "agent serving, a command opens the chip and the key table itself, under the folder's lock.\n"
-    "\n"
-    "global options:\n"
-    "  --state DIR   state folder (default: $TWICENAT_STATE, else $XDG_STATE_HOME/twicenat\n"
-    "                or ~/.local/state/twicenat)\n"
-    "  --trace       write the library's trace (level 9) to stderr\n"
-    "  --no-wait     fail at once (exit status 1) when another command holds the folder\n"
-    "  --timeout SECONDS\n"
-    "                give up (exit status 1) when the serving agent does not take a\n"
-    "                connection or request, or send a reply, within SECONDS (default 10);\n"
-    "                also how long load waits for a FIFO's writer\n"
-    "\n"
-    "Numbers (VRF, ids, next hops, capacities) are decimal, or hexadecimal with 0x: --vrf 0x10\n"
-    "is VRF 16.\n"
-    "\n"
-    "commands:\n";
-
-std::string globalHelp() {
-   std::string text = kGlobalHelp;
-   for (Command const& c : commands()) {
-      std::string name = "  " + std::string(c.spec.name);
-      name.resize(17, ' ');
-      text += name + std::string(c.spec.brief) + "\n";
-   }
-   text += "\n'twicenat COMMAND --help' describes a command.\n";
-   return text;
-}
 
 // Seconds, with a fraction if wanted: 10, 0.5.
 std::chrono::milliseconds timeoutOf(std::string const& text) {
@@ -68,23 +39,35 @@ GlobalOptions takeGlobals(std::vector<std::string>& args) {
    GlobalOptions g;
    std::vector<std::string> rest;
    for (std::size_t i = 0; i < args.size(); ++i) {
-      if (args[i] == "--trace") {
-         g.trace = true;
-      } else if (args[i] == "--no-wait") {
-         g.noWait = true;
-      } else if (args[i] == "--state") {
-         if (i + 1 >= args.size()) throw InputError("--state needs a value: --state DIR");
-         g.state = args[++i];
-      } else if (args[i].rfind("--state=", 0) == 0) {
-         g.state = args[i].substr(8);
-      } else if (args[i] == "--timeout") {
-         if (i + 1 >= args.size()) throw InputError("--timeout needs a value: --timeout SECONDS");
-         g.timeout = timeoutOf(args[++i]);
-      } else if (args[i].rfind("--timeout=", 0) == 0) {
-         g.timeout = timeoutOf(args[i].substr(10));
-      } else {
-         rest.push_back(args[i]);
+      std::string_view arg = args[i];
+      std::optional<std::string> value;
+      if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string_view::npos) {
+         value = std::string(arg.substr(arg.find('=') + 1));
+         arg = arg.substr(0, arg.find('='));
       }
+      auto const& globals = globalOptions();
+      auto const o = std::find_if(globals.begin(), globals.end(), [&](OptionSpec const& o) {
+         return "--" + std::string(o.name) == arg;
+      });
+      if (o == globals.end()) {
+         rest.push_back(args[i]);
+         continue;
+      }
+      if (o->valueName.empty()) {
+         if (value) throw InputError(std::string(arg) + " takes no value");
+         if (o->name == "trace") g.trace = true;
+         if (o->name == "no-wait") g.noWait = true;
+         continue;
+      }
+      if (!value) {
+         if (i + 1 >= args.size()) {
+            throw InputError(std::string(arg) + " needs a value: " + std::string(arg) + " " +
+                             std::string(o->valueName));
+         }
+         value = args[++i];
+      }
+      if (o->name == "state") g.state = *value;
+      if (o->name == "timeout") g.timeout = timeoutOf(*value);
    }
    args = std::move(rest);
    return g;
@@ -96,8 +79,24 @@ int run(std::vector<std::string> args) {
       std::cerr << globalHelp();
       return kExitBadInput;
    }
-   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+   if (args[0] == "--help" || args[0] == "-h") {
       std::cout << globalHelp();
+      return kExitOk;
+   }
+   if (args[0] == "--version") {
+      std::cout << "twicenat " << version() << "\n";
+      return kExitOk;
+   }
+   if (args[0] == "help") {
+      std::span<std::string const> const words = std::span(args).subspan(1);
+      std::optional<std::string> const text = helpFor(words);
+      if (!text) {
+         std::string typed;
+         for (std::string const& w : words)
+            (typed += typed.empty() ? "" : " ") += w;
+         throw InputError("no command or group '" + cut(typed) + "' (see 'twicenat --help')");
+      }
+      std::cout << *text;
       return kExitOk;
    }
    if (global.trace) Zin::traceLevelIs("BfTwiceNatAddrOnly", 9);
@@ -114,8 +113,19 @@ int run(std::vector<std::string> args) {
       stateDirOf(global.state).check();
       return c.run(parsed, global);
    }
+   // A group without a command of it: its help, on stderr unless asked for.
+   if (isCommandGroup(args[0])) {
+      if (args.size() == 1) {
+         std::cerr << groupHelp(args[0]);
+         return kExitBadInput;
+      }
+      if (args[1] == "--help" || args[1] == "-h") {
+         std::cout << groupHelp(args[0]);
+         return kExitOk;
+      }
+   }
    std::string typed = args[0];
-   if ((typed == "chip" || typed == "default") && args.size() > 1) typed += " " + args[1];
+   if (isCommandGroup(typed) && args.size() > 1) typed += " " + args[1];
    throw InputError("unknown command '" + cut(typed) + "' (see 'twicenat --help')");
 }
 

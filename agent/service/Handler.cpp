@@ -2,7 +2,11 @@
 
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <mutex>
+
+#include "agent/daemon/Log.h"
 
 namespace TwiceNatService {
 
@@ -54,6 +58,20 @@ bool Handler::Session::abandon() {
 }
 
 Reply Handler::handle(Request const& request, Session& session) {
+   namespace Log = TwiceNatAgent::Log;
+   if (!Log::enabled(Log::Level::debug)) return handleCounted(request, session);
+   // The clock is read only for a log that keeps the line.
+   auto const start = std::chrono::steady_clock::now();
+   Reply r = handleCounted(request, session);
+   std::chrono::duration<double, std::milli> const took = std::chrono::steady_clock::now() - start;
+   char ms[32];
+   std::snprintf(ms, sizeof ms, "%.3f", took.count());
+   Log::debug("request " + std::string(opName(request.op)) + ": " + codeName(r.status.code) +
+              " in " + ms + " ms");
+   return r;
+}
+
+Reply Handler::handleCounted(Request const& request, Session& session) {
    ++served_;
    try {
       if (request.op == Op::stop) {
@@ -82,6 +100,7 @@ Reply Handler::handleLocked(Request const& q, Session& session) {
              std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
          r.figures.requestsServed = served_;
          r.figures.clients = clients_;
+         r.figures.version = facts_.version;
          return r;
       case Op::chip:
          if (!facts_.chipJson) {

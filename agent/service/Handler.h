@@ -19,6 +19,7 @@ class Handler {
       std::string stateDir;
       // The chip's figures as a JSON object; UNIMPLEMENTED when not given.
       std::function<std::string()> chipJson;
+      std::string version;  // the agent's release, for status
    };
    Handler(AgentCore& core, Facts facts);
 
@@ -86,6 +87,7 @@ class Handler {
    AgentCore& core() const { return core_; }
 
  private:
+   Reply handleCounted(Request const& request, Session& session);
    Reply handleLocked(Request const& request, Session& session);
    Reply batchStep(Request const& request, Session& session);
 

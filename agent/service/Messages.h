@@ -90,6 +90,7 @@ struct StatusFigures {
    double uptimeSeconds = 0;
    U64 requestsServed = 0;
    U64 clients = 0;
+   std::string version;  // the agent's release, "0.1.0"
 };
 
 struct Reply {

@@ -224,6 +224,8 @@ class ReplyReader final : public JsonEvents {
          r.figures.requestsServed = number(v, path);
       } else if (k == "clients") {
          r.figures.clients = number(v, path);
+      } else if (k == "version") {
+         r.figures.version = text(v, path);
       } else {
          throw ProtocolError(pathText(path) + ": not a field of a reply");
       }
@@ -282,6 +284,7 @@ void encodeReply(Op op, Reply const& r, std::string& out) {
             }
             field(out, "requestsServed", r.figures.requestsServed);
             field(out, "clients", r.figures.clients);
+            field(out, "version", r.figures.version);
             break;
          case Op::stop:
             field(out, "pid", U64(r.figures.pid));

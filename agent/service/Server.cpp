@@ -19,6 +19,8 @@
 #include <optional>
 #include <stdexcept>
 
+#include "agent/daemon/Log.h"
+
 namespace TwiceNatService {
 
 namespace {
@@ -70,7 +72,7 @@ std::string peerName(int fd, U64 serial) {
 }  // namespace
 
 void Server::stderrLog(std::string const& line) {
-   std::cerr << "twicenat: " << line << std::endl;
+   TwiceNatAgent::Log::warning(line);
 }
 
 Server::Server(LineService& service, std::string socketPath, ServerLimits limits, Log log)

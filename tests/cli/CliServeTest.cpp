@@ -1,10 +1,13 @@
 // twicenat serve and its clients: the same output as a run of its own, refusals, and the
 // folder's lock. Clients at the same time and kills of an agent are the kill tool's.
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 
 #include <array>
+#include <thread>
 
+#include "agent/cli/Help.h"
 #include "agent/cli/StateLock.h"
 #include "agent/service/Client.h"
 #include "agent/service/ReplyCodec.h"
@@ -60,11 +63,18 @@ TEST(CliServeTest, ClientsPrintWhatOneShotRunsPrint) {
    alone.ok("chip create --capacity 64");
    served.ok("chip create --capacity 64");
    Agent agent(served);
-   EXPECT_EQ(agent.out().substr(0, agent.out().find('\n')),
-             "start reconciled: 0 chip entries without a key record adopted, 0 key records "
-             "without a chip entry dropped, 0 resyncs run again after key-table damage");
-   EXPECT_THAT(agent.out(), ContainsRegex("\nagent pid [0-9]+ serves .* on .*/agent.sock: 0 "
+   // The agent logs on stderr, each line with its time and level.
+   std::string const info =
+       "[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}"
+       "[+-][0-9]{2}:[0-9]{2} info ";
+   EXPECT_THAT(agent.err(), ContainsRegex("^" + info +
+                                          "start reconciled: 0 chip entries without a key record "
+                                          "adopted, 0 key records without a chip entry dropped, "
+                                          "0 resyncs run again after key-table damage\n" +
+                                          info +
+                                          "agent pid [0-9]+ serves .* on .*/agent.sock: 0 "
                                           "entries resynced in [0-9.]+ s\n$"));
+   EXPECT_EQ(agent.out(), "");
    std::string file = "\xEF\xBB\xBF";  // a byte-order mark is no part of the first line
    for (int i = 0; i < 50; ++i)
       file += "10.1.0." + std::to_string(i) + " 192.168.0.1 - " +
@@ -88,15 +98,20 @@ TEST(CliServeTest, ClientsPrintWhatOneShotRunsPrint) {
       EXPECT_EQ(same(s.out, served), same(a.out, alone));
       EXPECT_EQ(same(s.err, served), same(a.err, alone));
    }
-   EXPECT_THAT(served.ok("status"),
-               ContainsRegex("agent pid " + std::to_string(agent.pid()) + " serves " +
-                             served.dir() + ": 50 entries, up [0-9.]+ s, [0-9]+ requests served"));
+   EXPECT_THAT(
+       served.ok("status"),
+       ContainsRegex("agent pid " + std::to_string(agent.pid()) + " serves " + served.dir() +
+                     ": 50 entries, up [0-9.]+ s, [0-9]+ requests served, "
+                     "twicenat " +
+                     std::string(TwiceNatCli::version()) + "\n"));
    nlohmann::json const status = nlohmann::json::parse(served.ok("status --json"));
    EXPECT_EQ(status["pid"], agent.pid());
    EXPECT_EQ(status["entries"], 50);
+   EXPECT_EQ(status["version"], TwiceNatCli::version());
    EXPECT_THAT(served.ok("stop"), HasSubstr("stopped"));
    EXPECT_EQ(agent.wait(), 0);
-   EXPECT_THAT(agent.out(), HasSubstr("stopped after "));
+   EXPECT_THAT(agent.err(),
+               ContainsRegex(info + "agent pid [0-9]+ stopped after [0-9]+ requests\n$"));
    // Gone for good: no socket, and the next command runs on its own.
    CliResult const none = served.run("status");
    EXPECT_EQ(none.status, 1);
@@ -177,6 +192,36 @@ TEST(CliServeTest, OneShotCommandsWaitForTheLock) {
    EXPECT_EQ(waiting.wait(), 0);
    EXPECT_THAT(waiting.out(), HasSubstr("added dst 1.1.1.1 src 2.2.2.2"));
    EXPECT_THAT(st.ok("show"), HasSubstr("1 entry of 1"));
+}
+
+// An agent killed a moment ago still holds the lock and takes connections that it never
+// answers, until the kernel has closed its files: a new serve waits that out instead of failing.
+TEST(CliServeTest, ServeRightAfterAKilledAgentWaitsForItsEnd) {
+   CliState st;
+   st.ok("chip create --capacity 16");
+   StateLock dying;
+   ASSERT_EQ(dying.tryTake(st.dir(), StateLock::Mode::write), StateLock::Outcome::taken);
+   int const listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+   sockaddr_un a{};
+   a.sun_family = AF_UNIX;
+   std::string const path = st.dir() + "/agent.sock";
+   path.copy(a.sun_path, sizeof a.sun_path - 1);
+   ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+   ASSERT_EQ(::listen(listener, 8), 0);
+   timeval const wait{10, 0};  // accept gives up too
+   ::setsockopt(listener, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+   // The dying agent hangs up on whoever connects, a few times, and then is gone.
+   std::thread dies([&] {
+      for (int i = 0; i < 3; ++i)
+         ::close(::accept(listener, nullptr, nullptr));
+      ::close(listener);
+      ::unlink(path.c_str());
+      dying.release();
+   });
+   Agent served(st);
+   dies.join();
+   st.ok("stop");
+   EXPECT_EQ(served.wait(), 0);
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ struct Serve : TwiceNatTest::ChildProcess {
                       st.dir + "/serve" + std::to_string(++serial)) {
       EXPECT_TRUE(ready()) << err();
       std::smatch m;
-      std::string const said = out();
+      std::string const said = err();
       if (std::regex_search(said, m, std::regex("P4Runtime for device \\d+ on 127.0.0.1:(\\d+)")))
          port = std::stoi(m[1]);
       EXPECT_NE(port, 0) << said;

@@ -192,7 +192,7 @@ EntryRow row(U32 handle, EntryOrigin origin, EntrySpec const& e) {
 TEST(ProtocolTest, RepliesAndPagesSurviveTheirEncoding) {
    std::vector<std::pair<Op, Reply>> replies;
    Reply status;
-   status.figures = {123, "/tmp/state \"x\"", 5, 1.5, 9, 2};
+   status.figures = {123, "/tmp/state \"x\"", 5, 1.5, 9, 2, "0.1.0"};
    replies.push_back({Op::status, status});
    Reply programmed;
    programmed.programmed = {{}, Change::added, 77, 0x10001};

@@ -43,7 +43,7 @@ class Served {
    TwiceNatCoreTest::Sdk sdk_;
    TwiceNatCoreTest::StateFiles files_;
    TwiceNatCoreTest::Start start_;
-   Handler handler_{*start_.core, Handler::Facts{"dir", {}}};
+   Handler handler_{*start_.core, Handler::Facts{"dir", {}, "0.1.0"}};
    SocketService service_{handler_};
    Server server_{service_, path_, ServerLimits{}, [](std::string const&) {}};
    std::thread thread_;
