@@ -1,8 +1,10 @@
 // A table at scale for the program and look-up families: one back end's table (no services)
-// over a private chip of room for `n` entries, `n` entries made up front with a second action
-// for each (the modify), the bare client of the same back end, and two walks over the entries:
-// in the order they were made, and in one random order. One bed lives at a time: a million
-// entries and their chip take a few hundred megabytes.
+// over a private chip of room for `n` entries, the caller's record of each of `n` entries made
+// up front (the entry, the same match with a second action for the modify, and the handle, which
+// only the bare passes keep there), the bare client of the same back end, and two walks over the
+// entries: in the order they were made, and in one random order. Both sides start every
+// operation from the same record. One bed lives at a time: a million entries and their chip take
+// a few hundred megabytes.
 #pragma once
 
 #include <algorithm>
@@ -20,26 +22,30 @@ namespace bench {
 
 enum class Walk { inOrder, random };
 
+struct Held {
+   TwiceNatAddrOnlyTableEntry entry;
+   TwiceNatAddrOnlyTableEntry modified;
+   U32 handle = 0;
+};
+
 struct ScaleBed {
    static constexpr U8 kDevice = 22;
 
    ScaleBed(bool bfrt, U32 n)
        : bfrt(bfrt), n(n), chip(kDevice, bfrt, n + 16), table(tableOf(nullptr, sdk, kDevice)) {
       bool const vrf = table->supportedOptionalFields() != 0;
-      entries.reserve(n);
-      modified.reserve(n);
+      held.reserve(n);
       for (U32 i = 0; i < n; ++i) {
-         entries.push_back(benchEntry(i, vrf));
+         TwiceNatAddrOnlyTableEntry e = benchEntry(i, vrf);
          // Entry i + 1 has the other hit action: a modify changes the action as well.
-         TwiceNatAddrOnlyTableEntry m(entries.back().match());
+         TwiceNatAddrOnlyTableEntry m(e.match());
          m.actionIs(benchEntry(i + 1, vrf).action());
-         modified.push_back(std::move(m));
+         held.push_back({std::move(e), std::move(m)});
       }
       inOrder.resize(n);
       std::iota(inOrder.begin(), inOrder.end(), 0u);
       shuffled = inOrder;
       std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(1));
-      handles.resize(n);
       auto const& pd = *table->helper()->pdLib();
       if (bfrt) {
          bare.emplace<BareBfrt>(pd, kDevice);
@@ -48,8 +54,7 @@ struct ScaleBed {
       }
    }
    ~ScaleBed() {
-      entries.clear();
-      modified.clear();
+      held.clear();
       table = nullptr;
    }
    ScaleBed(ScaleBed const&) = delete;
@@ -71,12 +76,9 @@ struct ScaleBed {
    SdkHandle sdk;
    AttachedChip chip;
    TwiceNatAddrOnlyTable::Ptr table;
-   std::vector<TwiceNatAddrOnlyTableEntry> entries;
-   std::vector<TwiceNatAddrOnlyTableEntry> modified;
+   std::vector<Held> held;
    std::vector<U32> inOrder;
    std::vector<U32> shuffled;
-   // The bare passes' own record of the handles, by entry.
-   std::vector<U32> handles;
    std::variant<std::monostate, BarePd, BareBfrt> bare;
 };
 

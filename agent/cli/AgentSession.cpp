@@ -268,11 +268,9 @@ void AgentSession::recordHandle(MatchPtr const& match, U16 flags) {
 AgentSession::Change AgentSession::program(EntrySpec const& spec) {
    MatchPtr existing = find(spec.match);
    MatchPtr match = existing ? existing : matchSpecOf(spec.match);
-   if (!existing) {
-      // A new object: the handle map and the key manager both look it up next.
-      table_->helper()->sdkHandles()->entryMap().prefetch(match.ptr());
-      keys_->prefetch(match.ptr());
-   }
+   // A new object: the key manager looks it up next. (The handle map keeps its handle in the
+   // object itself.)
+   if (!existing) keys_->prefetch(match.ptr());
    TableEntry entry(match);
    entry.actionIs(actionSpecOf(spec.action));
    table_->entryIs(entry);
