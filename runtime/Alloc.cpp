@@ -30,6 +30,28 @@ namespace {
 constexpr std::size_t kGrain = 16;
 constexpr std::size_t kClasses = 32;  // blocks up to 512 bytes come from the slab
 constexpr std::size_t kChunkBytes = 64 * 1024;
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+
+std::size_t pagesOf(std::size_t bytes) {
+   return (bytes + 4095) / 4096 * 4096;
+}
+
+// `bytes` (a multiple of the page) of a mapping of its own, aligned to a huge page and offered to
+// the kernel as huge pages before anything touches it.
+void* hugeMapping(std::size_t bytes) {
+   void* raw = ::mmap(nullptr, bytes + kHugePage, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+   if (raw == MAP_FAILED) throw std::bad_alloc();
+   auto const start = reinterpret_cast<std::uintptr_t>(raw);
+   std::uintptr_t const aligned = (start + kHugePage - 1) & ~std::uintptr_t(kHugePage - 1);
+   std::size_t const head = aligned - start;
+   if (head != 0) ::munmap(raw, head);
+   ::munmap(reinterpret_cast<void*>(aligned + bytes), kHugePage - head);
+#ifdef MADV_HUGEPAGE
+   ::madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);  // a hint: failure is fine
+#endif
+   return reinterpret_cast<void*>(aligned);
+}
 
 struct FreeBlock {
    FreeBlock* next;
@@ -63,23 +85,37 @@ class Slab {
       ZIN_POISON(block, cls * kGrain);
    }
 
-   std::size_t chunkCount() {
+   std::size_t mappedBytes() {
       std::lock_guard<std::mutex> lock(mutex_);
-      return chunks_.size();
+      return arenas_.size() * kHugePage;
    }
 
    ~Slab() {
-      for (void* chunk : chunks_) {
-         ZIN_UNPOISON(chunk, kChunkBytes);
-         ::operator delete(chunk);
+      for (void* arena : arenas_) {
+         ZIN_UNPOISON(arena, kHugePage);
+         ::munmap(arena, kHugePage);
       }
    }
 
  private:
+   // Chunks are cut from huge pages: a table of a million entries reads objects made at
+   // different times at random, and on small pages nearly every such read would also miss the
+   // TLB.
+   char* takeChunk() {
+      if (arenaLeft_ == 0) {
+         arena_ = static_cast<char*>(hugeMapping(kHugePage));
+         arenas_.push_back(arena_);
+         arenaLeft_ = kHugePage;
+      }
+      char* chunk = arena_;
+      arena_ += kChunkBytes;
+      arenaLeft_ -= kChunkBytes;
+      return chunk;
+   }
+
    void refill(std::size_t cls) {
       std::size_t blockBytes = cls * kGrain;
-      auto* chunk = static_cast<char*>(::operator new(kChunkBytes));
-      chunks_.push_back(chunk);
+      char* chunk = takeChunk();
       FreeBlock*& head = free_[cls - 1];
       for (std::size_t off = 0; off + blockBytes <= kChunkBytes; off += blockBytes) {
          auto* block = reinterpret_cast<FreeBlock*>(chunk + off);
@@ -91,7 +127,9 @@ class Slab {
 
    std::mutex mutex_;
    FreeBlock* free_[kClasses] = {};
-   std::vector<void*> chunks_;
+   std::vector<void*> arenas_;
+   char* arena_ = nullptr;
+   std::size_t arenaLeft_ = 0;
 };
 
 Slab& slab() {
@@ -147,8 +185,8 @@ void* slabAllocate(std::size_t size) {
 void slabFree(void* p, std::size_t size) {
    slab().free(p, size);
 }
-std::size_t slabChunkCount() {
-   return slab().chunkCount();
+std::size_t slabBytes() {
+   return slab().mappedBytes();
 }
 
 void* allocObject(AllocStats& stats, std::size_t size) {
@@ -167,13 +205,8 @@ void freeObject(AllocStats& stats, void* p, std::size_t size) noexcept {
 }
 
 namespace {
-constexpr std::size_t kHugePage = std::size_t(2) << 20;
 constexpr std::size_t kHugeTable = 2 * kHugePage;  // smaller tables gain too little
 std::atomic<I64> gTableBytes{0};
-
-std::size_t pagesOf(std::size_t bytes) {
-   return (bytes + 4095) / 4096 * 4096;
-}
 }  // namespace
 
 // Big tables are mapped on their own, aligned to a huge page, so that nothing of the heap shares
@@ -181,19 +214,9 @@ std::size_t pagesOf(std::size_t bytes) {
 void* tableAllocate(std::size_t bytes) {
    if (bytes < kHugeTable) return ::operator new(bytes);
    std::size_t const len = pagesOf(bytes);
-   void* raw =
-       ::mmap(nullptr, len + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-   if (raw == MAP_FAILED) throw std::bad_alloc();
-   auto const start = reinterpret_cast<std::uintptr_t>(raw);
-   std::uintptr_t const aligned = (start + kHugePage - 1) & ~std::uintptr_t(kHugePage - 1);
-   std::size_t const head = aligned - start;
-   if (head != 0) ::munmap(raw, head);
-   ::munmap(reinterpret_cast<void*>(aligned + len), kHugePage - head);
-#ifdef MADV_HUGEPAGE
-   ::madvise(reinterpret_cast<void*>(aligned), len, MADV_HUGEPAGE);  // a hint: failure is fine
-#endif
+   void* p = hugeMapping(len);
    gTableBytes.fetch_add(static_cast<I64>(len), std::memory_order_relaxed);
-   return reinterpret_cast<void*>(aligned);
+   return p;
 }
 
 void tableFree(void* p, std::size_t bytes) noexcept {

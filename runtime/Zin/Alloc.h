@@ -35,8 +35,9 @@ I64 liveObjects(std::string_view className);
 // Per-size free lists over large chunks; blocks above the largest size class go to the heap.
 void* slabAllocate(std::size_t size);
 void slabFree(void* p, std::size_t size);
-// Chunks the slab has taken from the heap so far; it keeps them for reuse.
-std::size_t slabChunkCount();
+// Bytes the slab has mapped for its chunks so far (huge pages, outside the heap); it keeps them
+// for reuse.
+std::size_t slabBytes();
 
 // Raw memory for a big table that is read at random (an index of a million entries): from
 // 4 MiB on it is a mapping of its own, offered to the kernel as huge pages before anything
