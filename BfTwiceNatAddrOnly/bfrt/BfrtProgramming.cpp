@@ -91,6 +91,8 @@ class KeyClaim {
       held_ = false;
       km_->free(key_);
    }
+   // The key allocated and kept; 0 when none.
+   EntryKey key() const { return held_ ? key_ : 0; }
 
  private:
    MbbDroskKey::DroskKeyManager* km_;
@@ -119,7 +121,10 @@ bfrt::BfRtTableData const& prepareOrRelease(bfrt::TolvexBfRtTable const& table,
 
 }  // namespace
 
-void TwiceNatAddrOnlyTableBfrt::entryIs(TwiceNatAddrOnlyTableEntry const& entry) {
+// Made into entryIs and entryIsReported each, so that entryIs, which drops the report, does
+// no work for it. The trace and check texts name entryIs, whose work this is.
+[[gnu::always_inline]] inline TwiceNatAddrOnlyTable::Programming
+TwiceNatAddrOnlyTableBfrt::programmed(TwiceNatAddrOnlyTableEntry const& entry) {
    // Checked ahead of the trace, which reads the action.
    BF_CHECK(entry.action(), "entry.action() != NULL", kFn);
    BF_CHECK(entry.match(), "entry.match() != NULL", kFn);
@@ -142,6 +147,7 @@ void TwiceNatAddrOnlyTableBfrt::entryIs(TwiceNatAddrOnlyTableEntry const& entry)
    // One probe of the handle map serves the choice of path, the handle and the insertion.
    TwiceNatAddrOnlyTableHandles::Position const at = handles.entryPosition(match);
    KeyClaim claim(droskKeyManager().ptr());
+   Programming done;
    if (defaultMatchSpec() && defaultMatchSpec().ptr() == match.ptr()) {
       BF_TRACE(kFn, "Setting default action");
       ActionData const ad = actionData(action, pd);
@@ -160,6 +166,7 @@ void TwiceNatAddrOnlyTableBfrt::entryIs(TwiceNatAddrOnlyTableEntry const& entry)
       } else {
          BF_CHECK(entry_hdl == default_hdl, "entry_hdl == default_hdl", kFn);
       }
+      done = {Programming::Path::defaultSet, entry_hdl, claim.key()};
    } else if (at.value()) {
       BF_TRACE(kFn, "Modifying existing entry");
       ActionData const ad = actionData(action, pd);
@@ -168,6 +175,7 @@ void TwiceNatAddrOnlyTableBfrt::entryIs(TwiceNatAddrOnlyTableEntry const& entry)
       bfrt::bf_status_t const st =
           table.tableEntryModByHandle(*session, target, kEntryFlags, entry_hdl, data);
       if (st != 0) throwBfrtEntryOpFailure("twiceNatAddrOnly_tableEntryMod", st);
+      done = {Programming::Path::modified, entry_hdl, 0};
    } else {
       BF_TRACE(kFn, "Adding new entry");
       // The key object is not reset: every field is overwritten here.
@@ -186,8 +194,19 @@ void TwiceNatAddrOnlyTableBfrt::entryIs(TwiceNatAddrOnlyTableEntry const& entry)
          throwBfrtEntryOpFailure("twiceNatAddrOnly_tableEntryAdd", st);
       }
       handles.entryIs(at, match, entry_hdl);
+      done = {Programming::Path::added, entry_hdl, claim.key()};
    }
    if (statusManager()) statusManager()->initStatus(match);
+   return done;
+}
+
+void TwiceNatAddrOnlyTableBfrt::entryIs(TwiceNatAddrOnlyTableEntry const& entry) {
+   programmed(entry);
+}
+
+TwiceNatAddrOnlyTable::Programming TwiceNatAddrOnlyTableBfrt::entryIsReported(
+    TwiceNatAddrOnlyTableEntry const& entry) {
+   return programmed(entry);
 }
 
 }  // namespace BfTwiceNatAddrOnly

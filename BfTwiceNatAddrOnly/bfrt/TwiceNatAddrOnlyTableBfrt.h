@@ -25,6 +25,7 @@ class TwiceNatAddrOnlyTableBfrt : public TwiceNatAddrOnlyTable {
 
    // Adds, modifies or sets the default entry through the module-wide key and data objects.
    void entryIs(TwiceNatAddrOnlyTableEntry const& entry) override;
+   Programming entryIsReported(TwiceNatAddrOnlyTableEntry const& entry) override;
    // Drops the match from the handle map before the SDK call, whatever its outcome.
    void entryDel(TwiceNatAddrOnlyMatchSpec::PtrConst const& match) override;
    // The empty entry when the SDK holds no such entry or reports an unknown action.
@@ -39,6 +40,9 @@ class TwiceNatAddrOnlyTableBfrt : public TwiceNatAddrOnlyTable {
 
  protected:
    ~TwiceNatAddrOnlyTableBfrt() override = default;
+
+ private:
+   Programming programmed(TwiceNatAddrOnlyTableEntry const& entry);
 };
 
 inline TwiceNatAddrOnlyTableBfrt::Ptr twiceNatAddrOnlyTableBfrtFactory(

@@ -52,8 +52,12 @@ struct PdAction {
    BfPdTwiceNatAddrOnly::HitEcmpSpec hitEcmp;
 };
 
+// The helpers of programmed() are made into each of its two copies (entryIs and
+// entryIsReported), so that neither pays for a call.
+//
 // Reads the action as the class its actionType names; false for any other action.
-bool pdActionFrom(TwiceNatAddrOnlyBaseActionSpec const& action, PdAction& out) {
+[[gnu::always_inline]] inline bool pdActionFrom(TwiceNatAddrOnlyBaseActionSpec const& action,
+                                                PdAction& out) {
    out.type = action.actionType();
    switch (out.type) {
       case onMissActionSpec:
@@ -72,8 +76,9 @@ bool pdActionFrom(TwiceNatAddrOnlyBaseActionSpec const& action, PdAction& out) {
    return false;
 }
 
-Status callSetDefault(BfPdTwiceNatAddrOnlyIntf const& pdLib, pd::PdTarget const& t,
-                      PdAction const& a, Hdl* hdl) {
+[[gnu::always_inline]] inline Status callSetDefault(BfPdTwiceNatAddrOnlyIntf const& pdLib,
+                                                    pd::PdTarget const& t, PdAction const& a,
+                                                    Hdl* hdl) {
    switch (a.type) {
       case onMissActionSpec:
          return pdLib.setDefaultActionOnMiss(t.sess, t.tgt, hdl);
@@ -84,8 +89,8 @@ Status callSetDefault(BfPdTwiceNatAddrOnlyIntf const& pdLib, pd::PdTarget const&
    }
 }
 
-Status callModify(BfPdTwiceNatAddrOnlyIntf const& pdLib, pd::PdTarget const& t, PdAction const& a,
-                  Hdl hdl) {
+[[gnu::always_inline]] inline Status callModify(BfPdTwiceNatAddrOnlyIntf const& pdLib,
+                                                pd::PdTarget const& t, PdAction const& a, Hdl hdl) {
    switch (a.type) {
       case onMissActionSpec:
          return pdLib.tableModifyWithOnMiss(t.sess, t.dev, hdl);
@@ -96,8 +101,10 @@ Status callModify(BfPdTwiceNatAddrOnlyIntf const& pdLib, pd::PdTarget const& t, 
    }
 }
 
-Status callAdd(BfPdTwiceNatAddrOnlyIntf const& pdLib, pd::PdTarget const& t,
-               BfPdTwiceNatAddrOnly::MatchSpec const& m, PdAction const& a, Hdl* hdl) {
+[[gnu::always_inline]] inline Status callAdd(BfPdTwiceNatAddrOnlyIntf const& pdLib,
+                                             pd::PdTarget const& t,
+                                             BfPdTwiceNatAddrOnly::MatchSpec const& m,
+                                             PdAction const& a, Hdl* hdl) {
    switch (a.type) {
       case onMissActionSpec:
          return pdLib.tableAddWithOnMiss(t.sess, t.tgt, &m, hdl);
@@ -110,7 +117,10 @@ Status callAdd(BfPdTwiceNatAddrOnlyIntf const& pdLib, pd::PdTarget const& t,
 
 }  // namespace
 
-void TwiceNatAddrOnlyTablePd::entryIs(TwiceNatAddrOnlyTableEntry const& entry) {
+// Made into entryIs and entryIsReported each, so that entryIs, which drops the report, does
+// no work for it. The trace and check texts name entryIs, whose work this is.
+[[gnu::always_inline]] inline TwiceNatAddrOnlyTable::Programming
+TwiceNatAddrOnlyTablePd::programmed(TwiceNatAddrOnlyTableEntry const& entry) {
    // The trace names the action, so its precondition goes first.
    BF_CHECK(entry.action() != nullptr, "entry.action() != NULL", pd::kEntryIsFn);
    BF_TRACE(pd::kEntryIsFn, pd::kEntryIsFn
@@ -161,12 +171,14 @@ void TwiceNatAddrOnlyTablePd::entryIs(TwiceNatAddrOnlyTableEntry const& entry) {
          } else {
             handles.entryIs(at, match, defaultHdl);
          }
-         break;
+         if (statusManager()) statusManager()->initStatus(match);
+         return {Programming::Path::defaultSet, defaultHdl, key};
       }
       case Path::modify: {
          Status const status = callModify(pdLib, target, action, heldHdl);
          if (status != 0) throwPdFailure(pd::kModifyFn[action.type], status);
-         break;
+         if (statusManager()) statusManager()->initStatus(match);
+         return {Programming::Path::modified, heldHdl, 0};
       }
       case Path::add: {
          MbbDroskKey::DroskKeyManager::EntryKey key = 0;
@@ -180,10 +192,20 @@ void TwiceNatAddrOnlyTablePd::entryIs(TwiceNatAddrOnlyTableEntry const& entry) {
             throwPdFailure(pd::kAddFn[action.type], status);
          }
          handles.entryIs(at, match, hdl);
-         break;
+         if (statusManager()) statusManager()->initStatus(match);
+         return {Programming::Path::added, hdl, key};
       }
    }
-   if (statusManager()) statusManager()->initStatus(match);
+   __builtin_unreachable();  // every path is a case above
+}
+
+void TwiceNatAddrOnlyTablePd::entryIs(TwiceNatAddrOnlyTableEntry const& entry) {
+   programmed(entry);
+}
+
+TwiceNatAddrOnlyTable::Programming TwiceNatAddrOnlyTablePd::entryIsReported(
+    TwiceNatAddrOnlyTableEntry const& entry) {
+   return programmed(entry);
 }
 
 }  // namespace BfTwiceNatAddrOnly

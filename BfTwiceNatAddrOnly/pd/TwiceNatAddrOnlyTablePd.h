@@ -26,6 +26,7 @@ class TwiceNatAddrOnlyTablePd : public TwiceNatAddrOnlyTable {
    // Adds, modifies or sets the default entry; keeps the handle map, the entry's key and its
    // status in step with the SDK.
    void entryIs(TwiceNatAddrOnlyTableEntry const& entry) override;
+   Programming entryIsReported(TwiceNatAddrOnlyTableEntry const& entry) override;
    // Deletes the entry, or resets the default entry; the entry's key is left alone.
    void entryDel(TwiceNatAddrOnlyMatchSpec::PtrConst const& match) override;
    // New spec objects as the SDK holds the entry; the empty entry when the SDK does not.
@@ -40,6 +41,9 @@ class TwiceNatAddrOnlyTablePd : public TwiceNatAddrOnlyTable {
 
  protected:
    ~TwiceNatAddrOnlyTablePd() override = default;
+
+ private:
+   Programming programmed(TwiceNatAddrOnlyTableEntry const& entry);
 };
 
 inline TwiceNatAddrOnlyTablePd::Ptr twiceNatAddrOnlyTablePdFactory(

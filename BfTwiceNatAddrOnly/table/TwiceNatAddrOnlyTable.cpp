@@ -53,6 +53,15 @@ bool TwiceNatAddrOnlyTable::resyncedMatchIs(MbbDroskKey::DroskKeyManager::EntryK
    return true;
 }
 
+TwiceNatAddrOnlyTableEntry TwiceNatAddrOnlyTable::resyncedEntryIs(
+    MbbDroskKey::DroskKeyManager::EntryKey key, BfnTable::BfnSdkEntryHandle sdkHandle) {
+   TwiceNatAddrOnlyTableEntry entry = entryByHandle(sdkHandle);
+   if (!entry.match()) return entry;
+   helper_->sdkHandles()->entryIs(entry.match(), sdkHandle);
+   if (droskKeyManager_) droskKeyManager_->populate(key, entry.match());
+   return entry;
+}
+
 TwiceNatAddrOnlyTableEntry TwiceNatAddrOnlyTable::entry(
     TwiceNatAddrOnlyMatchSpec::PtrConst const& match) const {
    static constexpr char kFn[] =
@@ -90,6 +99,15 @@ void TwiceNatAddrOnlyTable::initializeTable(TwiceNatAddrOnlyTableHelper::Ptr con
    BF_CHECK(false, "0 && \"base TwiceNatAddrOnlyTable::initializeTable() called\"",
             "virtual void BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable::initializeTable(const "
             "Ptr&)");
+}
+
+TwiceNatAddrOnlyTable::Programming TwiceNatAddrOnlyTable::entryIsReported(
+    TwiceNatAddrOnlyTableEntry const&) {
+   BF_CHECK(false, "0 && \"base TwiceNatAddrOnlyTable::entryIsReported() called\"",
+            "virtual BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable::Programming "
+            "BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable::entryIsReported(const "
+            "BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry&)");
+   return Programming();
 }
 
 Zin::TypeDescriptor const& TwiceNatAddrOnlyTable::type() {

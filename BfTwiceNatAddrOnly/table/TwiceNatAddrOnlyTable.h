@@ -44,9 +44,26 @@ class TwiceNatAddrOnlyTable : public Zin::Entity {
                         TwiceNatAddrOnlyMatchSpec::PtrConst const& from,
                         TwiceNatAddrOnlyMatchSpec::PtrConst const& to);
 
+   // Takes in an entry the chip holds as the resync takes in a record: reads it back by
+   // `sdkHandle`, keeps the handle under the match read back and gives that match to the key
+   // manager under `key`, which must have a record. Returns the entry read back; when it is
+   // empty (the chip holds no entry with that handle) nothing is kept.
+   TwiceNatAddrOnlyTableEntry resyncedEntryIs(MbbDroskKey::DroskKeyManager::EntryKey key,
+                                              BfnTable::BfnSdkEntryHandle sdkHandle);
+
    // The entry of `match` as the chip holds it, or the empty entry when the library has not
    // programmed `match`; the SDK is asked only in the first case.
    TwiceNatAddrOnlyTableEntry entry(TwiceNatAddrOnlyMatchSpec::PtrConst const& match) const;
+
+   // What one programming did, from the one lookup it made.
+   struct Programming {
+      enum class Path : U8 { added, modified, defaultSet };
+      Path path = Path::added;
+      BfnTable::BfnSdkEntryHandle sdkHandle = 0;  // the entry's handle after the programming
+      // The key the programming allocated (an add, the first setting of the default action);
+      // 0 when it allocated none or the table has no key manager.
+      MbbDroskKey::DroskKeyManager::EntryKey key = 0;
+   };
 
    // The four table operations; the back ends give them behaviour. On this base class each
    // stops the process.
@@ -54,6 +71,9 @@ class TwiceNatAddrOnlyTable : public Zin::Entity {
    virtual void entryDel(TwiceNatAddrOnlyMatchSpec::PtrConst const& match);
    virtual TwiceNatAddrOnlyTableEntry entryByHandle(BfnTable::BfnSdkEntryHandle sdkHandle) const;
    virtual void initializeTable(TwiceNatAddrOnlyTableHelper::Ptr const& helper);
+   // entryIs, saying what it did: the back ends' entryIs is this call. Stops the process on
+   // this base class.
+   virtual Programming entryIsReported(TwiceNatAddrOnlyTableEntry const& entry);
 
    static Zin::TypeDescriptor const& type();
    Zin::TypeDescriptor const* fwkType() const override { return &type(); }
