@@ -57,21 +57,37 @@ struct FreeBlock {
    FreeBlock* next;
 };
 
+}  // namespace
+
+// The free blocks of one class of objects (or of untyped blocks), by block size. Each class has
+// chunks of its own, so that objects of a class made one after another lie together, whatever
+// other classes are made between them: a table's specs then fill fewer lines and pages than
+// when they alternate with the action specs made and dropped beside them.
+struct SlabPool {
+   FreeBlock* free[kClasses] = {};
+   // The next chunk of each size: small at first, so that a class with few objects takes little.
+   std::uint32_t chunkBytes[kClasses] = {};
+};
+
+namespace {
+
+constexpr std::size_t kFirstChunkBytes = 4 * 1024;
+
 class Slab {
  public:
-   void* allocate(std::size_t size) {
+   void* allocate(SlabPool& pool, std::size_t size) {
       std::size_t cls = (size + kGrain - 1) / kGrain;
       if (size == 0 || cls > kClasses) return ::operator new(size);
       std::lock_guard<std::mutex> lock(mutex_);
-      FreeBlock*& head = free_[cls - 1];
-      if (!head) refill(cls);
+      FreeBlock*& head = pool.free[cls - 1];
+      if (!head) refill(pool, cls);
       FreeBlock* block = head;
       ZIN_UNPOISON(block, cls * kGrain);
       head = block->next;
       return block;
    }
 
-   void free(void* p, std::size_t size) noexcept {
+   void free(SlabPool& pool, void* p, std::size_t size) noexcept {
       std::size_t cls = (size + kGrain - 1) / kGrain;
       if (size == 0 || cls > kClasses) {
          ::operator delete(p);
@@ -79,11 +95,22 @@ class Slab {
       }
       std::lock_guard<std::mutex> lock(mutex_);
       auto* block = static_cast<FreeBlock*>(p);
-      block->next = free_[cls - 1];
-      free_[cls - 1] = block;
+      block->next = pool.free[cls - 1];
+      pool.free[cls - 1] = block;
       // A stale pointer into a freed block now trips the address sanitizer.
       ZIN_POISON(block, cls * kGrain);
    }
+
+   // The pool of a class, made on its first allocation.
+   SlabPool& poolOf(SlabPool*& pool) {
+      if (SlabPool* p = poolRead(pool)) return *p;
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!pool)
+         std::atomic_ref<SlabPool*>(pool).store(&pools_.emplace_back(), std::memory_order_release);
+      return *pool;
+   }
+
+   SlabPool& untyped() { return untyped_; }
 
    std::size_t mappedBytes() {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -98,35 +125,46 @@ class Slab {
    }
 
  private:
+   static SlabPool* poolRead(SlabPool*& pool) {
+      return std::atomic_ref<SlabPool*>(pool).load(std::memory_order_acquire);
+   }
+
    // Chunks are cut from huge pages: a table of a million entries reads objects made at
    // different times at random, and on small pages nearly every such read would also miss the
    // TLB.
-   char* takeChunk() {
-      if (arenaLeft_ == 0) {
+   char* takeChunk(std::size_t bytes) {
+      if (arenaLeft_ < bytes) {
          arena_ = static_cast<char*>(hugeMapping(kHugePage));
          arenas_.push_back(arena_);
          arenaLeft_ = kHugePage;
       }
       char* chunk = arena_;
-      arena_ += kChunkBytes;
-      arenaLeft_ -= kChunkBytes;
+      arena_ += bytes;
+      arenaLeft_ -= bytes;
       return chunk;
    }
 
-   void refill(std::size_t cls) {
-      std::size_t blockBytes = cls * kGrain;
-      char* chunk = takeChunk();
-      FreeBlock*& head = free_[cls - 1];
-      for (std::size_t off = 0; off + blockBytes <= kChunkBytes; off += blockBytes) {
+   void refill(SlabPool& pool, std::size_t cls) {
+      std::size_t const blockBytes = cls * kGrain;
+      std::uint32_t& next = pool.chunkBytes[cls - 1];
+      if (next == 0) next = kFirstChunkBytes;
+      std::size_t const chunkBytes = next;
+      if (next < kChunkBytes) next *= 2;
+      char* chunk = takeChunk(chunkBytes);
+      FreeBlock*& head = pool.free[cls - 1];
+      // Handed out from the chunk's start on.
+      for (std::size_t off = chunkBytes / blockBytes * blockBytes; off >= blockBytes;) {
+         off -= blockBytes;
          auto* block = reinterpret_cast<FreeBlock*>(chunk + off);
          block->next = head;
          head = block;
       }
-      ZIN_POISON(chunk, kChunkBytes);
+      ZIN_POISON(chunk, chunkBytes);
    }
 
    std::mutex mutex_;
-   FreeBlock* free_[kClasses] = {};
+   SlabPool untyped_;
+   std::deque<SlabPool> pools_;  // deque: a pool stays where it is as more come
    std::vector<void*> arenas_;
    char* arena_ = nullptr;
    std::size_t arenaLeft_ = 0;
@@ -180,17 +218,20 @@ I64 liveObjects(std::string_view className) {
 }
 
 void* slabAllocate(std::size_t size) {
-   return slab().allocate(size);
+   Slab& s = slab();
+   return s.allocate(s.untyped(), size);
 }
 void slabFree(void* p, std::size_t size) {
-   slab().free(p, size);
+   Slab& s = slab();
+   s.free(s.untyped(), p, size);
 }
 std::size_t slabBytes() {
    return slab().mappedBytes();
 }
 
 void* allocObject(AllocStats& stats, std::size_t size) {
-   void* p = slab().allocate(size);
+   Slab& s = slab();
+   void* p = s.allocate(s.poolOf(stats.slabPool), size);
    stats.liveObjects.fetch_add(1, std::memory_order_relaxed);
    stats.liveBytes.fetch_add(static_cast<I64>(size), std::memory_order_relaxed);
    stats.totalObjects.fetch_add(1, std::memory_order_relaxed);
@@ -201,7 +242,8 @@ void freeObject(AllocStats& stats, void* p, std::size_t size) noexcept {
    if (!p) return;
    stats.liveObjects.fetch_sub(1, std::memory_order_relaxed);
    stats.liveBytes.fetch_sub(static_cast<I64>(size), std::memory_order_relaxed);
-   slab().free(p, size);
+   Slab& s = slab();
+   s.free(s.poolOf(stats.slabPool), p, size);
 }
 
 namespace {

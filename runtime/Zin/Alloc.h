@@ -11,11 +11,15 @@
 
 namespace Zin {
 
+struct SlabPool;
+
 struct AllocStats {
    std::string_view className;
    std::atomic<I64> liveObjects{0};
    std::atomic<I64> liveBytes{0};
    std::atomic<U64> totalObjects{0};
+   // The slab's free blocks of this class, made on its first allocation.
+   SlabPool* slabPool = nullptr;
 };
 
 // One snapshot row: a class and its live counts at the time of the snapshot.
