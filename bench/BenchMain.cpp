@@ -69,14 +69,24 @@ class Collector : public benchmark::ConsoleReporter {
 }  // namespace
 
 void figureIs(std::string const& figure, double value, std::string const& unit, double goal,
-              bool atMost) {
+              bool atMost, std::string const& note) {
    for (FigureRow& f : figureRows()) {
       if (f.figure == figure) {
-         f = {figure, value, unit, goal, atMost};
+         f = {figure, value, unit, goal, atMost, note};
          return;
       }
    }
-   figureRows().push_back({figure, value, unit, goal, atMost});
+   figureRows().push_back({figure, value, unit, goal, atMost, note});
+}
+
+// A value with as many decimals as tell it apart from its neighbours: 1.23, 12.3, 149.
+std::string valueText(double v, std::string const& unit, std::string const& note) {
+   char text[64];
+   double const a = std::fabs(v);
+   std::snprintf(text, sizeof text, a < 10 ? "%.2f" : a < 100 ? "%.1f" : "%.0f", v);
+   std::string out = std::string(text) + " " + unit;
+   if (!note.empty()) out += " " + note;
+   return out;
 }
 
 double nsPerItem(std::string const& benchmarkName) {
@@ -120,18 +130,19 @@ int main(int argc, char** argv) {
                       pass ? "PASS" : "MISS");
    }
    for (bench::FigureRow const& f : bench::figureRows()) {
+      std::string const value = bench::valueText(f.value, f.unit, f.note);
       if (std::isnan(f.goal)) {  // a figure shown for information, with no goal
-         std::printf("%-52s %11.1f %s\n", f.figure.c_str(), f.value, f.unit.c_str());
-         if (tsv)
-            std::fprintf(tsv, "%s\t-\t%.1f %s\t-\n", f.figure.c_str(), f.value, f.unit.c_str());
+         std::printf("%-52s %s\n", f.figure.c_str(), value.c_str());
+         if (tsv) std::fprintf(tsv, "%s\t-\t%s\t-\n", f.figure.c_str(), value.c_str());
          continue;
       }
       bool pass = f.atMost ? f.value <= f.goal : f.value >= f.goal;
-      std::printf("%-52s %11.1f %s (goal %s %.1f) %s\n", f.figure.c_str(), f.value, f.unit.c_str(),
-                  f.atMost ? "<=" : ">=", f.goal, pass ? "PASS" : "MISS");
+      std::string const goal =
+          std::string(f.atMost ? "<= " : ">= ") + bench::valueText(f.goal, f.unit, "");
+      std::printf("%-52s %s (goal %s) %s\n", f.figure.c_str(), value.c_str(), goal.c_str(),
+                  pass ? "PASS" : "MISS");
       if (tsv)
-         std::fprintf(tsv, "%s\t%s %.1f %s\t%.1f %s\t%s\n", f.figure.c_str(),
-                      f.atMost ? "<=" : ">=", f.goal, f.unit.c_str(), f.value, f.unit.c_str(),
+         std::fprintf(tsv, "%s\t%s\t%s\t%s\n", f.figure.c_str(), goal.c_str(), value.c_str(),
                       pass ? "PASS" : "MISS");
    }
    if (tsv) std::fclose(tsv);

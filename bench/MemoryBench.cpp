@@ -1,13 +1,13 @@
 // Memory an entry costs in the agent's process once it is programmed, the library's share and
 // the agent's apart. The library's share is what a table without services keeps per entry
-// (the match spec its handle map holds, the map's slots); the agent's is what the same
+// (the match spec its handle map holds, the map's own tables); the agent's is what the same
 // programming costs on top of that with the key manager, the status manager and the agent's
 // entry index present. The chip's file and the key table's shared file are not process memory
 // of either and are not counted (the key table's record size is shown for information).
 //
 // Live bytes are the runtime's objects in the slab, by block size, plus the big tables' own
-// mappings, plus the heap outside the slab's chunks: the slab takes its chunks from the heap and
-// keeps them, so counting the chunks would charge whichever run first needed one.
+// mappings, plus the heap. The slab's chunks are not counted: it maps them once and keeps them,
+// so counting them would charge whichever run first needed one.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -29,19 +29,8 @@ namespace {
 using namespace BfTwiceNatAddrOnly;
 
 constexpr U8 kDevice = 21;
-// The runtime's slab: blocks of 16-byte steps up to this size, chunks of kSlabChunk bytes.
+// The runtime's slab: blocks of 16-byte steps up to this size.
 constexpr long kSlabLargest = 512;
-constexpr std::size_t kSlabChunk = 64 * 1024;
-
-long slabChunkHeapBytes() {
-   static long const usable = [] {
-      void* p = std::malloc(kSlabChunk);
-      long const n = static_cast<long>(::malloc_usable_size(p));
-      std::free(p);
-      return n;
-   }();
-   return usable;
-}
 
 long liveBytes() {
    long slabObjects = 0;
@@ -51,8 +40,7 @@ long liveBytes() {
       if (size > kSlabLargest) continue;  // from the heap, counted there
       slabObjects += c.liveObjects * ((size + 15) / 16 * 16);
    }
-   return slabObjects + bench::heapLiveBytes() + Zin::tableBytes() -
-          static_cast<long>(Zin::slabChunkCount()) * slabChunkHeapBytes();
+   return slabObjects + bench::heapLiveBytes() + Zin::tableBytes();
 }
 
 enum class Side { chip, library, services, agent };

@@ -19,13 +19,15 @@ struct RatioRow {
 };
 
 // A value a family measured, judged against `goal`: at most it, or at least it. A NaN goal
-// shows the value for information only.
+// shows the value for information only. The note, when there is one, follows the value (what it
+// was computed from).
 struct FigureRow {
    std::string figure;
    double value;
    std::string unit;
    double goal;
    bool atMost;
+   std::string note;
 };
 
 // Items per second of a run (its fastest repetition), as a figure judged against `goal` (at
@@ -51,7 +53,7 @@ struct Ratio {
 // Called from inside a benchmark once its figure is known; a later call replaces an earlier one
 // of the same figure (benchmarks run more than once while Google Benchmark sizes them).
 void figureIs(std::string const& figure, double value, std::string const& unit, double goal,
-              bool atMost);
+              bool atMost, std::string const& note = "");
 
 // Repetitions of each run that a ratio judges: its fastest one counts.
 inline constexpr int kRatioRepetitions = 5;

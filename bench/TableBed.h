@@ -136,10 +136,6 @@ inline Bed& bed(Backend backend, bool services = false) {
    return b;
 }
 
-inline BfPdTwiceNatAddrOnly::MatchSpec pdMatch(TwiceNatAddrOnlyMatchSpec const& m) {
-   return {m.l3InfoVrfId(), m.outerIpv4HdrDip(), m.outerIpv4HdrSip()};
-}
-
 // Items per iteration and the global heap allocations each item made.
 inline void countOps(benchmark::State& st, long allocsBefore, int opsPerIter) {
    st.SetItemsProcessed(st.iterations() * opsPerIter);

@@ -30,26 +30,64 @@ namespace {
 constexpr std::size_t kGrain = 16;
 constexpr std::size_t kClasses = 32;  // blocks up to 512 bytes come from the slab
 constexpr std::size_t kChunkBytes = 64 * 1024;
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+
+std::size_t pagesOf(std::size_t bytes) {
+   return (bytes + 4095) / 4096 * 4096;
+}
+
+// `bytes` (a multiple of the page) of a mapping of its own, aligned to a huge page and offered to
+// the kernel as huge pages before anything touches it.
+void* hugeMapping(std::size_t bytes) {
+   void* raw = ::mmap(nullptr, bytes + kHugePage, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+   if (raw == MAP_FAILED) throw std::bad_alloc();
+   auto const start = reinterpret_cast<std::uintptr_t>(raw);
+   std::uintptr_t const aligned = (start + kHugePage - 1) & ~std::uintptr_t(kHugePage - 1);
+   std::size_t const head = aligned - start;
+   if (head != 0) ::munmap(raw, head);
+   ::munmap(reinterpret_cast<void*>(aligned + bytes), kHugePage - head);
+#ifdef MADV_HUGEPAGE
+   ::madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);  // a hint: failure is fine
+#endif
+   return reinterpret_cast<void*>(aligned);
+}
 
 struct FreeBlock {
    FreeBlock* next;
 };
 
+}  // namespace
+
+// The free blocks of one class of objects (or of untyped blocks), by block size. Each class has
+// chunks of its own, so that objects of a class made one after another lie together, whatever
+// other classes are made between them: a table's specs then fill fewer lines and pages than
+// when they alternate with the action specs made and dropped beside them.
+struct SlabPool {
+   FreeBlock* free[kClasses] = {};
+   // The next chunk of each size: small at first, so that a class with few objects takes little.
+   std::uint32_t chunkBytes[kClasses] = {};
+};
+
+namespace {
+
+constexpr std::size_t kFirstChunkBytes = 4 * 1024;
+
 class Slab {
  public:
-   void* allocate(std::size_t size) {
+   void* allocate(SlabPool& pool, std::size_t size) {
       std::size_t cls = (size + kGrain - 1) / kGrain;
       if (size == 0 || cls > kClasses) return ::operator new(size);
       std::lock_guard<std::mutex> lock(mutex_);
-      FreeBlock*& head = free_[cls - 1];
-      if (!head) refill(cls);
+      FreeBlock*& head = pool.free[cls - 1];
+      if (!head) refill(pool, cls);
       FreeBlock* block = head;
       ZIN_UNPOISON(block, cls * kGrain);
       head = block->next;
       return block;
    }
 
-   void free(void* p, std::size_t size) noexcept {
+   void free(SlabPool& pool, void* p, std::size_t size) noexcept {
       std::size_t cls = (size + kGrain - 1) / kGrain;
       if (size == 0 || cls > kClasses) {
          ::operator delete(p);
@@ -57,41 +95,79 @@ class Slab {
       }
       std::lock_guard<std::mutex> lock(mutex_);
       auto* block = static_cast<FreeBlock*>(p);
-      block->next = free_[cls - 1];
-      free_[cls - 1] = block;
+      block->next = pool.free[cls - 1];
+      pool.free[cls - 1] = block;
       // A stale pointer into a freed block now trips the address sanitizer.
       ZIN_POISON(block, cls * kGrain);
    }
 
-   std::size_t chunkCount() {
+   // The pool of a class, made on its first allocation.
+   SlabPool& poolOf(SlabPool*& pool) {
+      if (SlabPool* p = poolRead(pool)) return *p;
       std::lock_guard<std::mutex> lock(mutex_);
-      return chunks_.size();
+      if (!pool)
+         std::atomic_ref<SlabPool*>(pool).store(&pools_.emplace_back(), std::memory_order_release);
+      return *pool;
+   }
+
+   SlabPool& untyped() { return untyped_; }
+
+   std::size_t mappedBytes() {
+      std::lock_guard<std::mutex> lock(mutex_);
+      return arenas_.size() * kHugePage;
    }
 
    ~Slab() {
-      for (void* chunk : chunks_) {
-         ZIN_UNPOISON(chunk, kChunkBytes);
-         ::operator delete(chunk);
+      for (void* arena : arenas_) {
+         ZIN_UNPOISON(arena, kHugePage);
+         ::munmap(arena, kHugePage);
       }
    }
 
  private:
-   void refill(std::size_t cls) {
-      std::size_t blockBytes = cls * kGrain;
-      auto* chunk = static_cast<char*>(::operator new(kChunkBytes));
-      chunks_.push_back(chunk);
-      FreeBlock*& head = free_[cls - 1];
-      for (std::size_t off = 0; off + blockBytes <= kChunkBytes; off += blockBytes) {
+   static SlabPool* poolRead(SlabPool*& pool) {
+      return std::atomic_ref<SlabPool*>(pool).load(std::memory_order_acquire);
+   }
+
+   // Chunks are cut from huge pages: a table of a million entries reads objects made at
+   // different times at random, and on small pages nearly every such read would also miss the
+   // TLB.
+   char* takeChunk(std::size_t bytes) {
+      if (arenaLeft_ < bytes) {
+         arena_ = static_cast<char*>(hugeMapping(kHugePage));
+         arenas_.push_back(arena_);
+         arenaLeft_ = kHugePage;
+      }
+      char* chunk = arena_;
+      arena_ += bytes;
+      arenaLeft_ -= bytes;
+      return chunk;
+   }
+
+   void refill(SlabPool& pool, std::size_t cls) {
+      std::size_t const blockBytes = cls * kGrain;
+      std::uint32_t& next = pool.chunkBytes[cls - 1];
+      if (next == 0) next = kFirstChunkBytes;
+      std::size_t const chunkBytes = next;
+      if (next < kChunkBytes) next *= 2;
+      char* chunk = takeChunk(chunkBytes);
+      FreeBlock*& head = pool.free[cls - 1];
+      // Handed out from the chunk's start on.
+      for (std::size_t off = chunkBytes / blockBytes * blockBytes; off >= blockBytes;) {
+         off -= blockBytes;
          auto* block = reinterpret_cast<FreeBlock*>(chunk + off);
          block->next = head;
          head = block;
       }
-      ZIN_POISON(chunk, kChunkBytes);
+      ZIN_POISON(chunk, chunkBytes);
    }
 
    std::mutex mutex_;
-   FreeBlock* free_[kClasses] = {};
-   std::vector<void*> chunks_;
+   SlabPool untyped_;
+   std::deque<SlabPool> pools_;  // deque: a pool stays where it is as more come
+   std::vector<void*> arenas_;
+   char* arena_ = nullptr;
+   std::size_t arenaLeft_ = 0;
 };
 
 Slab& slab() {
@@ -142,17 +218,20 @@ I64 liveObjects(std::string_view className) {
 }
 
 void* slabAllocate(std::size_t size) {
-   return slab().allocate(size);
+   Slab& s = slab();
+   return s.allocate(s.untyped(), size);
 }
 void slabFree(void* p, std::size_t size) {
-   slab().free(p, size);
+   Slab& s = slab();
+   s.free(s.untyped(), p, size);
 }
-std::size_t slabChunkCount() {
-   return slab().chunkCount();
+std::size_t slabBytes() {
+   return slab().mappedBytes();
 }
 
 void* allocObject(AllocStats& stats, std::size_t size) {
-   void* p = slab().allocate(size);
+   Slab& s = slab();
+   void* p = s.allocate(s.poolOf(stats.slabPool), size);
    stats.liveObjects.fetch_add(1, std::memory_order_relaxed);
    stats.liveBytes.fetch_add(static_cast<I64>(size), std::memory_order_relaxed);
    stats.totalObjects.fetch_add(1, std::memory_order_relaxed);
@@ -163,17 +242,13 @@ void freeObject(AllocStats& stats, void* p, std::size_t size) noexcept {
    if (!p) return;
    stats.liveObjects.fetch_sub(1, std::memory_order_relaxed);
    stats.liveBytes.fetch_sub(static_cast<I64>(size), std::memory_order_relaxed);
-   slab().free(p, size);
+   Slab& s = slab();
+   s.free(s.poolOf(stats.slabPool), p, size);
 }
 
 namespace {
-constexpr std::size_t kHugePage = std::size_t(2) << 20;
 constexpr std::size_t kHugeTable = 2 * kHugePage;  // smaller tables gain too little
 std::atomic<I64> gTableBytes{0};
-
-std::size_t pagesOf(std::size_t bytes) {
-   return (bytes + 4095) / 4096 * 4096;
-}
 }  // namespace
 
 // Big tables are mapped on their own, aligned to a huge page, so that nothing of the heap shares
@@ -181,19 +256,9 @@ std::size_t pagesOf(std::size_t bytes) {
 void* tableAllocate(std::size_t bytes) {
    if (bytes < kHugeTable) return ::operator new(bytes);
    std::size_t const len = pagesOf(bytes);
-   void* raw =
-       ::mmap(nullptr, len + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-   if (raw == MAP_FAILED) throw std::bad_alloc();
-   auto const start = reinterpret_cast<std::uintptr_t>(raw);
-   std::uintptr_t const aligned = (start + kHugePage - 1) & ~std::uintptr_t(kHugePage - 1);
-   std::size_t const head = aligned - start;
-   if (head != 0) ::munmap(raw, head);
-   ::munmap(reinterpret_cast<void*>(aligned + len), kHugePage - head);
-#ifdef MADV_HUGEPAGE
-   ::madvise(reinterpret_cast<void*>(aligned), len, MADV_HUGEPAGE);  // a hint: failure is fine
-#endif
+   void* p = hugeMapping(len);
    gTableBytes.fetch_add(static_cast<I64>(len), std::memory_order_relaxed);
-   return reinterpret_cast<void*>(aligned);
+   return p;
 }
 
 void tableFree(void* p, std::size_t bytes) noexcept {

@@ -4,6 +4,9 @@
 
 namespace BfTwiceNatAddrOnly {
 
+// The runtime's slab has blocks in steps of 16 bytes: the hook fits beside the attributes.
+static_assert(sizeof(TwiceNatAddrOnlyMatchSpec) == 32);
+
 void TwiceNatAddrOnlyMatchSpec::isSetIs(U64) {
    Zin::assertFail("0", kSourceName, __LINE__,
                    "void BfTwiceNatAddrOnly::TwiceNatAddrOnlyMatchSpec::isSetIs(U64)");

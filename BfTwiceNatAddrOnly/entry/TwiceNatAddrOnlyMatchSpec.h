@@ -4,6 +4,8 @@
 
 namespace BfTwiceNatAddrOnly {
 
+class TwiceNatAddrOnlyTableHandles;
+
 class TwiceNatAddrOnlyMatchSpec : public BfnTable::MatchSpecBase {
  public:
    using Ptr = Pemra::Ptr<TwiceNatAddrOnlyMatchSpec>;
@@ -13,6 +15,20 @@ class TwiceNatAddrOnlyMatchSpec : public BfnTable::MatchSpecBase {
    static constexpr U64 kVrfIdBit = 1;
 
    TwiceNatAddrOnlyMatchSpec() = default;
+   // A copy has the same attributes and is a new object: no map holds it yet.
+   TwiceNatAddrOnlyMatchSpec(TwiceNatAddrOnlyMatchSpec const& o)
+       : MatchSpecBase(o),
+         outerIpv4HdrDip_(o.outerIpv4HdrDip_),
+         outerIpv4HdrSip_(o.outerIpv4HdrSip_),
+         l3InfoVrfId_(o.l3InfoVrfId_),
+         isSet_(o.isSet_) {}
+   TwiceNatAddrOnlyMatchSpec& operator=(TwiceNatAddrOnlyMatchSpec const& o) {
+      outerIpv4HdrDip_ = o.outerIpv4HdrDip_;
+      outerIpv4HdrSip_ = o.outerIpv4HdrSip_;
+      l3InfoVrfId_ = o.l3InfoVrfId_;
+      isSet_ = o.isSet_;
+      return *this;
+   }
    static Ptr TwiceNatAddrOnlyMatchSpecIs() { return new TwiceNatAddrOnlyMatchSpec(); }
 
    U32 outerIpv4HdrDip() const { return outerIpv4HdrDip_; }
@@ -24,7 +40,7 @@ class TwiceNatAddrOnlyMatchSpec : public BfnTable::MatchSpecBase {
    // never given. Nothing clears the mark; a spec without the VRF is a new object.
    void l3InfoVrfIdIs(U16 v) {
       l3InfoVrfId_ = v;
-      isSet_ |= kVrfIdBit;
+      isSet_ = static_cast<U8>(isSet_ | kVrfIdBit);
    }
    U64 isSet() const { return isSet_; }
    bool l3InfoVrfIdIsSet() const { return (isSet_ & kVrfIdBit) != 0; }
@@ -42,10 +58,19 @@ class TwiceNatAddrOnlyMatchSpec : public BfnTable::MatchSpecBase {
    ~TwiceNatAddrOnlyMatchSpec() override = default;
 
  private:
+   friend class TwiceNatAddrOnlyTableHandles;
+
    U32 outerIpv4HdrDip_ = 0;
    U32 outerIpv4HdrSip_ = 0;
    U16 l3InfoVrfId_ = 0;
-   U64 isSet_ = 0;
+   // Only bit 0 is ever set: a byte keeps the spec, with its hook, in 32 bytes.
+   U8 isSet_ = 0;
+   // The hook of the handle map that holds this spec (TwiceNatAddrOnlyTableHandles): its tag
+   // (0: none), the entry's SDK handle and the spec's place in the map's list of keys. No
+   // attribute: it is the map's record, kept where the map finds it without a look-up.
+   mutable U8 hookTag_ = 0;
+   mutable U32 hookHandle_ = 0;
+   mutable U32 hookPlace_ = 0;
 };
 
 inline TwiceNatAddrOnlyMatchSpec::Ptr twiceNatAddrOnlyMatchSpecFactory() {

@@ -70,7 +70,7 @@ TwiceNatAddrOnlyTableEntry TwiceNatAddrOnlyTable::entry(
    BF_TRACE(kFn, kFn);
    BF_CHECK(match, "match != NULL", kFn);
    TwiceNatAddrOnlyTableHandles const& handles = *helper_->sdkHandles();
-   if (auto const* handle = handles.entryMap().find(match.ptr())) {
+   if (auto const* handle = handles.find(match.ptr())) {
       return entryByHandle(*handle);
    }
    return TwiceNatAddrOnlyTableEntry();

@@ -11,11 +11,15 @@
 
 namespace Zin {
 
+struct SlabPool;
+
 struct AllocStats {
    std::string_view className;
    std::atomic<I64> liveObjects{0};
    std::atomic<I64> liveBytes{0};
    std::atomic<U64> totalObjects{0};
+   // The slab's free blocks of this class, made on its first allocation.
+   SlabPool* slabPool = nullptr;
 };
 
 // One snapshot row: a class and its live counts at the time of the snapshot.
@@ -35,8 +39,9 @@ I64 liveObjects(std::string_view className);
 // Per-size free lists over large chunks; blocks above the largest size class go to the heap.
 void* slabAllocate(std::size_t size);
 void slabFree(void* p, std::size_t size);
-// Chunks the slab has taken from the heap so far; it keeps them for reuse.
-std::size_t slabChunkCount();
+// Bytes the slab has mapped for its chunks so far (huge pages, outside the heap); it keeps them
+// for reuse.
+std::size_t slabBytes();
 
 // Raw memory for a big table that is read at random (an index of a million entries): from
 // 4 MiB on it is a mapping of its own, offered to the kernel as huge pages before anything

@@ -36,6 +36,8 @@ class IdentityMap {
    // Slots in the table. Keys fill at most five eighths of it, which keeps the probe for an
    // absent key short; the table doubles when they would fill more.
    std::size_t capacity() const { return capacity_; }
+   // Bytes of the table's slots.
+   std::size_t bytes() const { return capacity_ * sizeof(Slot); }
 
    // The value stored for `key`, or null when `key` is not in the map. The null pointer is a
    // key like any other (it stands for "no object"); its pair lives beside the table.
