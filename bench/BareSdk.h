@@ -1,6 +1,6 @@
 // What an agent without the library does for the same work, the baselines of the hot paths: the
 // bare PD calls, or the bare BfRt calls (key fields, data reset and values, add, modify and
-// delete by handle), each choosing the SDK's function or action by the spec's action type, and
+// delete by handle), each choosing the SDK's function or action by the action spec's type, and
 // a read by handle that builds the same new match and action objects a readback returns. The
 // caller keeps the handles itself. Every call aborts on a status other than success: a
 // baseline that fails measures nothing.

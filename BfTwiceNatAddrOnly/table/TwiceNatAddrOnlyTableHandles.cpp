@@ -86,7 +86,7 @@ void TwiceNatAddrOnlyTableHandles::entryDel(Position const& at, Key const& match
    keys_[place] = nullptr;
    holes_.push_back(place);
    m->hookTag_ = 0;
-   m->deleteRef();  // last: the count may be the spec's last
+   m->deleteRef();  // last: the count may be the match spec's last
 }
 
 TwiceNatAddrOnlyTableHandles::Iterator TwiceNatAddrOnlyTableHandles::entryIter(

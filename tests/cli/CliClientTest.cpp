@@ -85,6 +85,16 @@ TEST(CliClientTest, AClosedConnectionIsNotAnAgentThatWentAway) {
    EXPECT_THAT(st.ok("show"), HasSubstr("1 entry of 1"));
 }
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
 // Under a low descriptor limit the agent either serves (a client gets its answer) or says in
 // one line, before it is ready, that the limit leaves no room: never a ready agent no client
 // can reach.
@@ -95,6 +105,9 @@ TEST(CliClientTest, AgentUnderADescriptorLimitServesOrSaysWhyNot) {
    int served = 0;
    for (int limit : {8, 9, 10, 12, 16}) {
       SCOPED_TRACE(limit);
+      // The sanitizers' runtime needs descriptors of its own to check what it reports on; at
+      // the lowest limits their reports, not the agent's line, would be what it says.
+      if (kSanitized && limit < 10) continue;
       std::string const nofile = "--nofile=" + std::to_string(limit) + ":" + std::to_string(limit);
       Args args{"prlimit", nofile, "--"};
       for (std::string const& a : st.argv("serve"))
