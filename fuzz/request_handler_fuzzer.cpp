@@ -38,7 +38,14 @@ struct Agent {
       start = std::make_unique<TwiceNatCli::AgentStart>(state, false);
       handler = std::make_unique<Handler>(*start->core, Handler::Facts{state.dir, {}, "0.1.0"});
       service = std::make_unique<SocketService>(*handler);
-      std::atexit([] { std::filesystem::remove_all(agent().state.dir); });
+   }
+   // At exit: the agent goes before its folder.
+   ~Agent() {
+      service.reset();
+      handler.reset();
+      start.reset();
+      std::error_code ec;
+      std::filesystem::remove_all(state.dir, ec);
    }
    static Agent& agent() {
       static Agent a;

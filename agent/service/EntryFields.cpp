@@ -221,18 +221,64 @@ void appendNumber(std::string& out, U64 n) {
    out.append(buffer, end);
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at text[i] (1 to 4), or 0 when its bytes are
+// none: a stray continuation byte, an overlong form, a surrogate, past U+10FFFF, or cut short.
+std::size_t utf8Length(std::string_view text, std::size_t i) {
+   auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+   unsigned const lead = at(0);
+   if (lead < 0x80) return 1;
+   std::size_t n = 0;
+   unsigned lo = 0x80, hi = 0xBF;  // the second byte's range
+   if (lead >= 0xC2 && lead <= 0xDF) {
+      n = 2;
+   } else if (lead >= 0xE0 && lead <= 0xEF) {
+      n = 3;
+      if (lead == 0xE0) lo = 0xA0;
+      if (lead == 0xED) hi = 0x9F;
+   } else if (lead >= 0xF0 && lead <= 0xF4) {
+      n = 4;
+      if (lead == 0xF0) lo = 0x90;
+      if (lead == 0xF4) hi = 0x8F;
+   } else {
+      return 0;
+   }
+   if (i + n > text.size() || at(1) < lo || at(1) > hi) return 0;
+   for (std::size_t k = 2; k < n; ++k) {
+      if (at(k) < 0x80 || at(k) > 0xBF) return 0;
+   }
+   return n;
+}
+
+}  // namespace
+
 void appendString(std::string& out, std::string_view text) {
    static constexpr char kHex[] = "0123456789abcdef";
    out += '"';
-   for (char c : text) {
+   for (std::size_t i = 0; i < text.size();) {
+      char const c = text[i];
       auto const u = static_cast<unsigned char>(c);
       if (c == '"' || c == '\\') {
          (out += '\\') += c;
       } else if (u < 0x20) {
          ((out += "\\u00") += kHex[u >> 4]) += kHex[u & 15];
+      } else if (u >= 0x80) {
+         // A message may quote a client's bytes; what is no UTF-8 goes as U+FFFD, so that the
+         // reply stays JSON.
+         std::size_t const n = utf8Length(text, i);
+         if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+         }
+         out.append(text.substr(i, n));
+         i += n;
+         continue;
       } else {
          out += c;
       }
+      ++i;
    }
    out += '"';
 }

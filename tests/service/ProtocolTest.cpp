@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "agent/service/ReplyCodec.h"
 #include "agent/service/RequestCodec.h"
 
@@ -201,6 +203,11 @@ TEST(ProtocolTest, RepliesAndPagesSurviveTheirEncoding) {
    Reply refused;
    refused.status = {Code::resourceExhausted, "full\n\"quoted\"", -9};
    replies.push_back({Op::insert, refused});
+   // A refusal that quotes a client's bytes: UTF-8 stays, what is none becomes U+FFFD.
+   Reply quoting;
+   quoting.status = {Code::invalidArgument,
+                     "op \"st\xC3\xA9tus\x91\xE2\x82\" \xF0\x9F\x98\x80\xED\xA0\x80", 0};
+   replies.push_back({Op::status, quoting});
    Reply batch;
    batch.batch = {{{3, {Code::notFound, "no entry", 0}}, {5, {Code::internal, "sdk", 4}}},
                   6,
@@ -219,6 +226,11 @@ TEST(ProtocolTest, RepliesAndPagesSurviveTheirEncoding) {
       std::string line;
       encodeReply(op, r, line);
       SCOPED_TRACE(line);
+      EXPECT_TRUE(nlohmann::json::accept(line));
+      if (r.status.message.find("st\xC3\xA9tus") != std::string::npos) {
+         EXPECT_THAT(line, HasSubstr("st\xC3\xA9tus\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\\\" "
+                                     "\xF0\x9F\x98\x80\xEF\xBF\xBD"));
+      }
       std::string again;
       encodeReply(op, parseReply(op, line), again);
       EXPECT_EQ(again, line);
