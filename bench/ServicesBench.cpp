@@ -16,6 +16,7 @@
 
 #include "AgentBed.h"
 #include "Paired.h"
+#include "RoundBatches.h"
 #include "Summary.h"
 #include "agent/core/AgentCore.h"
 #include "agent/core/EntrySpecs.h"
@@ -47,22 +48,7 @@ struct ServicesBed {
       std::vector<U32> order(n);
       std::iota(order.begin(), order.end(), 0u);
       if (random) std::shuffle(order.begin(), order.end(), std::mt19937(1));
-      for (UpdateKind kind : {UpdateKind::insert, UpdateKind::modify, UpdateKind::remove}) {
-         std::vector<Update>& batch = batches.emplace_back(n);
-         for (U32 k = 0; k < n; ++k) {
-            U32 const i = order[k];
-            TwiceNatAgent::EntrySpec& e = batch[k].entry;
-            batch[k].kind = kind;
-            e.match = {0x0A000000u + i, 0xC0A80001u + (i & 0xF), U16(vrf ? i & 0xFF : 0), vrf};
-            bool const ecmp = (i & 1) != (kind == UpdateKind::modify);
-            e.action = {ecmp ? TwiceNatAgent::ActionKind::ecmp : TwiceNatAgent::ActionKind::hit,
-                        U16(i),
-                        U16(i >> 16),
-                        U8(ecmp ? 17 : 6),
-                        0,
-                        U16(i & 0x3FF)};
-         }
-      }
+      batches = bench::roundBatches(order, vrf);
    }
    ~ServicesBed() {
       core.reset();
