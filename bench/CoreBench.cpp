@@ -7,11 +7,13 @@
 #include <benchmark/benchmark.h>
 
 #include <limits>
+#include <numeric>
 #include <string>
 #include <vector>
 
 #include "AgentBed.h"
 #include "HeapCount.h"
+#include "RoundBatches.h"
 #include "Summary.h"
 #include "agent/core/AgentCore.h"
 #include "chip/ChipInventory.h"
@@ -21,7 +23,6 @@ namespace {
 using TwiceNatAgent::AgentCore;
 using TwiceNatAgent::BatchMode;
 using TwiceNatAgent::Update;
-using TwiceNatAgent::UpdateKind;
 
 constexpr U8 kDevice = 20;
 
@@ -36,21 +37,9 @@ struct CoreBed {
       config.inventory = &inventory;
       config.device = kDevice;
       core = AgentCore::start(config);
-      for (UpdateKind kind : {UpdateKind::insert, UpdateKind::modify, UpdateKind::remove}) {
-         std::vector<Update>& batch = batches.emplace_back(n);
-         for (U32 i = 0; i < n; ++i) {
-            TwiceNatAgent::EntrySpec& e = batch[i].entry;
-            batch[i].kind = kind;
-            e.match = {0x0A000000u + i, 0xC0A80001u + (i & 0xF), U16(i & 0xFF), true};
-            bool const ecmp = (i & 1) != (kind == UpdateKind::modify);
-            e.action = {ecmp ? TwiceNatAgent::ActionKind::ecmp : TwiceNatAgent::ActionKind::hit,
-                        U16(i),
-                        U16(i >> 16),
-                        U8(ecmp ? 17 : 6),
-                        0,
-                        U16(i & 0x3FF)};
-         }
-      }
+      std::vector<U32> order(n);
+      std::iota(order.begin(), order.end(), 0u);
+      batches = bench::roundBatches(order, true);
    }
    ~CoreBed() {
       core.reset();

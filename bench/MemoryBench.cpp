@@ -109,7 +109,7 @@ void memoryPerEntry(benchmark::State& st) {
    bench::figureIs("  of which key and status managers" + at, services - library, "B", nan, true);
    bench::figureIs("  of which the agent's entry index" + at, total - services, "B", nan, true);
    bench::figureIs("memory per entry, library and agent" + at, total, "B",
-                   n >= 1'000'000 ? 160 : nan, true);
+                   n >= 1'000'000 ? 100 : nan, true);
    if (n < 1'000'000) {
       bench::figureIs("chip and SDK heap per entry (not counted)", chip, "B", nan, true);
       bench::figureIs("key table record (shared file, not counted)",

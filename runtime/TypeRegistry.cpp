@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Zin/Assert.h"
 #include "Zin/Entity.h"
 
 namespace Zin {
@@ -13,12 +14,23 @@ bool TypeDescriptor::isA(TypeDescriptor const* other) const {
    return false;
 }
 
-std::vector<AttributeDescriptor const*> TypeDescriptor::attributes() const {
-   std::vector<AttributeDescriptor const*> out;
-   if (parent_) out = parent_->attributes();
-   for (AttributeDescriptor const& a : attributes_)
-      out.push_back(&a);
-   return out;
+std::vector<AttributeDescriptor const*> const& TypeDescriptor::attributes() const {
+   std::call_once(listed_, [this] {
+      if (parent_) all_ = parent_->attributes();
+      for (AttributeDescriptor const& a : attributes_)
+         all_.push_back(&a);
+      sealed_.store(true, std::memory_order_release);
+   });
+   return all_;
+}
+
+AttributeDescriptor& TypeDescriptor::attributeIs(AttributeDescriptor a) {
+   // A class lists its attributes once; one added later would be missing from the list.
+   if (sealed_.load(std::memory_order_acquire)) {
+      assertFail("!sealed_", __FILE__, __LINE__, "Zin::TypeDescriptor::attributeIs");
+   }
+   attributes_.push_back(std::move(a));
+   return attributes_.back();
 }
 
 AttributeDescriptor const* TypeDescriptor::attribute(std::string_view name) const {
@@ -41,21 +53,15 @@ void TypeRegistry::moduleIs(String const& module,
       modules_.push_back(module);
    }
    for (TypeDescriptor const* t : types) {
-      auto same = [t](TypeDescriptor const* o) { return o->name() == t->name(); };
-      auto it = std::find_if(types_.begin(), types_.end(), same);
-      if (it != types_.end()) {
-         *it = t;
-      } else {
-         types_.push_back(t);
-      }
+      // Replaced with its key, which is the name of the descriptor it stands for.
+      types_.erase(t->name());
+      types_.emplace(t->name(), t);
    }
 }
 
 TypeDescriptor const* TypeRegistry::type(std::string_view name) const {
-   for (TypeDescriptor const* t : types_) {
-      if (t->name() == name) return t;
-   }
-   return nullptr;
+   auto it = types_.find(name);
+   return it == types_.end() ? nullptr : it->second;
 }
 
 std::vector<String> TypeRegistry::modules() const {

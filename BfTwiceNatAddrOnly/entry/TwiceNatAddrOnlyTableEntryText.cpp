@@ -1,5 +1,7 @@
 #include "BfTwiceNatAddrOnly/entry/TwiceNatAddrOnlyTableEntryText.h"
 
+#include "EntryTextCanonical.h"
+
 namespace BfTwiceNatAddrOnly {
 
 namespace {
@@ -14,9 +16,14 @@ Pemra::Ptr<Spec const> specRead(Zin::CharRange& in, std::string_view attribute) 
    }
 }
 
+// Room for the longest text of a match spec: its class and attribute names, and every number
+// at its widest.
+constexpr std::size_t kMatchStrepRoom = 200;
+
 }  // namespace
 
 TwiceNatAddrOnlyTableEntry::TwiceNatAddrOnlyTableEntry(Zin::CharRange& in) {
+   if (canonicalEntryRead(in, match_, action_)) return;
    // Members start null; on any throw below they release what they already hold.
    Zin::stringExpect(in, kEntryStrepOpen);
    Zin::stringExpect(in, kEntryStrepMatch);
@@ -27,17 +34,14 @@ TwiceNatAddrOnlyTableEntry::TwiceNatAddrOnlyTableEntry(Zin::CharRange& in) {
 }
 
 Pemra::String valueToStrep(TwiceNatAddrOnlyTableEntry const& entry) {
+   // The action's text first, then the match's, written where it goes.
    Pemra::String const action = Zin::objectToStrep(entry.action().ptr());
-   Pemra::String const match = Zin::objectToStrep(entry.match().ptr());
    Pemra::String out;
-   out.reserve(kEntryStrepOpen.size() + kEntryStrepMatch.size() + match.size() +
+   out.reserve(kEntryStrepOpen.size() + kEntryStrepMatch.size() + kMatchStrepRoom +
                kEntryStrepAction.size() + action.size() + kEntryStrepClose.size());
-   out.append(kEntryStrepOpen)
-       .append(kEntryStrepMatch)
-       .append(match)
-       .append(kEntryStrepAction)
-       .append(action)
-       .append(kEntryStrepClose);
+   out.append(kEntryStrepOpen).append(kEntryStrepMatch);
+   Zin::objectStrepAppend(out, entry.match().ptr());
+   out.append(kEntryStrepAction).append(action).append(kEntryStrepClose);
    return out;
 }
 

@@ -27,6 +27,9 @@ inline String objectToStrep(Pemra::Ptr<PtrInterface const> const& obj) {
 // The text form of any value; a value type without a text hook is refused with
 // ValueTypeException.
 String valueToStrep(Value const& v);
+// The same, appended to `out` (what an object's or value's text is built of).
+void objectStrepAppend(String& out, PtrInterface const* obj);
+void valueStrepAppend(String& out, Value const& v);
 
 // Consumes `literal` at the front of `in`; MissingStringException at the front otherwise.
 void stringExpect(CharRange& in, std::string_view literal);
@@ -39,6 +42,9 @@ void allDataConsumedCheck(CharRange const& in);
 // ValueTypeException for a value of the wrong kind, AttributeRangeException for a number or
 // name out of range for its attribute. What was built is released on every error.
 Pemra::Ptr<PtrInterface> sequenceToObject(CharRange& in);
+// False when objects are nested as deep as sequenceToObject takes them on this thread, so that
+// it would refuse one more.
+bool parseDepthLeft();
 
 [[noreturn]] void objectClassMismatch(PtrInterface const& obj, TypeDescriptor const& expected,
                                       std::size_t position);

@@ -3,10 +3,14 @@
 // each class's attributes in declaration order. The generic attribute interface below reads,
 // sets, instantiates, clears and calls them by name.
 #include <any>
+#include <atomic>
 #include <functional>
 #include <initializer_list>
+#include <mutex>
 #include <string_view>
 #include <tuple>
+#include <typeinfo>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -69,8 +73,9 @@ class TypeDescriptor {
    bool isA(TypeDescriptor const* other) const;
 
    std::vector<AttributeDescriptor> const& ownAttributes() const { return attributes_; }
-   // Base-class attributes first, then this class's, each in declaration order.
-   std::vector<AttributeDescriptor const*> attributes() const;
+   // Base-class attributes first, then this class's, each in declaration order. Listed on the
+   // first call, after which neither this class nor its bases take more attributes.
+   std::vector<AttributeDescriptor const*> const& attributes() const;
    AttributeDescriptor const* attribute(std::string_view name) const;
 
    // A new object with its defaults; empty for classes the runtime cannot build alone.
@@ -84,10 +89,8 @@ class TypeDescriptor {
    std::function<Value(CharRange&)> fromSequence;
    std::function<U64(Value const&)> hash;
 
-   AttributeDescriptor& attributeIs(AttributeDescriptor a) {
-      attributes_.push_back(std::move(a));
-      return attributes_.back();
-   }
+   // Stops the process once the attributes were listed (attributes()).
+   AttributeDescriptor& attributeIs(AttributeDescriptor a);
    AttributeDescriptor& lastAttribute() { return attributes_.back(); }
 
  private:
@@ -95,6 +98,9 @@ class TypeDescriptor {
    Kind kind_;
    TypeDescriptor const* parent_;
    std::vector<AttributeDescriptor> attributes_;
+   mutable std::once_flag listed_;
+   mutable std::atomic<bool> sealed_{false};
+   mutable std::vector<AttributeDescriptor const*> all_;
 };
 
 class TypeRegistry {
@@ -107,7 +113,8 @@ class TypeRegistry {
 
  private:
    std::vector<String> modules_;
-   std::vector<TypeDescriptor const*> types_;
+   // By name; the key is the descriptor's own name.
+   std::unordered_map<std::string_view, TypeDescriptor const*> types_;
 };
 
 // The generic attribute interface. Every function throws Zin::AttributeNotFoundException for a
@@ -223,8 +230,15 @@ class ClassBuilder {
 
    TypeDescriptor const& done() { return d_; }
 
-   static C& self(PtrInterface& o) { return dynamic_cast<C&>(o); }
-   static C const& self(PtrInterface const& o) { return dynamic_cast<C const&>(o); }
+   // The object an attribute of C was asked of: nearly always of class C itself, which a type
+   // comparison tells sooner than a search of the class tree.
+   static C& self(PtrInterface& o) {
+      if constexpr (requires(PtrInterface & p) { static_cast<C&>(p); }) {
+         if (typeid(o) == typeid(C)) return static_cast<C&>(o);
+      }
+      return dynamic_cast<C&>(o);
+   }
+   static C const& self(PtrInterface const& o) { return self(const_cast<PtrInterface&>(o)); }
 
  private:
    template <class R>

@@ -51,6 +51,20 @@ constexpr char kAction[] =
     "Object('BfTwiceNatAddrOnly::TwiceNatAddrOnlyHitActionSpec', ** {'actionType': "
     "twiceNatAddrOnlyHitActionSpec, 'frag': 1, 'keyId': 2, 'prot': 3, 'rwId': 4, 'nextHop': 5})";
 
+// The forms above with one field out of its range or one mark that disagrees.
+constexpr char kMatchWide[] =
+    "Object('BfTwiceNatAddrOnly::TwiceNatAddrOnlyMatchSpec', ** {'outerIpv4HdrDip': 4294967296, "
+    "'outerIpv4HdrSip': 2, 'isSet': 0, 'l3InfoVrfIdIsSet': False})";
+constexpr char kMatchVrfMark[] =
+    "Object('BfTwiceNatAddrOnly::TwiceNatAddrOnlyMatchSpec', ** {'outerIpv4HdrDip': 1, "
+    "'outerIpv4HdrSip': 2, 'isSet': 0, 'l3InfoVrfIdIsSet': True})";
+constexpr char kMatchIsSet[] =
+    "Object('BfTwiceNatAddrOnly::TwiceNatAddrOnlyMatchSpec', ** {'outerIpv4HdrDip': 1, "
+    "'outerIpv4HdrSip': 2, 'isSet': 1, 'l3InfoVrfIdIsSet': False})";
+constexpr char kActionWideFrag[] =
+    "Object('BfTwiceNatAddrOnly::TwiceNatAddrOnlyHitActionSpec', ** {'actionType': "
+    "twiceNatAddrOnlyHitActionSpec, 'frag': 256, 'keyId': 2, 'prot': 3, 'rwId': 4, 'nextHop': 5})";
+
 std::string entryText(std::string const& match, std::string const& action) {
    return std::string(kOpen) + "'match': " + match + ", 'action': " + action + "})";
 }
@@ -114,6 +128,16 @@ TEST(EntryText, EveryShapeOfEntryPrintsAndParsesBack) {
    EXPECT_NE(texts[1].find("'l3InfoVrfId': 0, 'isSet': 1, 'l3InfoVrfIdIsSet': True}"),
              std::string::npos);
    EXPECT_EQ(texts[4], std::string(kOpen) + "'match': None, 'action': None})");
+
+   // What the reader takes beyond the printed form: leading zeros, and an actionType that is not
+   // the class's own (kept as given).
+   std::string odd = kGood;
+   odd.replace(odd.find("'frag': 1"), 9, "'frag': 001");
+   odd.replace(odd.find("twiceNatAddrOnlyHitActionSpec,"), 29, "twiceNatAddrOnlyHitEcmpActionSpec");
+   auto const parsed = Zin::strepToValue<TwiceNatAddrOnlyTableEntry>(odd);
+   EXPECT_EQ(parsed.action()->frag(), 1);
+   EXPECT_EQ(parsed.action()->actionType(), ecmp);
+   EXPECT_EQ(parsed.match()->outerIpv4HdrSip(), 2u);
 }
 
 // Bad entry texts, each refused where it goes wrong: in the runtime's reader of the specs or in
@@ -173,6 +197,13 @@ TEST(EntryText, RejectsBadTextAtThePlaceItGoesWrong) {
        {entryText(objectText("Nothing", ""), "None"), parse,
         "no class named 'BfTwiceNatAddrOnly::Nothing'", kOpenLen + 9 + 8},
        {kGood + "x", unconsumed, "unconsumed", kGoodLen},
+       // Texts of the form the entry prints but for one field or mark: refused as any other.
+       {entryText(kMatchWide, kAction), range,
+        "attribute 'match.outerIpv4HdrDip': value 4294967296 does not fit in 32 bits"},
+       {entryText(kMatchVrfMark, kAction), mismatch, "'l3InfoVrfIdIsSet'"},
+       {entryText(kMatchIsSet, kAction), mismatch, "cannot be set; it is 0, not 1"},
+       {entryText(kMatch, kActionWideFrag), range,
+        "attribute 'action.frag': value 256 does not fit in 8 bits"},
    };
    for (auto const& c : failures)
       expectFailure(c,
