@@ -116,7 +116,7 @@ std::string loadLineOf(Update const& u) {
       if (a.kind == ActionKind::onMiss) return t;
       for (unsigned v : {unsigned(a.keyId), unsigned(a.rwId), unsigned(a.prot), unsigned(a.frag),
                          unsigned(a.target)})
-         t += " " + std::to_string(v);
+         (t += ' ') += std::to_string(v);
       return t;
    };
    auto const key = [](MatchKey const& k) {
