@@ -1,9 +1,9 @@
 // Programming with the agent's services at 100k and 1M entries: the agent core (key manager,
 // status manager, its entry index) applying batches of inserts, modifies and removes, beside
 // the library alone making the same changes from the same values (a user of the library
-// builds the spec objects from its own values too). Both sides program one private chip, which
-// each pass leaves empty (so that a BfRt binding, which is per device, serves both); the
-// passes take turns (pairedRounds), over the entries in the order they were made and in a
+// builds the match and action spec objects from its own values too). Both sides program one private
+// chip, which each pass leaves empty (so that a BfRt binding, which is per device, serves both);
+// the passes take turns (pairedRounds), over the entries in the order they were made and in a
 // random order. The goal is judged at 1M; the 100k rows are for information.
 #include <benchmark/benchmark.h>
 
@@ -69,10 +69,10 @@ struct ServicesBed {
    std::vector<TwiceNatAgent::MatchSpecPtr> matches = std::vector<TwiceNatAgent::MatchSpecPtr>(n);
 };
 
-// The library alone: the spec objects from the values, then the table's call. The table knows
-// an entry by its match object, so its user keeps the object of each entry it added (here by
-// the entry's place in the batches, which all walk the same order) and lets go of it after the
-// removal.
+// The library alone: the match and action spec objects from the values, then the table's call. The
+// table knows an entry by its match object, so its user keeps the object of each entry it added
+// (here by the entry's place in the batches, which all walk the same order) and lets go of it after
+// the removal.
 [[gnu::noinline]] bool programLibrary(ServicesBed& b) {
    TwiceNatAddrOnlyTable& t = *b.table;
    std::vector<TwiceNatAgent::MatchSpecPtr>& held = b.matches;

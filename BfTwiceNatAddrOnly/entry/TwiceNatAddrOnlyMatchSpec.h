@@ -63,10 +63,10 @@ class TwiceNatAddrOnlyMatchSpec : public BfnTable::MatchSpecBase {
    U32 outerIpv4HdrDip_ = 0;
    U32 outerIpv4HdrSip_ = 0;
    U16 l3InfoVrfId_ = 0;
-   // Only bit 0 is ever set: a byte keeps the spec, with its hook, in 32 bytes.
+   // Only bit 0 is ever set: a byte keeps the match spec, with its hook, in 32 bytes.
    U8 isSet_ = 0;
    // The hook of the handle map that holds this spec (TwiceNatAddrOnlyTableHandles): its tag
-   // (0: none), the entry's SDK handle and the spec's place in the map's list of keys. No
+   // (0: none), the entry's SDK handle and the match spec's place in the map's list of keys. No
    // attribute: it is the map's record, kept where the map finds it without a look-up.
    mutable U8 hookTag_ = 0;
    mutable U32 hookHandle_ = 0;

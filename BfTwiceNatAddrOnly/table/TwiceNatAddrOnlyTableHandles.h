@@ -4,9 +4,9 @@
 //
 // A match spec has room for one map's hook (TwiceNatAddrOnlyMatchSpec): the map's tag, the
 // handle and the key's place in the map's list of keys. A map keeps the handles of the keys it
-// hooks there, so that finding a key's handle reads only the spec, which every table operation
-// reads anyway, and never a table of the map's own. The list of keys serves the count and the
-// walk; a removed key leaves a hole there that the next key takes. Keys that another map hooks,
+// hooks there, so that finding a key's handle reads only the match spec, which every table
+// operation reads anyway, and never a table of the map's own. The list of keys serves the count and
+// the walk; a removed key leaves a hole there that the next key takes. Keys that another map hooks,
 // the null key, and every key of a map that found no free tag go to a hash map keyed by address.
 #include "BfTwiceNatAddrOnly/entry/TwiceNatAddrOnlyMatchSpec.h"
 #include "Zin/Entity.h"

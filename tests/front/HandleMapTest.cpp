@@ -144,8 +144,8 @@ TEST(HandleMap, MoreMapsThanTagsEachKeepTheirOwn) {
    EXPECT_EQ(keys[1]->references(), 2u);
 }
 
-// The hook is the map's record, not the spec's value: a copy of a spec held by a map is a new
-// object that no map holds, and assigning one spec's attributes to another moves no pair.
+// The hook is the map's record, not the match spec's value: a copy of a match spec held by a map is
+// a new object that no map holds, and assigning one spec's attributes to another moves no pair.
 TEST(HandleMap, CopiesOfASpecAreHeldByNoMap) {
    Map::Ptr m = Map::TwiceNatAddrOnlyTableHandlesIs();
    TwiceNatAddrOnlyMatchSpec::Ptr held = twiceNatAddrOnlyMatchSpecFactory();
