@@ -120,6 +120,20 @@ void KeyTable::clearSlot(U64 slot) {
    Record const zero{};
    map_.store(wordAt(r, 3), U64(0));
    map_.storeBytes(&r, &zero, kSealed);
+   if (slot / 64 < mayBeFree_.size()) {
+      mayBeFree_[slot / 64] |= U64(1) << (slot % 64);
+      mayBeFreeWords_[slot / 4096] |= U64(1) << (slot / 64 % 64);
+   }
+}
+
+void KeyTable::mayBeFreeCovers(U64 cap) const {
+   U64 const words = (cap + 63) / 64;
+   U64 const had = mayBeFree_.size();
+   if (had >= words) return;
+   mayBeFree_.resize(words, ~U64(0));
+   mayBeFreeWords_.resize((words + 63) / 64, 0);
+   for (U64 w = had; w < words; ++w)
+      mayBeFreeWords_[w / 64] |= U64(1) << (w % 64);
 }
 
 void KeyTable::recordDel(EntryKey key) {
@@ -142,10 +156,37 @@ U64 KeyTable::nextTakenSlot(U64 slot) const {
 }
 
 U64 KeyTable::nextFreeSlot(U64 slot) const {
-   U64 cap = capacity();
-   while (slot < cap && !isZero(slotRecord(slot)))
+   U64 const cap = capacity();
+   mayBeFreeCovers(cap);
+   while (slot < cap) {
+      U64 w = slot / 64;
+      U64 bits = mayBeFree_[w] & (~U64(0) << (slot % 64));
+      if (!bits) {
+         // The next word with a bit set, through the words' bits.
+         U64 const next = w + 1;
+         U64 sw = next / 64;
+         if (sw >= mayBeFreeWords_.size()) return cap;
+         U64 sbits = mayBeFreeWords_[sw] & (~U64(0) << (next % 64));
+         while (!sbits) {
+            if (++sw >= mayBeFreeWords_.size()) return cap;
+            sbits = mayBeFreeWords_[sw];
+         }
+         w = sw * 64 + U64(__builtin_ctzll(sbits));
+         bits = mayBeFree_[w];
+         if (!bits) {
+            mayBeFreeWords_[sw] &= ~(U64(1) << (w % 64));
+            slot = (w + 1) * 64;
+            continue;
+         }
+      }
+      slot = w * 64 + U64(__builtin_ctzll(bits));
+      if (slot >= cap) return cap;
+      if (isZero(slotRecord(slot))) return slot;
+      mayBeFree_[w] &= ~(U64(1) << (slot % 64));
+      if (!mayBeFree_[w]) mayBeFreeWords_[w / 64] &= ~(U64(1) << (w % 64));
       ++slot;
-   return slot < cap ? slot : cap;
+   }
+   return cap;
 }
 
 KeyTable::EntryKey KeyTable::takenKeyBelow(EntryKey key) const {

@@ -172,6 +172,8 @@ class KeyTable {
    void note(std::string line);
    void damage(std::string line);  // a note of damage
    void clearSlot(U64 slot);
+   // The may-be-free bits cover `cap` slots; new ones start set.
+   void mayBeFreeCovers(U64 cap) const;
    void countIs(U64 count);
    void highestIs(EntryKey key);
 
@@ -181,6 +183,11 @@ class KeyTable {
    bool damaged_ = false;
    bool needsRepair_ = false;
    std::vector<std::string> notes_;
+   // A bit a slot that may be free, and a bit a word of them that has one set. Every free
+   // slot's bit is set (a clear sets it), so the search for a free slot passes a run of taken
+   // ones 64 and 4096 at a time instead of reading their records; a bit found set on a taken
+   // slot is cleared as the search passes it.
+   mutable std::vector<U64> mayBeFree_, mayBeFreeWords_;
 };
 
 }  // namespace TwiceNatAgent

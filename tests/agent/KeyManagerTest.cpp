@@ -2,6 +2,8 @@
 // manager.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <random>
+#include <set>
 #include <tuple>
 #include <vector>
 
@@ -75,6 +77,46 @@ TEST_F(KeyManagerTest, AllocFreeAndTheHighestKeyMark) {
    }
    EXPECT_THAT([&] { km->alloc(nullptr, false); },
                ThrowsMessage<KeyTableError>(HasSubstr("is full: all 5 keys")));
+}
+
+// The search for a free slot against a model, over a table that spans several summary words:
+// records written and cleared at random places, searches from random places, and a reopen
+// (whose search starts over from the records).
+TEST_F(KeyManagerTest, FreeSlotSearchFindsTheLowestFreeFromAnywhere) {
+   U64 const cap = 10000;
+   std::set<U64> free;
+   for (U64 s = 0; s < cap; ++s)
+      free.insert(s);
+   std::mt19937 rng(7);
+   auto const check = [&](KeyTable const& t) {
+      for (int i = 0; i < 200; ++i) {
+         U64 const from = rng() % (cap + 10);
+         auto const it = free.lower_bound(from);
+         ASSERT_EQ(t.nextFreeSlot(from), it == free.end() ? cap : *it) << from;
+      }
+   };
+   {
+      auto t = KeyTable::create(path_, cap);
+      check(*t);
+      for (int round = 0; round < 4; ++round) {
+         // Fill most of it, then clear a random share: taken runs of every length.
+         for (U64 s = 0; s < cap; ++s) {
+            if (rng() % 10 < 9 && free.count(s)) {
+               t->recordIs({s + 1, 0, U32(s), 0, 1});
+               free.erase(s);
+            }
+         }
+         check(*t);
+         for (U64 s = 0; s < cap; ++s) {
+            if (!free.count(s) && rng() % 3 == 0) {
+               t->recordDel(s + 1);
+               free.insert(s);
+            }
+         }
+         check(*t);
+      }
+   }
+   check(*KeyTable::open(path_));
 }
 
 TEST_F(KeyManagerTest, MatchesAreHeldWhileAssociated) {
