@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "agent/service/CanonicalLines.h"
 #include "agent/service/EntryFields.h"
 
 namespace TwiceNatService {
@@ -363,6 +364,10 @@ Reply parseReply(Op op, std::string_view line) {
 }
 
 void parsePage(std::string_view line, Page& page) {
+   if (!readCanonicalPage(line, page)) parsePageInFull(line, page);
+}
+
+void parsePageInFull(std::string_view line, Page& page) {
    page.rows.clear();
    page.last = false;
    page.matching = page.total = 0;

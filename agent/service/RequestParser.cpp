@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "agent/service/CanonicalLines.h"
 #include "agent/service/EntryFields.h"
 
 namespace TwiceNatService {
@@ -330,6 +331,13 @@ class RequestReader final : public JsonEvents {
 }  // namespace
 
 Request parseRequest(std::string_view line) {
+   if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+   Request r;
+   if (line.size() <= kMaxRequestBytes && readCanonicalBatch(line, r)) return r;
+   return parseRequestInFull(line);
+}
+
+Request parseRequestInFull(std::string_view line) {
    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
    if (line.size() > kMaxRequestBytes) {
       throw ProtocolError("request longer than " + std::to_string(kMaxRequestBytes) + " bytes");
