@@ -12,7 +12,10 @@ StatusManager::StatusManager(KeyManager::PtrConst keys) : keys_(std::move(keys))
 }
 
 StatusManager::Record const* StatusManager::recordOf(BfnTable::MatchSpecBase const* match) const {
-   KeyManager::EntryKey const key = match ? keys_->keyOf(match) : 0;
+   return recordAt(match ? keys_->keyOf(match) : 0);
+}
+
+StatusManager::Record const* StatusManager::recordAt(EntryKey key) const {
    if (key == 0 || key > records_.size() || records_[key - 1].inits == 0) return nullptr;
    return &records_[key - 1];
 }
@@ -28,14 +31,28 @@ void StatusManager::initStatus(MatchPtr const& match) {
 }
 
 std::optional<EntryStatus> StatusManager::status(BfnTable::MatchSpecBase const* match) const {
-   Record const* r = recordOf(match);
+   return statusOf(recordOf(match));
+}
+
+std::optional<EntryStatus> StatusManager::keyStatus(EntryKey key) const {
+   return statusOf(recordAt(key));
+}
+
+std::optional<EntryStatus> StatusManager::statusOf(Record const* r) const {
    if (!r) return std::nullopt;
    return EntryStatus{r->resyncsAtInit < resyncs_ ? EntryState::resynced : EntryState::initial,
                       r->inits};
 }
 
 bool StatusManager::statusDel(BfnTable::MatchSpecBase const* match) {
-   Record const* r = recordOf(match);
+   return drop(recordOf(match));
+}
+
+bool StatusManager::keyStatusDel(EntryKey key) {
+   return drop(recordAt(key));
+}
+
+bool StatusManager::drop(Record const* r) {
    if (!r) return false;
    records_[r - records_.data()] = Record{};
    --size_;

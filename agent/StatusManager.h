@@ -26,6 +26,7 @@ class StatusManager : public BfnTableStatusManager::StatusManager {
    using Ptr = Pemra::Ptr<StatusManager>;
    using PtrConst = Pemra::Ptr<StatusManager const>;
    using MatchPtr = BfnTable::MatchSpecBase::PtrConst;
+   using EntryKey = KeyManager::EntryKey;
 
    // Statuses of the entries whose keys `keys` hands out.
    static Ptr statusManagerIs(KeyManager::PtrConst keys) { return Ptr(new StatusManager(keys)); }
@@ -40,6 +41,10 @@ class StatusManager : public BfnTableStatusManager::StatusManager {
    // Forgets the status of `match` after its removal, before its key is released; false when it
    // had none.
    bool statusDel(BfnTable::MatchSpecBase const* match);
+   // The same by the key the match holds, for an owner that has it at hand: no look-up of the
+   // match's key.
+   std::optional<EntryStatus> keyStatus(EntryKey key) const;
+   bool keyStatusDel(EntryKey key);
    U64 resyncCount() const { return resyncs_; }
    U64 size() const { return size_; }
 
@@ -56,6 +61,9 @@ class StatusManager : public BfnTableStatusManager::StatusManager {
       U32 resyncsAtInit = 0;
    };
    Record const* recordOf(BfnTable::MatchSpecBase const* match) const;
+   Record const* recordAt(EntryKey key) const;
+   std::optional<EntryStatus> statusOf(Record const* r) const;
+   bool drop(Record const* r);
 
    KeyManager::PtrConst keys_;
    std::vector<Record> records_;  // by key - 1

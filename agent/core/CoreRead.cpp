@@ -32,7 +32,7 @@ std::optional<EntryRow> CoreState::row(U64 key) const {
    }
    r.entry = {matchKeyOf(*read.match()), *action};
    // Without a status of its own the entry was found by the resync at this start.
-   std::optional<EntryStatus> const status = statuses->status(match.ptr());
+   std::optional<EntryStatus> const status = statuses->keyStatus(key);
    r.origin = !status || status->state == EntryState::resynced ? EntryOrigin::resynced
                                                                : EntryOrigin::programmed;
    return r;

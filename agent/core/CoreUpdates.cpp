@@ -124,7 +124,7 @@ Programmed CoreState::remove(MatchKey key) {
       }
       return {std::move(failed)};
    }
-   statuses->statusDel(match.ptr());
+   statuses->keyStatusDel(entryKey);
    index.erase(key);
    Programmed out{{}, Change::removed, entryKey, handle};
    try {
@@ -184,7 +184,7 @@ Programmed CoreState::defaultReset() {
    }
    U64 const key = defaultKey;
    U32 const handle = defaultHandle;
-   statuses->statusDel(defaultMatch.ptr());
+   statuses->keyStatusDel(key);
    try {
       keys->free(key);
    } catch (...) {

@@ -287,8 +287,16 @@ namespace {
 
 // A comma after a value before; none at the start of an object, list, field or line.
 void comma(std::string& out) {
-   if (!out.empty() && std::string_view("{[:,\n").find(out.back()) == std::string_view::npos) {
-      out += ',';
+   if (out.empty()) return;
+   switch (out.back()) {
+      case '{':
+      case '[':
+      case ':':
+      case ',':
+      case '\n':
+         return;
+      default:
+         out += ',';
    }
 }
 

@@ -194,25 +194,30 @@ TEST(StatusManager, InitResyncDeleteAndStatusesFollowKeys) {
          std::string out;
          for (auto const& x : m) {
             auto s = sm->status(x.ptr());
+            auto const byKey = sm->keyStatus(keys->keyOf(x.ptr()));
+            EXPECT_EQ(s.has_value(), byKey.has_value());
+            EXPECT_TRUE(!s || !byKey || (s->state == byKey->state && s->inits == byKey->inits));
             out +=
                 !s ? "- "
                    : (s->state == EntryState::initial ? "i" : "r") + std::to_string(s->inits) + " ";
          }
          return out;
       };
-      // op: 'i' initStatus(m[arg]), 'r' resyncStatus(), 'd' statusDel(m[arg]) then the key's
-      // release, 'a' alloc for m[arg] (the released key comes back to a new match).
+      // op: 'i' initStatus(m[arg]), 'r' resyncStatus(), 'd' statusDel(m[arg]) ('k' by its key)
+      // then the key's release, 'a' alloc for m[arg] (the released key comes back to a new
+      // match).
       std::tuple<char, int, char const*> const script[] = {
           {'i', 0, "i1 - - "},  {'i', 0, "i2 - - "},  {'i', 1, "i2 i1 - "}, {'r', 0, "r2 r1 - "},
           {'i', 1, "r2 i2 - "}, {'r', 0, "r2 r2 - "}, {'d', 0, "- r2 - "},  {'a', 2, "- r2 - "},
-          {'i', 2, "- r2 i1 "}, {'d', 1, "- - i1 "},
+          {'i', 2, "- r2 i1 "}, {'k', 1, "- - i1 "},
       };
       for (auto [op, arg, want] : script) {
          if (op == 'i') sm->initStatus(m[arg]);
          if (op == 'r') sm->resyncStatus();
          if (op == 'a') keys->alloc(m[arg], false);
-         if (op == 'd') {
-            EXPECT_TRUE(sm->statusDel(m[arg].ptr()));
+         if (op == 'd' || op == 'k') {
+            EXPECT_TRUE(op == 'd' ? sm->statusDel(m[arg].ptr())
+                                  : sm->keyStatusDel(keys->keyOf(m[arg].ptr())));
             keys->free(keys->keyOf(m[arg].ptr()));
          }
          EXPECT_EQ(states(), want) << op << arg;
