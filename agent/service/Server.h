@@ -16,6 +16,8 @@
 #include "agent/service/LineService.h"
 #include "agent/service/ServerLimits.h"
 
+struct epoll_event;
+
 namespace TwiceNatService {
 
 class Server {
@@ -59,6 +61,8 @@ class Server {
    void watch(Connection& c);
    void sendWhatIsLeft();
    int timeoutMs() const;
+   // Events that came within a moment after work; 0 when none did (or nothing was done).
+   int waitBriefly(epoll_event* events, bool worked);
    std::size_t ensureRoom() const;
 
    LineService& service_;
