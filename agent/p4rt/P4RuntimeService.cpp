@@ -2,6 +2,8 @@
 
 #include <google/protobuf/arena.h>
 
+#include <vector>
+
 namespace TwiceNatP4rt {
 
 namespace {
@@ -45,27 +47,60 @@ StreamMessageResponse streamError(StreamMessageRequest const& request) {
 
 }  // namespace
 
-// Each Write's request and response on an arena that goes with the call.
+// Each Write's request and response on an arena that goes with the call, starting in a block
+// of a small pool: the block's pages stay mapped from one Write to the next.
 class P4RuntimeService::ArenaMessages
     : public grpc::MessageAllocator<p4::v1::WriteRequest, p4::v1::WriteResponse> {
+   static constexpr std::size_t kBlockBytes = std::size_t(8) << 20;  // a batch of 10k updates
+   static constexpr std::size_t kBlocksKept = 2;                     // two Writes in flight
+
+   using Block = std::unique_ptr<char[]>;
    struct Holder : grpc::MessageHolder<p4::v1::WriteRequest, p4::v1::WriteResponse> {
-      google::protobuf::Arena arena{options()};
-      Holder() {
+      ArenaMessages& owner;
+      Block block;
+      google::protobuf::Arena arena;
+      Holder(ArenaMessages& o, Block b) : owner(o), block(std::move(b)), arena(options(block)) {
          set_request(google::protobuf::Arena::CreateMessage<p4::v1::WriteRequest>(&arena));
          set_response(google::protobuf::Arena::CreateMessage<p4::v1::WriteResponse>(&arena));
       }
-      static google::protobuf::ArenaOptions options() {
+      static google::protobuf::ArenaOptions options(Block const& block) {
          google::protobuf::ArenaOptions o;
+         o.initial_block = block.get();
+         o.initial_block_size = kBlockBytes;
          o.start_block_size = 64 << 10;
          o.max_block_size = 1 << 20;
          return o;
       }
-      void Release() override { delete this; }
+      void Release() override {
+         ArenaMessages& o = owner;
+         Block b = std::move(block);
+         delete this;  // the arena goes before its first block is handed back
+         o.giveBack(std::move(b));
+      }
    };
+
+   Block take() {
+      {
+         std::lock_guard lock(mutex_);
+         if (!blocks_.empty()) {
+            Block b = std::move(blocks_.back());
+            blocks_.pop_back();
+            return b;
+         }
+      }
+      return Block(new char[kBlockBytes]);
+   }
+   void giveBack(Block b) {
+      std::lock_guard lock(mutex_);
+      if (blocks_.size() < kBlocksKept) blocks_.push_back(std::move(b));
+   }
+
+   std::mutex mutex_;
+   std::vector<Block> blocks_;
 
  public:
    grpc::MessageHolder<p4::v1::WriteRequest, p4::v1::WriteResponse>* AllocateMessages() override {
-      return new Holder;
+      return new Holder(*this, take());
    }
 };
 
@@ -99,7 +134,7 @@ grpc::ServerUnaryReactor* P4RuntimeService::Write(grpc::CallbackServerContext* c
                                                   p4::v1::WriteRequest const* request,
                                                   p4::v1::WriteResponse*) {
    grpc::ServerUnaryReactor* reactor = context->DefaultReactor();
-   reactor->Finish(write(*request));
+   writeQueue_.post([this, request, reactor] { reactor->Finish(write(*request)); });
    return reactor;
 }
 

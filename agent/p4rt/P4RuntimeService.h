@@ -18,6 +18,7 @@
 #include "agent/p4rt/PipelineConfig.h"
 #include "agent/p4rt/ReadHandler.h"
 #include "agent/p4rt/WriteHandler.h"
+#include "agent/p4rt/WriteQueue.h"
 #include "p4/v1/p4runtime.grpc.pb.h"
 
 namespace TwiceNatP4rt {
@@ -32,7 +33,9 @@ struct ServiceOptions {
 };
 
 // Write is served through gRPC's callback interface, whose request is parsed onto an arena of
-// its own: a batch of many updates is parsed without a heap allocation per field.
+// its own: a batch of many updates is parsed without a heap allocation per field. The arenas
+// start in blocks kept from one Write to the next, so a batch does not fault in fresh pages, and
+// the write itself is carried out on the write queue's thread while gRPC parses the next one.
 class P4RuntimeService final
     : public p4::v1::P4Runtime::WithCallbackMethod_Write<p4::v1::P4Runtime::Service> {
  public:
@@ -87,6 +90,8 @@ class P4RuntimeService final
    std::map<Arbitration::ClientId, std::shared_ptr<Channel>> channels_;
    std::atomic<Arbitration::ClientId> nextClient_{1};
    std::atomic<U64> writes_{0};
+   // Last, so that it is gone (its writes carried out) before what they use.
+   WriteQueue writeQueue_;
 };
 
 }  // namespace TwiceNatP4rt
