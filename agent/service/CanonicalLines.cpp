@@ -1,6 +1,7 @@
 #include "agent/service/CanonicalLines.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "agent/service/EntryFields.h"
 #include "agent/service/RequestCodec.h"
@@ -74,15 +75,19 @@ class Cursor {
       k.vrfGiven = true;
       return true;
    }
-   // An action's kind as a quoted name; the opening quote is taken.
-   bool kind(ActionKind& out) {
-      for (ActionKind k : {ActionKind::hit, ActionKind::ecmp, ActionKind::onMiss}) {
-         if (name(actionKindName(k))) {
+   // One of `all` by its name, which `nameOf` gives, quoted; the opening quote is taken.
+   template <typename T, typename NameOf>
+   bool oneOf(std::initializer_list<T> all, NameOf nameOf, T& out) {
+      for (T k : all) {
+         if (name(nameOf(k))) {
             out = k;
             return true;
          }
       }
       return false;
+   }
+   bool kind(ActionKind& out) {
+      return oneOf({ActionKind::hit, ActionKind::ecmp, ActionKind::onMiss}, actionKindName, out);
    }
 
  private:
@@ -118,15 +123,10 @@ bool row(Cursor& c, EntryRow& r, bool withKey) {
    }
    r = EntryRow{};
    r.handle = U32(handle);
-   bool known = false;
-   for (EntryOrigin o :
-        {EntryOrigin::programmed, EntryOrigin::resynced, EntryOrigin::missingOnChip}) {
-      if (!known && c.name(originName(o))) {
-         r.origin = o;
-         known = true;
-      }
+   if (!c.oneOf({EntryOrigin::programmed, EntryOrigin::resynced, EntryOrigin::missingOnChip},
+                originName, r.origin)) {
+      return false;
    }
-   if (!known) return false;
    if (withKey) {
       MatchKey& k = r.entry.match;
       if (!c.lit(",\"dst\":") || !c.address(k.dip) || !c.lit(",\"src\":") || !c.address(k.sip) ||
@@ -148,16 +148,12 @@ bool row(Cursor& c, EntryRow& r, bool withKey) {
 
 // ["op",dst,src,vrf,"action",keyId,rwId,prot,frag,target] less what the op does not take.
 bool update(Cursor& c, Update& u) {
-   if (!c.lit("[\"")) return false;
-   bool known = false;
-   for (UpdateKind k : {UpdateKind::program, UpdateKind::insert, UpdateKind::modify,
-                        UpdateKind::remove, UpdateKind::defaultSet, UpdateKind::defaultReset}) {
-      if (!known && c.name(opName(opOf(k)))) {
-         u.kind = k;
-         known = true;
-      }
+   if (!c.lit("[\"") || !c.oneOf(
+                            {UpdateKind::program, UpdateKind::insert, UpdateKind::modify,
+                             UpdateKind::remove, UpdateKind::defaultSet, UpdateKind::defaultReset},
+                            [](UpdateKind k) { return opName(opOf(k)); }, u.kind)) {
+      return false;
    }
-   if (!known) return false;
    u.entry = EntrySpec{};
    bool const keyed = u.kind != UpdateKind::defaultSet && u.kind != UpdateKind::defaultReset;
    bool const acts = u.kind != UpdateKind::remove && u.kind != UpdateKind::defaultReset;
@@ -182,15 +178,10 @@ bool readCanonicalBatch(std::string_view line, Request& out) {
    if (!c.lit("{\"v\":2,\"op\":\"")) return false;
    if (c.lit("apply\",\"mode\":\"")) {
       r.op = Op::apply;
-      bool known = false;
-      for (BatchMode m :
-           {BatchMode::continueOnError, BatchMode::rollbackOnError, BatchMode::dryRun}) {
-         if (!known && c.name(modeName(m))) {
-            r.mode = m;
-            known = true;
-         }
+      if (!c.oneOf({BatchMode::continueOnError, BatchMode::rollbackOnError, BatchMode::dryRun},
+                   modeName, r.mode)) {
+         return false;
       }
-      if (!known) return false;
    } else if (c.lit("part\"")) {
       r.op = Op::part;
    } else {
