@@ -1,7 +1,8 @@
-// What the resync and memory families share: a scratch folder that is removed again, the SDK
-// library as the agent loads it, and a table with the agent's services (key manager over a key
-// table in the folder, status manager) on a private chip, programmed the way the agent
-// programs: the library adds the entry, then the agent writes the key's record.
+// What the resync, memory, core and services families share: a scratch folder that is removed
+// again, the SDK library as the agent loads it, a core started as the agent starts it, and a
+// table with the agent's services (key manager over a key table in the folder, status manager)
+// on a private chip, programmed the way the agent programs: the library adds the entry, then
+// the agent writes the key's record.
 #pragma once
 
 #include <dlfcn.h>
@@ -16,6 +17,7 @@
 #include "BfTwiceNatAddrOnly/table/TwiceNatAddrOnlyTableFactory.h"
 #include "agent/KeyManager.h"
 #include "agent/StatusManager.h"
+#include "agent/core/AgentCore.h"
 #include "chip/Chip.h"
 #include "chip/Devices.h"
 
@@ -55,6 +57,19 @@ struct SdkHandle {
    SdkHandle& operator=(SdkHandle const&) = delete;
    void* dl;
 };
+
+// A core started as the agent starts it: its key table in `folder`, the chip `inventory` lists.
+inline std::unique_ptr<TwiceNatAgent::AgentCore> startedCore(
+    ScratchFolder const& folder, SdkHandle const& sdk, BfnTable::SdkEntryInventory const& inventory,
+    U8 device) {
+   TwiceNatAgent::AgentCore::Config config;
+   config.keyTablePath = folder.path + "/keys";
+   config.sdkLibrary = sdk.dl;
+   config.sdkLibraryPath = kSdkLib;
+   config.inventory = &inventory;
+   config.device = device;
+   return TwiceNatAgent::AgentCore::start(config);
+}
 
 // A private chip attached as `device` for the bed's life.
 struct AttachedChip {

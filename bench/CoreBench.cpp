@@ -30,13 +30,7 @@ constexpr U8 kDevice = 20;
 // afresh for each run: a round fills the maps from empty, as a load into a new table does.
 struct CoreBed {
    CoreBed(U32 n, bool bfrt) : chip(kDevice, bfrt, n + 16), inventory(*chip.chip) {
-      AgentCore::Config config;
-      config.keyTablePath = folder.path + "/keys";
-      config.sdkLibrary = sdk.dl;
-      config.sdkLibraryPath = bench::kSdkLib;
-      config.inventory = &inventory;
-      config.device = kDevice;
-      core = AgentCore::start(config);
+      core = bench::startedCore(folder, sdk, inventory, kDevice);
       std::vector<U32> order(n);
       std::iota(order.begin(), order.end(), 0u);
       batches = bench::roundBatches(order, true);

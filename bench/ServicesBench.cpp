@@ -37,13 +37,7 @@ struct ServicesBed {
          chip(kDevice, bfrt, n + 16),
          table(bench::tableOf(nullptr, sdk, kDevice)),
          inventory(*chip.chip) {
-      AgentCore::Config config;
-      config.keyTablePath = folder.path + "/keys";
-      config.sdkLibrary = sdk.dl;
-      config.sdkLibraryPath = bench::kSdkLib;
-      config.inventory = &inventory;
-      config.device = kDevice;
-      core = AgentCore::start(config);
+      core = bench::startedCore(folder, sdk, inventory, kDevice);
       bool const vrf = table->supportedOptionalFields() != 0;
       std::vector<U32> order(n);
       std::iota(order.begin(), order.end(), 0u);
