@@ -88,7 +88,9 @@ class ReplyReader final : public JsonEvents {
    }
    void open(JsonPath path, bool array) override {
       fields_.clear();
-      bool const list = path.size() == 1 && (path[0].key == "entries" || path[0].key == "failures");
+      // Failures belong to a batch's reply, never to a page.
+      bool const list =
+          path.size() == 1 && (path[0].key == "entries" || (reply_ && path[0].key == "failures"));
       bool const record = (path.size() == 1 && path[0].key == "default") ||
                           (path.size() == 2 && path[0].key != "default");
       if (!path.empty() && !(array ? list : record)) {
