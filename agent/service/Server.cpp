@@ -280,8 +280,9 @@ void Server::run() {
    epoll_event events[64];
    bool worked = false;
    while (!stopping_) {
-      int n = waitBriefly(events, worked);
-      if (n == 0) n = ::epoll_wait(epoll_, events, 64, timeoutMs());
+      int const timeout = timeoutMs();
+      int n = worked && timeout != 0 ? waitBriefly(events) : 0;
+      if (n == 0) n = ::epoll_wait(epoll_, events, 64, timeout);
       if (n < 0 && errno != EINTR) throw failure("epoll_wait");
       worked = n > 0;
       Clock::time_point const now = Clock::now();
@@ -319,9 +320,8 @@ void Server::run() {
 // one most of all), which would be most of a set's round trip. A client in a loop sends its next
 // request within a few microseconds of its reply, so after work the loop keeps looking for a
 // short while before it sleeps: a burst of requests keeps the agent awake, an idle agent sleeps.
-int Server::waitBriefly(epoll_event* events, bool worked) {
+int Server::waitBriefly(epoll_event* events) {
    constexpr auto kAwake = std::chrono::microseconds(50);
-   if (!worked || timeoutMs() == 0) return 0;
    auto const until = Clock::now() + kAwake;
    int n = 0;
    do {

@@ -61,8 +61,9 @@ class Server {
    void watch(Connection& c);
    void sendWhatIsLeft();
    int timeoutMs() const;
-   // Events that came within a moment after work; 0 when none did (or nothing was done).
-   int waitBriefly(epoll_event* events, bool worked);
+   // Events that came within a moment; 0 when none did. Called after work, when no client has
+   // work waiting.
+   int waitBriefly(epoll_event* events);
    std::size_t ensureRoom() const;
 
    LineService& service_;
