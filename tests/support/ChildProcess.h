@@ -33,18 +33,24 @@ class ChildProcess {
       for (std::string const& s : args)
          argv.push_back(const_cast<char*>(s.c_str()));
       argv.push_back(nullptr);
+      // Emptied before the fork: files reused from an earlier child never show its text to a
+      // wait for this one's.
+      int const out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+      int const err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
       pid_t const parent = ::getpid();
-      pid_ = ::fork();
-      if (pid_ < 0) throw std::runtime_error("fork failed");
+      pid_ = out < 0 || err < 0 ? -1 : ::fork();
       if (pid_ == 0) {
          ::prctl(PR_SET_PDEATHSIG, SIGKILL);
          if (::getppid() != parent) ::_exit(126);
          ::dup2(::open("/dev/null", O_RDONLY), 0);
-         ::dup2(::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-         ::dup2(::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+         ::dup2(out, 1);
+         ::dup2(err, 2);
          ::execvp(argv[0], argv.data());
          ::_exit(127);
       }
+      for (int fd : {out, err})
+         if (fd >= 0) ::close(fd);
+      if (pid_ < 0) throw std::runtime_error("cannot start " + args.at(0));
    }
    ~ChildProcess() {
       signal(SIGKILL);
