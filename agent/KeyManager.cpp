@@ -11,7 +11,7 @@ KeyManager::Ptr KeyManager::keyManagerIs(std::unique_ptr<KeyTable> table) {
    return Ptr(new KeyManager(std::move(table)));
 }
 
-// Sized once for the records a restart brings back, so the resync never grows a container.
+// Sized once for the records a restart brings back, so the resync never grows the matches' slots.
 KeyManager::KeyManager(std::unique_ptr<KeyTable> table)
     : table_(std::move(table)), mark_(table_->highestKey()) {
    map_ = std::make_unique<KeyTableMap>(*table_, [this](EntryKey key) {
@@ -19,16 +19,24 @@ KeyManager::KeyManager(std::unique_ptr<KeyTable> table)
       lowestFree_ = std::min(lowestFree_, key - 1);
    });
    matchOfSlot_.resize(table_->highestKey());
-   keyOfMatch_.reserve(table_->count());
+}
+
+void KeyManager::matchIndexIs(MatchIndex const* index) {
+   index_ = index;
+   keyOfMatch_.release();
+   if (index_ || matches_ == 0) return;
+   keyOfMatch_.reserve(matches_);
+   for (std::size_t slot = 0; slot < matchOfSlot_.size(); ++slot) {
+      if (matchOfSlot_[slot]) keyOfMatch_.insertOrAssign(matchOfSlot_[slot], U32(slot + 1));
+   }
 }
 
 void KeyManager::checkFreeFor(BfnTable::MatchSpecBase const* match, EntryKey key,
                               char const* what) const {
-   if (!match) return;
-   U32 const* held = keyOfMatch_.find(match);
-   if (held && *held != key) {
+   EntryKey const held = keyOf(match);
+   if (held && held != key) {
       throw KeyTableError("key table " + table_->path() + ": " + what +
-                          ": match already holds key " + std::to_string(*held));
+                          ": match already holds key " + std::to_string(held));
    }
 }
 
@@ -97,10 +105,19 @@ void KeyManager::populate(EntryKey const& key, MatchPtr const& match) {
    // here, which refuses a key without a record or with a damaged one.
    EntryConfig const checked =
        key == 0 || key != map_->lastKey() ? table_->record(key) : map_->lastRecord();
-   U32 const* held = match ? keyOfMatch_.find(match.ptr()) : nullptr;
-   if (held && *held != key) {
-      throw KeyTableError("key table " + table_->path() + ": populate: match already holds key " +
-                          std::to_string(*held));
+   // Sized once for the records a restart brings back, so the resync never grows it.
+   if (!index_ && keyOfMatch_.empty()) keyOfMatch_.reserve(table_->count());
+   bool held = false;  // `match` holds `key` already
+   if (match && index_ && listener_) {
+      // The listener builds the index as a start's walk goes: nothing is looked up here.
+      held = matchAt(key) == match.ptr();
+   } else if (match) {
+      EntryKey const other = keyOf(match.ptr());
+      if (other && other != key) {
+         throw KeyTableError("key table " + table_->path() +
+                             ": populate: match already holds key " + std::to_string(other));
+      }
+      held = other == key;
    }
    if (!held) {
       forget(key);
@@ -118,8 +135,16 @@ KeyManager::EntryKey KeyManager::nextMatched(EntryKey key, EntryKey limit) const
 }
 
 KeyManager::EntryKey KeyManager::keyOf(BfnTable::MatchSpecBase const* match) const {
-   U32 const* key = keyOfMatch_.find(match);
-   return key ? *key : 0;
+   if (!match) return 0;
+   if (!index_) {
+      U32 const* key = keyOfMatch_.find(match);
+      return key ? *key : 0;
+   }
+   // A key in flight is not indexed yet; there is one per programming under way.
+   for (EntryKey r : reserved_)
+      if (matchAt(r) == match) return r;
+   EntryKey const key = index_->keyNamed(*match);
+   return matchAt(key) == match ? key : 0;
 }
 
 KeyManager::MatchPtr KeyManager::matchOf(EntryKey key) const {
@@ -151,16 +176,19 @@ static_assert(KeyTable::kMaxCapacity <= 0xFFFFFFFFu, "keys are kept in 32 bits")
 
 void KeyManager::associate(EntryKey key, MatchPtr const& match) {
    if (matchOfSlot_.size() < key) matchOfSlot_.resize(std::max<U64>(key, matchOfSlot_.size() * 2));
-   matchOfSlot_[key - 1] = match;
-   keyOfMatch_.insertOrAssign(match, static_cast<U32>(key));
+   MatchPtr& slot = matchOfSlot_[key - 1];
+   if (!slot) ++matches_;
+   slot = match;
+   if (!index_) keyOfMatch_.insertOrAssign(match, static_cast<U32>(key));
 }
 
 void KeyManager::forget(EntryKey key) {
    if (key == 0 || key > matchOfSlot_.size()) return;
    MatchPtr& match = matchOfSlot_[key - 1];
    if (!match) return;
-   keyOfMatch_.erase(match.ptr());
+   if (!index_) keyOfMatch_.erase(match.ptr());
    match = nullptr;
+   --matches_;
 }
 
 }  // namespace TwiceNatAgent

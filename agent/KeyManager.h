@@ -56,11 +56,32 @@ class KeyManager : public MbbDroskKey::DroskKeyManager {
    // nullptr: none.
    void populateListenerIs(PopulateListener* listener) { listener_ = listener; }
 
+   // An index its owner keeps of the keys by their match's contents, which the key manager
+   // asks instead of keeping a map of its own from match objects to keys (a slot per key).
+   class MatchIndex {
+    public:
+      // The key indexed under the contents of `match`; 0 when none. It may be the key of
+      // another object with the same contents: keyOf checks that it names `match` itself.
+      virtual EntryKey keyNamed(BfnTable::MatchSpecBase const& match) const = 0;
+
+    protected:
+      ~MatchIndex() = default;
+   };
+   // From here on keys are found through `index` (nullptr: through a map of this manager's
+   // own, built again from the associations). The owner indexes every recorded key whose match
+   // it asks for, one key per contents; a reserved key is found without it. With an index and
+   // a populate listener, populate leaves a match given a second key to the listener, which
+   // meets it as two records with the same contents.
+   void matchIndexIs(MatchIndex const* index);
+
    // The agent's side, which the library never calls.
    // The key associated with `match`; 0 when none.
    EntryKey keyOf(BfnTable::MatchSpecBase const* match) const;
-   // Starts fetching where `match`'s key is kept (see Zin::IdentityMap::prefetch).
-   void prefetch(BfnTable::MatchSpecBase const* match) const { keyOfMatch_.prefetch(match); }
+   // Starts fetching where `match`'s key is kept (see Zin::IdentityMap::prefetch); nothing
+   // with an owner's index, which its owner fetches.
+   void prefetch(BfnTable::MatchSpecBase const* match) const {
+      if (!index_) keyOfMatch_.prefetch(match);
+   }
    // The match associated with `key`; null when none.
    MatchPtr matchOf(EntryKey key) const;
    // The match associated with `key`, borrowed (valid while the association lasts); null when
@@ -88,7 +109,7 @@ class KeyManager : public MbbDroskKey::DroskKeyManager {
    U64 reservations() const { return reserved_.size(); }
    U64 capacity() const { return table_->capacity(); }
    // Associations with match specs held in this process.
-   U64 matches() const { return keyOfMatch_.size(); }
+   U64 matches() const { return matches_; }
    KeyTable& table() const { return *table_; }
    KeyTableMap& tableMap() const { return *map_; }
 
@@ -110,8 +131,11 @@ class KeyManager : public MbbDroskKey::DroskKeyManager {
    std::unique_ptr<KeyTableMap> map_;
    // Indexed by slot (key - 1); sized at start to the table's highest key.
    std::vector<MatchPtr> matchOfSlot_;
-   // Keys fit 32 bits (KeyTable::kMaxCapacity), which keeps a slot of this map at 16 bytes.
+   // Without an owner's index. Keys fit 32 bits (KeyTable::kMaxCapacity), which keeps a slot
+   // of this map at 16 bytes.
    Zin::IdentityMap<BfnTable::MatchSpecBase, U32> keyOfMatch_;
+   MatchIndex const* index_ = nullptr;
+   U64 matches_ = 0;
    // Keys handed out by alloc whose records are not written yet: one per programming in
    // flight, so a short list.
    std::vector<EntryKey> reserved_;

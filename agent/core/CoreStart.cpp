@@ -212,7 +212,16 @@ CoreState::~CoreState() {
    defaultMatch = nullptr;
    table = nullptr;
    statuses = nullptr;
+   // Whoever still holds the key manager gets it back with a map of its own.
+   if (keys && keys->references() > 1) keys->matchIndexIs(nullptr);
    keys = nullptr;
+}
+
+KeyManager::EntryKey CoreState::keyNamed(BfnTable::MatchSpecBase const& match) const {
+   if (&match == defaultMatch.ptr()) return defaultKey;
+   // Every match the table holds is one of the library's own.
+   return index.find(
+       matchKeyOf(static_cast<BfTwiceNatAddrOnly::TwiceNatAddrOnlyMatchSpec const&>(match)));
 }
 
 void CoreState::open() {
@@ -239,6 +248,7 @@ void CoreState::open() {
    }
    report.notes = kt->openNotes();
    keys = KeyManager::keyManagerIs(std::move(kt));
+   keys->matchIndexIs(this);
    statuses = StatusManager::statusManagerIs(keys);
 }
 

@@ -24,7 +24,8 @@ inline bool isDefaultUpdate(UpdateKind kind) {
    return kind == UpdateKind::defaultSet || kind == UpdateKind::defaultReset;
 }
 
-class CoreState {
+// The key manager finds the matches' keys through the core's index (see keyNamed).
+class CoreState : public KeyManager::MatchIndex {
  public:
    using Config = AgentCore::Config;
    using StartReport = AgentCore::StartReport;
@@ -58,6 +59,9 @@ class CoreState {
    // True when the table holds the entry of `entryKey`; takes it in again from its record when
    // the back end had let it go (see `unclaimed`).
    bool claimed(U64 entryKey);
+
+   // The key indexed under `match`'s contents, or the default's key for the default match.
+   KeyManager::EntryKey keyNamed(BfnTable::MatchSpecBase const& match) const override;
 
    // Reads (CoreRead.cpp).
    MatchSpecPtr matchOf(U64 key) const {

@@ -29,6 +29,8 @@ class EntryIndex {
       if (want > slots_.size()) rehash(want);
    }
    std::size_t size() const { return size_; }
+   // Bytes of the slots.
+   std::size_t bytes() const { return slots_.capacity() * sizeof(Slot); }
 
    // Starts fetching the slot where `key` is found or inserted, for a caller that knows its
    // next keys ahead (a restart's walk), so that the misses of many keys overlap.

@@ -156,6 +156,18 @@ class IdentityMap {
       if (want > capacity_) rehash(want);
    }
 
+   // Drops every key and gives the table's memory back.
+   void release() {
+      slots_.reset();
+      capacity_ = 0;
+      shift_ = 64;
+      growAt_ = 0;
+      size_ = 0;
+      ++layout_;
+      hasNull_ = false;
+      nullValue_ = V();
+   }
+
    void clear() {
       for (std::size_t i = 0; i < capacity_; ++i)
          slots_[i] = Slot();

@@ -2,6 +2,7 @@
 // manager.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <random>
 #include <set>
 #include <tuple>
@@ -147,6 +148,47 @@ TEST_F(KeyManagerTest, MatchesAreHeldWhileAssociated) {
       km->populate(k3, c);
    }
    EXPECT_EQ(KeyTable::open(path_)->count(), 1u) << "records outlive the manager";
+}
+
+// With its owner's index the manager keeps no map of its own: a key in flight is found without
+// the index, a recorded one through it, and each only for the very object that holds it.
+TEST_F(KeyManagerTest, AnOwnersIndexFindsKeysOnlyForTheObjectsHoldingThem) {
+   struct ByAddresses final : KeyManager::MatchIndex {
+      std::map<std::pair<U32, U32>, Key> keys;
+      Key keyNamed(BfnTable::MatchSpecBase const& m) const override {
+         auto const& spec = static_cast<BfTwiceNatAddrOnly::TwiceNatAddrOnlyMatchSpec const&>(m);
+         auto it = keys.find({spec.outerIpv4HdrDip(), spec.outerIpv4HdrSip()});
+         return it == keys.end() ? 0 : it->second;
+      }
+   } index;
+   auto matchTo = [](U32 dip) {
+      Match m = newMatch();
+      m->outerIpv4HdrDipIs(dip);
+      return m;
+   };
+   Match const a = matchTo(1), twin = matchTo(1), b = matchTo(2);
+   auto km = managerOf(8);
+   km->matchIndexIs(&index);
+   Key const ka = km->alloc(a, false);
+   EXPECT_EQ(km->keyOf(a.ptr()), ka) << "in flight, not indexed yet";
+   EXPECT_THAT([&] { km->alloc(a, false); },
+               ThrowsMessage<KeyTableError>(HasSubstr("already holds key 1")));
+   km->recordHandleIs(ka, 7);
+   index.keys[{1, 0}] = ka;
+   EXPECT_TRUE(km->keyOf(a.ptr()) == ka && km->keyOf(twin.ptr()) == 0 && km->keyOf(b.ptr()) == 0);
+
+   km->populate(ka, twin);
+   EXPECT_TRUE(km->keyOf(twin.ptr()) == ka && km->keyOf(a.ptr()) == 0 && km->matches() == 1u);
+   Key const kb = km->alloc(b, false);
+   km->recordHandleIs(kb, 8);
+   index.keys[{2, 0}] = kb;
+   EXPECT_THAT([&] { km->populate(kb, twin); },
+               ThrowsMessage<KeyTableError>(HasSubstr("already holds key 1")));
+   km->free(ka);
+   EXPECT_EQ(km->keyOf(twin.ptr()), 0u) << "the index still names the freed key";
+
+   km->matchIndexIs(nullptr);
+   EXPECT_TRUE(km->keyOf(b.ptr()) == kb && km->matches() == 1u);
 }
 
 TEST(KeyManagerCorruption, WalkStopsAtTheDamageAndRepairKeepsTheRest) {
