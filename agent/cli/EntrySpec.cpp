@@ -1,7 +1,6 @@
 #include "agent/cli/EntrySpec.h"
 
 #include <sstream>
-#include <vector>
 
 #include "Zin/Strep.h"
 #include "agent/cli/Args.h"
@@ -65,10 +64,8 @@ ActionValues actionFromArgs(ParsedArgs const& args) {
    return a;
 }
 
-namespace {
-
-std::vector<std::string_view> splitColumns(std::string_view line) {
-   std::vector<std::string_view> cols;
+Columns splitColumns(std::string_view line) {
+   Columns cols;
    std::size_t i = 0;
    while (i < line.size()) {
       while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
@@ -76,13 +73,14 @@ std::vector<std::string_view> splitColumns(std::string_view line) {
       std::size_t start = i;
       while (i < line.size() && line[i] != ' ' && line[i] != '\t')
          ++i;
-      if (i > start) cols.push_back(line.substr(start, i - start));
+      if (i == start) continue;
+      if (cols.count < Columns::kMax) cols.at[cols.count] = line.substr(start, i - start);
+      ++cols.count;
    }
    return cols;
 }
 
-EntrySpec parseColumns(std::string_view line) {
-   std::vector<std::string_view> c = splitColumns(line);
+EntrySpec parseColumns(Columns const& c) {
    if (c.size() < 4) {
       throw InputError(
           "expected DST SRC VRF ACTION [KEY-ID RW-ID PROT FRAG NEXT-HOP|ECMP-GROUP], got " +
@@ -112,6 +110,8 @@ EntrySpec parseColumns(std::string_view line) {
    return e;
 }
 
+namespace {
+
 EntrySpec parseText(std::string_view line) {
    TwiceNatAddrOnlyTableEntry entry;
    try {
@@ -139,7 +139,7 @@ EntrySpec parseEntryLine(std::string_view line) {
       line.remove_suffix(1);
    }
    if (line.substr(0, 6) == "Value(") return parseText(line);
-   return parseColumns(line);
+   return parseColumns(splitColumns(line));
 }
 
 std::string paramsText(ActionValues const& a) {

@@ -1,7 +1,5 @@
 #include "agent/cli/LoadLine.h"
 
-#include <vector>
-
 #include "BfTwiceNatAddrOnly/entry/TwiceNatAddrOnlyTableEntry.h"
 #include "Zin/Strep.h"
 #include "agent/cli/Args.h"
@@ -22,21 +20,8 @@ std::string_view trimmed(std::string_view s) {
    return s.substr(first, last + 1 - first);
 }
 
-std::vector<std::string_view> words(std::string_view line) {
-   std::vector<std::string_view> w;
-   for (std::size_t i = 0; i < line.size();) {
-      while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
-         ++i;
-      std::size_t const start = i;
-      while (i < line.size() && line[i] != ' ' && line[i] != '\t')
-         ++i;
-      if (i > start) w.push_back(line.substr(start, i - start));
-   }
-   return w;
-}
-
 // "ACTION [KEY-ID RW-ID PROT FRAG NEXT-HOP|ECMP-GROUP]" of a default line.
-ActionValues defaultAction(std::vector<std::string_view> const& w) {
+ActionValues defaultAction(Columns const& w) {
    if (w.size() < 2)
       throw InputError("expected default ACTION [KEY-ID RW-ID PROT FRAG NEXT-HOP|ECMP-GROUP]");
    ActionValues a;
@@ -82,7 +67,7 @@ std::optional<Update> parseLoadLine(std::string_view line) {
       if (line.empty())
          throw InputError("a delete line names an entry: - DST SRC VRF, or - default");
    }
-   std::vector<std::string_view> const w = words(line);
+   Columns const w = splitColumns(line);
    if (w[0] == "default") {
       if (remove) {
          if (w.size() != 1) throw InputError("'- default' takes nothing after it");
@@ -106,7 +91,7 @@ std::optional<Update> parseLoadLine(std::string_view line) {
       }
       return Update{UpdateKind::remove, e};
    }
-   EntrySpec const e = parseEntryLine(line);
+   EntrySpec const e = line.substr(0, 6) == "Value(" ? parseEntryLine(line) : parseColumns(w);
    return remove ? Update{UpdateKind::remove, {e.match, {}}} : Update{UpdateKind::program, e};
 }
 
