@@ -82,6 +82,11 @@ class KeyManager : public MbbDroskKey::DroskKeyManager {
    void prefetch(BfnTable::MatchSpecBase const* match) const {
       if (!index_) keyOfMatch_.prefetch(match);
    }
+   // Starts fetching what a change of `key` reads: the match object it holds and its record.
+   void prefetchKey(EntryKey key) const {
+      if (BfnTable::MatchSpecBase const* m = matchAt(key)) __builtin_prefetch(m);
+      table_->prefetch(key);
+   }
    // The match associated with `key`; null when none.
    MatchPtr matchOf(EntryKey key) const;
    // The match associated with `key`, borrowed (valid while the association lasts); null when

@@ -137,6 +137,8 @@ class KeyTable {
    // The fields in the slot of `key` as they lie, unchecked (zero when free): for a pass that a
    // checked one follows, as a start's adoption is followed by the resync's walk.
    EntryConfig recordAsStored(EntryKey key) const;
+   // Starts fetching the slot of `key`, for a caller that knows the keys it changes next.
+   void prefetch(EntryKey key) const;
    // Writes the record into the slot of its key (a free or used slot, never a damaged one).
    // Rewriting a record changes nothing when it is the same, and is crash-safe when only its
    // SDK entry handle changes; a rewrite that changes other fields leaves the slot damaged if

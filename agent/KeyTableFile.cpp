@@ -144,6 +144,10 @@ KeyTable::Record& KeyTable::slotRecord(U64 slot) const {
    return *reinterpret_cast<Record*>(map_.base() + recordOffset(slot));
 }
 
+void KeyTable::prefetch(EntryKey key) const {
+   if (key != 0 && key <= capacity()) __builtin_prefetch(&slotRecord(key - 1));
+}
+
 U64 KeyTable::capacity() const {
    return header().capacity;
 }

@@ -93,8 +93,9 @@ class CoreState : public KeyManager::MatchIndex {
 };
 
 // Runs a few updates of a batch ahead of the one being applied: fetches the index slot of each
-// update's key, and makes the match spec of an entry the update adds (or fetches where the key
-// manager keeps the one it changes), so that the cache misses of several updates overlap.
+// update's key, and makes the match spec of an entry the update adds (or fetches the match
+// spec, the key record and the status of the one it changes), so that the cache misses of
+// several updates overlap.
 class Lookahead {
  public:
    static constexpr std::size_t kSlots = 8;    // index slots fetched this far ahead

@@ -247,7 +247,8 @@ void Lookahead::stage(Update const& u, MatchSpecPtr& made) {
    MatchKey key = u.entry.match;
    if (isDefaultUpdate(u.kind) || !s_.fit(key, false).ok()) return;
    if (U32 const entryKey = s_.index.find(key)) {
-      s_.keys->prefetch(s_.keys->matchAt(entryKey));
+      s_.keys->prefetchKey(entryKey);
+      s_.statuses->prefetch(entryKey);
    } else if (u.kind == UpdateKind::insert || u.kind == UpdateKind::program) {
       made = matchSpecOf(key);
       s_.keys->prefetch(made.ptr());
