@@ -1,8 +1,8 @@
 // What the resync, memory, core and services families share: a scratch folder that is removed
 // again, the SDK library as the agent loads it, a core started as the agent starts it, and a
-// table with the agent's services (key manager over a key table in the folder, status manager)
-// on a private chip, programmed the way the agent programs: the library adds the entry, then
-// the agent writes the key's record.
+// table with the agent's services (key manager over a key table in the folder, status manager,
+// the core's entry index) on a private chip, programmed the way the agent programs: the library
+// adds the entry, then the agent writes the key's record.
 #pragma once
 
 #include <dlfcn.h>
@@ -18,6 +18,8 @@
 #include "agent/KeyManager.h"
 #include "agent/StatusManager.h"
 #include "agent/core/AgentCore.h"
+#include "agent/core/EntryIndex.h"
+#include "agent/core/EntrySpecs.h"
 #include "chip/Chip.h"
 #include "chip/Devices.h"
 
@@ -117,14 +119,44 @@ inline BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry benchEntry(U32 i, bool vrf
    return e;
 }
 
-// The agent's services for a key table file: a fresh key manager over it (no associations
-// yet, as at a start) and a status manager.
-struct AgentServices {
+// The agent's services for a key table file, as the agent core runs them: a fresh key manager
+// over it (no associations yet, as at a start) that finds keys through the core's entry index,
+// which a resync's populates fill as the core's start does, and a status manager. The table
+// over them goes first: the key manager is not told that the index goes.
+struct AgentServices final : TwiceNatAgent::KeyManager::MatchIndex,
+                             TwiceNatAgent::KeyManager::PopulateListener {
+   using KeyManager = TwiceNatAgent::KeyManager;
+
    explicit AgentServices(std::string const& keyTablePath)
-       : keys(TwiceNatAgent::KeyManager::keyManagerIs(TwiceNatAgent::KeyTable::open(keyTablePath))),
-         statuses(TwiceNatAgent::StatusManager::statusManagerIs(keys)) {}
-   TwiceNatAgent::KeyManager::Ptr keys;
+       : keys(KeyManager::keyManagerIs(TwiceNatAgent::KeyTable::open(keyTablePath))),
+         statuses(TwiceNatAgent::StatusManager::statusManagerIs(keys)) {
+      index.reserve(keys->size());
+      keys->matchIndexIs(this);
+      keys->populateListenerIs(this);
+   }
+   ~AgentServices() { keys->populateListenerIs(nullptr); }
+   AgentServices(AgentServices const&) = delete;
+   AgentServices& operator=(AgentServices const&) = delete;
+
+   KeyManager::EntryKey keyNamed(BfnTable::MatchSpecBase const& m) const override {
+      return index.find(matchKeyOf(m));
+   }
+   void populated(KeyManager::EntryConfig const& record,
+                  KeyManager::MatchPtr const& match) override {
+      if (match) fill.add(matchKeyOf(*match), record.key);
+   }
+   // After a resync: the records its walk met last go into the index too.
+   void walked() { fill.flush(); }
+
+   static TwiceNatAgent::MatchKey matchKeyOf(BfnTable::MatchSpecBase const& m) {
+      return TwiceNatAgent::matchKeyOf(
+          static_cast<BfTwiceNatAddrOnly::TwiceNatAddrOnlyMatchSpec const&>(m));
+   }
+
+   KeyManager::Ptr keys;
    TwiceNatAgent::StatusManager::Ptr statuses;
+   TwiceNatAgent::EntryIndex index;
+   TwiceNatAgent::EntryIndexFiller fill{index};
 };
 
 inline BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable::Ptr tableOf(AgentServices const* services,
@@ -141,6 +173,8 @@ inline bool programOne(BfTwiceNatAddrOnly::TwiceNatAddrOnlyTable& table, AgentSe
    auto const done = table.entryIsReported(e);
    if (!services) return true;
    if (done.key == 0) return false;
+   // Indexed before the record is written, as the core does.
+   services->index.insert(AgentServices::matchKeyOf(*e.match()), U32(done.key));
    services->keys->recordHandleIs(done.key, done.sdkHandle);
    return true;
 }

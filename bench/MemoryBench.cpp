@@ -45,15 +45,6 @@ long liveBytes() {
 
 enum class Side { chip, library, agent };
 
-// The agent's entry index, which its key manager finds keys through, as the agent core has it.
-struct IndexOfAgent final : TwiceNatAgent::KeyManager::MatchIndex {
-   TwiceNatAgent::KeyManager::EntryKey keyNamed(BfnTable::MatchSpecBase const& m) const override {
-      return index.find(
-          TwiceNatAgent::matchKeyOf(static_cast<TwiceNatAddrOnlyMatchSpec const&>(m)));
-   }
-   TwiceNatAgent::EntryIndex index;
-};
-
 struct Bytes {
    double total = 0;
    double index = 0;  // the agent's entry index's share
@@ -72,8 +63,6 @@ Bytes bytesPerEntry(Side side, U32 n) {
       TwiceNatAgent::KeyTable::create(folder.path + "/keys", n + chip::kMaxPipes + 1);
       services = std::make_unique<bench::AgentServices>(folder.path + "/keys");
    }
-   IndexOfAgent agent;
-   if (withAgent) services->keys->matchIndexIs(&agent);
    auto table = bench::tableOf(services.get(), sdk, kDevice);
    bool const vrf = table->supportedOptionalFields() != 0;
    long const before = liveBytes();
@@ -93,18 +82,13 @@ Bytes bytesPerEntry(Side side, U32 n) {
    }
    for (U32 i = 0; i < n; ++i) {
       TwiceNatAddrOnlyTableEntry const e = bench::benchEntry(i, vrf);
-      auto const done = table->entryIsReported(e);
-      if (!services) continue;
-      if (done.key == 0) std::abort();
-      // Indexed before the record is written, as the core does.
-      agent.index.insert(TwiceNatAgent::matchKeyOf(*e.match()), U32(done.key));
-      services->keys->recordHandleIs(done.key, done.sdkHandle);
+      if (!bench::programOne(*table, services.get(), e)) std::abort();
    }
    long const after = liveBytes();
    if (table->helper()->sdkHandles()->entries() != n) std::abort();
    if (services && services->keys->matches() != n) std::abort();
    Bytes const out{static_cast<double>(after - before) / n,
-                   static_cast<double>(agent.index.bytes()) / n};
+                   services ? static_cast<double>(services->index.bytes()) / n : 0};
    table = nullptr;
    services.reset();
    return out;

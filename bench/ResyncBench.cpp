@@ -186,9 +186,10 @@ void resync(benchmark::State& st, bool bfrt, U32 n, bool churned) {
              bench::AgentServices services(s.keyTablePath);
              double const t0 = bench::cpuNs();
              auto table = bench::tableOf(&services, s.sdk, kDevice);
+             services.walked();
              double const t1 = bench::cpuNs();
              whole = whole && table->helper()->sdkHandles()->entries() == n &&
-                     services.keys->matches() == n;
+                     services.keys->matches() == n && services.index.size() == n;
              table = nullptr;  // drops n match specs: not part of the resync
              return t1 - t0;
           },

@@ -52,9 +52,10 @@ class StartWalk final : public KeyManager::PopulateListener {
 
    // Puts the records still trailing into the index.
    void flush() {
-      for (std::size_t i = walked_ > kAhead ? walked_ - kAhead : 0; i < walked_; ++i)
-         insert(ahead_[i % kAhead]);
-      walked_ = 0;
+      fill_.flush();
+      for (EntryIndexFiller::Repeat const& r : fill_.repeats)
+         duplicates.push_back({r.entryKey, r.kept});
+      fill_.repeats.clear();
    }
    void finish() {
       flush();
@@ -80,14 +81,10 @@ class StartWalk final : public KeyManager::PopulateListener {
          }
          return;
       }
-      // The match read back is one of the library's own; the index trails the walk by a few
-      // records, each slot fetched when its record is met, so that the misses overlap.
-      auto const& spec = static_cast<BfTwiceNatAddrOnly::TwiceNatAddrOnlyMatchSpec const&>(*match);
-      MatchKey const key = matchKeyOf(spec);
-      s_.index.prefetch(key);
-      Pending& at = ahead_[walked_++ % kAhead];
-      if (walked_ > kAhead) insert(at);
-      at = {key, record.key};
+      // The match read back is one of the library's own.
+      fill_.add(
+          matchKeyOf(static_cast<BfTwiceNatAddrOnly::TwiceNatAddrOnlyMatchSpec const&>(*match)),
+          record.key);
    }
 
    // Entries whose records the chip no longer holds, and records that repeat another's entry.
@@ -97,23 +94,8 @@ class StartWalk final : public KeyManager::PopulateListener {
    U32 defaultHandle = 0;
 
  private:
-   struct Pending {
-      MatchKey key;
-      U64 entryKey = 0;
-   };
-   static constexpr std::size_t kAhead = 16;
-
-   void insert(Pending const& p) {
-      EntryIndex::Position const at = s_.index.locate(p.key);
-      if (at.entryKey) {
-         duplicates.push_back({p.entryKey, at.entryKey});
-      } else {
-         s_.index.insertAt(at, p.key, U32(p.entryKey));
-      }
-   }
    CoreState& s_;
-   std::array<Pending, kAhead> ahead_{};
-   std::size_t walked_ = 0;
+   EntryIndexFiller fill_{s_.index};
 };
 
 std::string countText(U64 n, char const* one, char const* many) {
