@@ -53,9 +53,11 @@ class FuzzCore {
    // The core with no entry and no default action.
    TwiceNatAgent::AgentCore& emptied() {
       std::vector<TwiceNatAgent::EntryRow> rows;
-      for (U64 c = core_->readPage(0, 256, {}, rows); c != 0;) c = core_->readPage(c, 256, {}, rows);
+      for (U64 c = core_->readPage(0, 256, {}, rows); c != 0;)
+         c = core_->readPage(c, 256, {}, rows);
       std::vector<TwiceNatAgent::Update> clear;
-      for (auto const& row : rows) clear.push_back({TwiceNatAgent::UpdateKind::remove, row.entry});
+      for (auto const& row : rows)
+         clear.push_back({TwiceNatAgent::UpdateKind::remove, row.entry});
       clear.push_back({TwiceNatAgent::UpdateKind::defaultReset, {}});
       if (!core_->apply(clear, TwiceNatAgent::BatchMode::continueOnError).ok()) std::abort();
       return *core_;

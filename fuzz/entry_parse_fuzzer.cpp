@@ -5,11 +5,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <string>
 
 #include "BfTwiceNatAddrOnly/entry/TwiceNatAddrOnlyTableEntryText.h"
-#include "Zin/Alloc.h"
+#include "LiveCounts.h"
 
 namespace {
 
@@ -21,29 +20,10 @@ using BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableEntry;
    std::abort();
 }
 
-// Live objects per class when the fuzzer started; every input must leave them as they were.
-std::map<std::string, I64>& baseline() {
-   static std::map<std::string, I64> counts;
-   return counts;
-}
-
-void liveCountsCheck(std::string const& text) {
-   for (auto const& c : Zin::allocCounts()) {
-      auto it = baseline().find(std::string(c.className));
-      I64 const was = it == baseline().end() ? 0 : it->second;
-      if (c.liveObjects != was) {
-         fail("objects left behind", text,
-              std::string(c.className) + ": " + std::to_string(c.liveObjects) + " live, " +
-                  std::to_string(was) + " before");
-      }
-   }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-   for (auto const& c : Zin::allocCounts())
-      baseline()[std::string(c.className)] = c.liveObjects;
+   fuzz::liveCountsAtStart();
    return 0;
 }
 
@@ -64,6 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, std::size_t size) {
          fail("printed text does not parse", printed, e.what());
       }
    }
-   liveCountsCheck(text);
+   if (std::string const moved = fuzz::liveCountsAtStart().moved(); !moved.empty()) {
+      fail("objects left behind", text, moved);
+   }
    return 0;
 }

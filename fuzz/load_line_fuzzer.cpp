@@ -6,10 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <string>
 
-#include "Zin/Alloc.h"
+#include "LiveCounts.h"
 #include "agent/cli/InputError.h"
 #include "agent/cli/LoadLine.h"
 
@@ -28,16 +27,10 @@ bool same(Update const& a, Update const& b) {
           a.entry.match.vrfGiven == b.entry.match.vrfGiven && a.entry.action == b.entry.action;
 }
 
-std::map<std::string, I64>& baseline() {
-   static std::map<std::string, I64> counts;
-   return counts;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-   for (auto const& c : Zin::allocCounts())
-      baseline()[std::string(c.className)] = c.liveObjects;
+   fuzz::liveCountsAtStart();
    return 0;
 }
 
@@ -60,11 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, std::size_t size) {
          fail("printed line is refused", line, printed + ": " + e.what());
       }
    }
-   for (auto const& c : Zin::allocCounts()) {
-      auto it = baseline().find(std::string(c.className));
-      if (c.liveObjects != (it == baseline().end() ? 0 : it->second)) {
-         fail("objects left behind", line, std::string(c.className));
-      }
+   if (std::string const moved = fuzz::liveCountsAtStart().moved(); !moved.empty()) {
+      fail("objects left behind", line, moved);
    }
    return 0;
 }

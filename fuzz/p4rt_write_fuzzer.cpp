@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "P4rtFuzzCore.h"
 #include "agent/p4rt/EntryTranslation.h"
 #include "agent/p4rt/WriteHandler.h"
-#include "P4rtFuzzCore.h"
 #include "google/rpc/status.pb.h"
 
 namespace {
@@ -27,7 +27,8 @@ using TwiceNatAgent::EntryRow;
 // Every entry and the default, as the table holds them.
 std::string snapshot(TwiceNatAgent::AgentCore& core, Pipeline const& p) {
    std::vector<EntryRow> rows;
-   for (U64 c = core.readPage(0, 256, {}, rows); c != 0;) c = core.readPage(c, 256, {}, rows);
+   for (U64 c = core.readPage(0, 256, {}, rows); c != 0;)
+      c = core.readPage(c, 256, {}, rows);
    std::string out;
    p4::v1::TableEntry e;
    for (EntryRow const& row : rows) {
