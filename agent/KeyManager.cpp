@@ -31,13 +31,14 @@ void KeyManager::matchIndexIs(MatchIndex const* index) {
    }
 }
 
-void KeyManager::checkFreeFor(BfnTable::MatchSpecBase const* match, EntryKey key,
-                              char const* what) const {
+KeyManager::EntryKey KeyManager::keyHeldAs(BfnTable::MatchSpecBase const* match, EntryKey key,
+                                           char const* what) const {
    EntryKey const held = keyOf(match);
    if (held && held != key) {
       throw KeyTableError("key table " + table_->path() + ": " + what +
                           ": match already holds key " + std::to_string(held));
    }
+   return held;
 }
 
 bool KeyManager::reserved(EntryKey key) const {
@@ -52,7 +53,7 @@ U64 KeyManager::freeSlotFrom(U64 slot) const {
 }
 
 KeyManager::EntryKey KeyManager::alloc(MatchPtr const& match, bool flag) {
-   checkFreeFor(match.ptr(), 0, "alloc");
+   keyHeldAs(match.ptr(), 0, "alloc");
    U64 const cap = table_->capacity();
    U64 slot = flag ? freeSlotFrom(mark_) : cap;
    if (slot >= cap) {
@@ -107,18 +108,11 @@ void KeyManager::populate(EntryKey const& key, MatchPtr const& match) {
        key == 0 || key != map_->lastKey() ? table_->record(key) : map_->lastRecord();
    // Sized once for the records a restart brings back, so the resync never grows it.
    if (!index_ && keyOfMatch_.empty()) keyOfMatch_.reserve(table_->count());
-   bool held = false;  // `match` holds `key` already
-   if (match && index_ && listener_) {
-      // The listener builds the index as a start's walk goes: nothing is looked up here.
-      held = matchAt(key) == match.ptr();
-   } else if (match) {
-      EntryKey const other = keyOf(match.ptr());
-      if (other && other != key) {
-         throw KeyTableError("key table " + table_->path() +
-                             ": populate: match already holds key " + std::to_string(other));
-      }
-      held = other == key;
-   }
+   // Whether `match` holds `key` already. The listener of a start's walk builds the index as
+   // the walk goes: then nothing is looked up here.
+   bool const held =
+       match && (index_ && listener_ ? matchAt(key) == match.ptr()
+                                     : keyHeldAs(match.ptr(), key, "populate") == key);
    if (!held) {
       forget(key);
       if (match) associate(key, match);

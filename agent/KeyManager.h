@@ -77,11 +77,6 @@ class KeyManager : public MbbDroskKey::DroskKeyManager {
    // The agent's side, which the library never calls.
    // The key associated with `match`; 0 when none.
    EntryKey keyOf(BfnTable::MatchSpecBase const* match) const;
-   // Starts fetching where `match`'s key is kept (see Zin::IdentityMap::prefetch); nothing
-   // with an owner's index, which its owner fetches.
-   void prefetch(BfnTable::MatchSpecBase const* match) const {
-      if (!index_) keyOfMatch_.prefetch(match);
-   }
    // Starts fetching what a change of `key` reads: the match object it holds and its record.
    void prefetchKey(EntryKey key) const {
       if (BfnTable::MatchSpecBase const* m = matchAt(key)) __builtin_prefetch(m);
@@ -127,7 +122,8 @@ class KeyManager : public MbbDroskKey::DroskKeyManager {
    explicit KeyManager(std::unique_ptr<KeyTable> table);
    void associate(EntryKey key, MatchPtr const& match);
    void forget(EntryKey key);
-   void checkFreeFor(BfnTable::MatchSpecBase const* match, EntryKey key, char const* what) const;
+   // The key `match` holds (0 when none); KeyTableError when it holds one other than `key`.
+   EntryKey keyHeldAs(BfnTable::MatchSpecBase const* match, EntryKey key, char const* what) const;
    // The first slot at or after `slot` with neither a record nor a reservation.
    U64 freeSlotFrom(U64 slot) const;
    void released(EntryKey key);

@@ -75,7 +75,8 @@ std::optional<Update> parseLoadLine(std::string_view line) {
       }
       return Update{UpdateKind::defaultSet, {{}, defaultAction(w)}};
    }
-   if (line.substr(0, 6) == "Value(") {
+   bool const text = line.substr(0, 6) == "Value(";
+   if (text) {
       if (std::optional<ActionValues> const a = defaultOfText(line)) {
          return remove ? Update{UpdateKind::defaultReset, {}}
                        : Update{UpdateKind::defaultSet, {{}, *a}};
@@ -91,7 +92,7 @@ std::optional<Update> parseLoadLine(std::string_view line) {
       }
       return Update{UpdateKind::remove, e};
    }
-   EntrySpec const e = line.substr(0, 6) == "Value(" ? parseEntryLine(line) : parseColumns(w);
+   EntrySpec const e = text ? parseEntryLine(line) : parseColumns(w);
    return remove ? Update{UpdateKind::remove, {e.match, {}}} : Update{UpdateKind::program, e};
 }
 

@@ -29,10 +29,8 @@ constexpr std::size_t kMaxDefaults = 64;
 
 class StartWalk final : public KeyManager::PopulateListener {
  public:
-   struct Duplicate {
-      U64 key;   // the record to drop
-      U64 kept;  // the record that names the same entry and stays
-   };
+   // A record to drop (entryKey) that names the same entry as one that stays (kept).
+   using Duplicate = EntryIndexFiller::Repeat;
 
    // Listens from here until the walk is dropped; `fresh` starts the index and the notes over.
    StartWalk(CoreState& s, bool fresh) : s_(s) {
@@ -41,7 +39,6 @@ class StartWalk final : public KeyManager::PopulateListener {
          s_.index.reserve(s_.keys->size());
          stale.clear();
          s_.report.staleRecords.clear();
-         duplicates.clear();
          defaultKey = 0;
       }
       s_.keys->populateListenerIs(this);
@@ -50,15 +47,8 @@ class StartWalk final : public KeyManager::PopulateListener {
    StartWalk(StartWalk const&) = delete;
    StartWalk& operator=(StartWalk const&) = delete;
 
-   // Puts the records still trailing into the index.
-   void flush() {
-      fill_.flush();
-      for (EntryIndexFiller::Repeat const& r : fill_.repeats)
-         duplicates.push_back({r.entryKey, r.kept});
-      fill_.repeats.clear();
-   }
    void finish() {
-      flush();
+      fill_.flush();  // the records still trailing go into the index
       s_.keys->populateListenerIs(nullptr);
    }
    void listen() { s_.keys->populateListenerIs(this); }
@@ -74,7 +64,7 @@ class StartWalk final : public KeyManager::PopulateListener {
       if ((record.flags & KeyRecordFlag::defaultEntry) ||
           s_.inventory.defaultHandle(record.sdkEntryHandle)) {
          if (defaultKey != 0) {
-            duplicates.push_back({record.key, defaultKey});
+            fill_.repeats.push_back({record.key, defaultKey});
          } else {
             defaultKey = record.key;
             defaultHandle = record.sdkEntryHandle;
@@ -87,9 +77,10 @@ class StartWalk final : public KeyManager::PopulateListener {
           record.key);
    }
 
-   // Entries whose records the chip no longer holds, and records that repeat another's entry.
+   // Records that repeat another's entry (the index's and the default's).
+   std::vector<Duplicate> const& duplicates() const { return fill_.repeats; }
+   // Entries whose records the chip no longer holds.
    std::vector<U64> stale;
-   std::vector<Duplicate> duplicates;
    U64 defaultKey = 0;
    U32 defaultHandle = 0;
 
@@ -115,13 +106,13 @@ std::string reconciledText(AgentCore::StartReport const& r, bool readOnly) {
 // that repeat another's entry and those without a chip entry dropped.
 void dropRepeatsAndStale(CoreState& s, StartWalk const& walk) {
    bool const readOnly = s.config.readOnly;
-   for (StartWalk::Duplicate const& d : walk.duplicates) {
-      s.table->resyncedMatchIs(d.kept, s.matchOf(d.key), s.matchOf(d.kept));
+   for (StartWalk::Duplicate const& d : walk.duplicates()) {
+      s.table->resyncedMatchIs(d.kept, s.matchOf(d.entryKey), s.matchOf(d.kept));
       ++s.report.dropped;
       if (readOnly) {
-         s.keys->populate(d.key, nullptr);
+         s.keys->populate(d.entryKey, nullptr);
       } else {
-         s.keys->free(d.key);
+         s.keys->free(d.entryKey);
       }
    }
    s.report.dropped += walk.stale.size();

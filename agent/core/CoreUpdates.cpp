@@ -76,11 +76,7 @@ Programmed CoreState::program(UpdateKind kind, EntrySpec const& e, MatchSpecPtr 
    if (!at.entryKey && kind == UpdateKind::modify) return {noEntry(key)};
    if (at.entryKey && !claimed(at.entryKey)) return {unclaimedEntry(key)};
    MatchSpecPtr match = at.entryKey ? matchOf(at.entryKey) : std::move(fresh);
-   if (!match) {
-      match = matchSpecOf(key);
-      // A new object: the key manager looks it up next.
-      keys->prefetch(match.ptr());
-   }
+   if (!match) match = matchSpecOf(key);
    TableEntry entry(match);
    entry.actionIs(actionSpecOf(e.action));
    Table::Programming done;
@@ -251,7 +247,6 @@ void Lookahead::stage(Update const& u, MatchSpecPtr& made) {
       s_.statuses->prefetch(entryKey);
    } else if (u.kind == UpdateKind::insert || u.kind == UpdateKind::program) {
       made = matchSpecOf(key);
-      s_.keys->prefetch(made.ptr());
    }
 }
 
