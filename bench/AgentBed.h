@@ -130,7 +130,8 @@ struct AgentServices final : TwiceNatAgent::KeyManager::MatchIndex,
    explicit AgentServices(std::string const& keyTablePath)
        : keys(KeyManager::keyManagerIs(TwiceNatAgent::KeyTable::open(keyTablePath))),
          statuses(TwiceNatAgent::StatusManager::statusManagerIs(keys)) {
-      index.reserve(keys->size());
+      index.limitIs(keys->capacity());
+      index.reserve(keys->size() + keys->size() / 8);
       keys->matchIndexIs(this);
       keys->populateListenerIs(this);
    }

@@ -36,7 +36,9 @@ class StartWalk final : public KeyManager::PopulateListener {
    StartWalk(CoreState& s, bool fresh) : s_(s) {
       if (fresh) {
          s_.index.clear();
-         s_.index.reserve(s_.keys->size());
+         // An eighth more than the records, so that the first adds after a start do not
+         // rebuild the whole index at once.
+         s_.index.reserve(s_.keys->size() + s_.keys->size() / 8);
          stale.clear();
          s_.report.staleRecords.clear();
          defaultKey = 0;
@@ -222,6 +224,8 @@ void CoreState::open() {
    report.notes = kt->openNotes();
    keys = KeyManager::keyManagerIs(std::move(kt));
    keys->matchIndexIs(this);
+   // Every entry holds a key: the index never needs room for more than the key table records.
+   index.limitIs(keys->capacity());
    statuses = StatusManager::statusManagerIs(keys);
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 // The core's one index of its entries: contents (addresses and VRF) to the entry's key, by
 // which the key manager holds the match-spec object the table knows the entry by. Open
-// addressing with linear probing in one flat array of 16-byte slots, sized once from the key
-// table's record count at start, so neither a restart nor a load makes a heap allocation per
-// entry.
+// addressing with linear probing in one flat array of 16-byte slots, sized from the count it
+// must hold (not rounded to a power of two) and never past the most entries the key table can
+// record, so that neither a restart nor a load makes a heap allocation per entry or touches
+// memory it will not use: fresh pages are what a big start or load pays most for.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <vector>
@@ -22,13 +24,17 @@ class EntryIndex {
 
    EntryIndex() { rehash(kMinSlots); }
 
-   // Room for `n` entries without growing.
+   // Room for `n` entries without growing (for no more than the limit).
    void reserve(std::size_t n) {
-      std::size_t want = kMinSlots;
-      while (want / 4 * 3 < n)
-         want *= 2;
-      if (want > slots_.size()) rehash(want);
+      std::size_t const want = slotsFor(std::min(n, limit_));
+      if (want <= slots_.size()) return;
+      // An index in use grows at least as far as an insert would grow it, so that reserving a
+      // little more at a time (a load's parts) rebuilds it no more often than inserts would.
+      rehash(size_ ? std::max(want, grownSlots()) : want);
    }
+   // The most entries the index will be asked to hold (the key table's capacity): growth stops
+   // at room for them. More still fit; the index then grows past it as it must.
+   void limitIs(std::size_t maxEntries) { limit_ = std::max<std::size_t>(maxEntries, 1); }
    std::size_t size() const { return size_; }
    // Bytes of the slots.
    std::size_t bytes() const { return slots_.capacity() * sizeof(Slot); }
@@ -39,7 +45,7 @@ class EntryIndex {
 
    // The entry key of `key`; 0 when absent.
    U32 find(MatchKey const& key) const {
-      for (std::size_t i = home(key);; i = (i + 1) & mask_) {
+      for (std::size_t i = home(key);; i = next(i)) {
          Slot const& s = slots_[i];
          if (!s.entryKey) return 0;
          if (s.key == key) return s.entryKey;
@@ -52,14 +58,14 @@ class EntryIndex {
       U32 entryKey = 0;  // of `key`; 0 when absent
    };
    Position locate(MatchKey const& key) const {
-      for (std::size_t i = home(key);; i = (i + 1) & mask_) {
+      for (std::size_t i = home(key);; i = next(i)) {
          Slot const& s = slots_[i];
          if (!s.entryKey || s.key == key) return {i, s.entryKey};
       }
    }
    // Inserts `key`, absent at `at`, with `entryKey` (not 0).
    void insertAt(Position const& at, MatchKey const& key, U32 entryKey) {
-      if ((size_ + 1) * 4 > slots_.size() * 3) {
+      if (full()) {
          insert(key, entryKey);
          return;
       }
@@ -75,9 +81,9 @@ class EntryIndex {
    }
    // Inserts or replaces the entry key of `key` (not 0).
    void insert(MatchKey const& key, U32 entryKey) {
-      if ((size_ + 1) * 4 > slots_.size() * 3) rehash(slots_.size() * 2);
+      if (full()) grow();
       std::size_t i = home(key);
-      for (; slots_[i].entryKey; i = (i + 1) & mask_) {
+      for (; slots_[i].entryKey; i = next(i)) {
          if (slots_[i].key == key) {
             slots_[i].entryKey = entryKey;
             return;
@@ -89,14 +95,14 @@ class EntryIndex {
    // Backward-shift deletion: no tombstones, so probes stay as short as the load allows.
    bool erase(MatchKey const& key) {
       std::size_t i = home(key);
-      for (; slots_[i].entryKey; i = (i + 1) & mask_) {
+      for (; slots_[i].entryKey; i = next(i)) {
          if (slots_[i].key == key) break;
       }
       if (!slots_[i].entryKey) return false;
-      for (std::size_t j = (i + 1) & mask_; slots_[j].entryKey; j = (j + 1) & mask_) {
+      for (std::size_t j = next(i); slots_[j].entryKey; j = next(j)) {
          std::size_t const h = home(slots_[j].key);
          // Slot j may move to the hole at i when its home is not in (i, j] cyclically.
-         if (((j - h) & mask_) >= ((j - i) & mask_)) {
+         if (distance(h, j) >= distance(i, j)) {
             slots_[i] = slots_[j];
             i = j;
          }
@@ -122,11 +128,29 @@ class EntryIndex {
  private:
    static constexpr std::size_t kMinSlots = 16;
 
-   std::size_t home(MatchKey const& key) const { return MatchKeyHash{}(key)&mask_; }
+   // Slots for `n` entries at a load of at most three quarters.
+   static std::size_t slotsFor(std::size_t n) { return std::max(kMinSlots, n + n / 3 + 1); }
+   bool full() const { return (size_ + 1) * 4 > slots_.size() * 3; }
+   // Twice the room, or room up to the limit when that is less, and never less than one more.
+   std::size_t grownSlots() const {
+      std::size_t const room = slots_.size() * 3 / 4;
+      std::size_t const want = std::max(std::min(room * 2, limit_), size_ + 1);
+      return std::max(slotsFor(want), slots_.size() + 1);
+   }
+   void grow() { rehash(grownSlots()); }
+   // The hash's high bits, scaled to the slot count (no power of two needed).
+   std::size_t home(MatchKey const& key) const {
+      return static_cast<std::size_t>(
+          (static_cast<unsigned __int128>(MatchKeyHash{}(key)) * slots_.size()) >> 64);
+   }
+   std::size_t next(std::size_t i) const { return i + 1 == slots_.size() ? 0 : i + 1; }
+   // Steps from `from` forward to `to`, wrapping at the end.
+   std::size_t distance(std::size_t from, std::size_t to) const {
+      return to >= from ? to - from : to + slots_.size() - from;
+   }
    void rehash(std::size_t n) {
       Slots old(n);
       old.swap(slots_);
-      mask_ = n - 1;
       size_ = 0;
       for (Slot const& s : old) {
          if (s.entryKey) insert(s.key, s.entryKey);
@@ -135,8 +159,8 @@ class EntryIndex {
 
    using Slots = std::vector<Slot, Zin::TableAllocator<Slot>>;  // probed at random
    Slots slots_;
-   std::size_t mask_ = 0;
    std::size_t size_ = 0;
+   std::size_t limit_ = std::size_t(-1);
 };
 
 // Fills an index from a walk that meets its entries one at a time (a start's walk over the key
