@@ -23,15 +23,17 @@ Pemra::Ptr<Spec> hitActionFrom(BfPdTwiceNatAddrOnly::HitSpec const& pdSpec) {
 TwiceNatAddrOnlyTableEntry TwiceNatAddrOnlyTablePd::entryByHandle(
     BfnTable::BfnSdkEntryHandle sdkHandle) const {
    BF_TRACE(pd::kEntryByHandleFn, "entryByHandle");
-   TwiceNatAddrOnlyTableHelper::Ptr helper = this->helper();
-   BfPdTwiceNatAddrOnly::BfPdTwiceNatAddrOnlyIntf::Ptr pdLib = helper->pdLib();
+   // By reference: a count taken and dropped on each shared object costs a look-up or a resync
+   // step more than the read itself.
+   TwiceNatAddrOnlyTableHelper const& helper = *this->helper();
+   BfPdTwiceNatAddrOnly::BfPdTwiceNatAddrOnlyIntf const& pdLib = *helper.pdLib();
    BfPdTwiceNatAddrOnly::MatchSpec pdMatch{};
    BfPdTwiceNatAddrOnly::HitSpec pdAction{};
    char actionName[BfPdTwiceNatAddrOnly::kActionNameSize] = {};
    uint8_t ttl = 0;
    BfPdTwiceNatAddrOnly::Status status =
-       pdLib->getEntry(pdLib->sessionId, helper->deviceId(), sdkHandle, false, &pdMatch, actionName,
-                       &pdAction, nullptr, &ttl);
+       pdLib.getEntry(pdLib.sessionId, helper.deviceId(), sdkHandle, false, &pdMatch, actionName,
+                      &pdAction, nullptr, &ttl);
    if (status != 0) return TwiceNatAddrOnlyTableEntry();
    // A name that fills the buffer is no name of this table; never read past it.
    actionName[sizeof actionName - 1] = '\0';
