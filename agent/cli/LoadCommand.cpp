@@ -34,10 +34,15 @@ class Loader final : public UpdateSink {
    Loader(AgentLink& agent, LoadSource& source, BatchMode mode)
        : agent_(agent), source_(source), mode_(mode), bar_(source.size().value_or(0), "bytes") {
       part_.op = mode == BatchMode::continueOnError ? Op::apply : Op::part;
+      // The agent makes room for the whole file at once rather than part by part.
+      U64 const expect = source.lineCount().value_or(0);
       if (part_.op == Op::part) {
          Request begin{Op::begin};
          begin.mode = mode;
+         begin.expect = expect;
          agent_.call(begin);
+      } else {
+         part_.expect = expect;
       }
    }
 
@@ -84,6 +89,7 @@ class Loader final : public UpdateSink {
       if (stopped()) return;
       agent_.submit(part_);
       inFlight_.push_back(std::move(lines_));
+      part_.expect = 0;  // said once, with the first part
       part_.updates.clear();
       lines_.clear();
    }

@@ -20,6 +20,28 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 }  // namespace
 
+std::optional<U64> LoadSource::lineCount() const {
+   if (!regular_) return std::nullopt;
+   std::string chunk(1 << 20, '\0');
+   U64 lines = 0, at = 0;
+   bool open = false;  // the last byte read ends no line
+   for (;;) {
+      ssize_t const n = ::pread(fd_, chunk.data(), chunk.size(), static_cast<off_t>(at));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return std::nullopt;
+      if (n == 0) break;
+      char const* p = chunk.data();
+      char const* const end = p + n;
+      while ((p = static_cast<char const*>(std::memchr(p, '\n', std::size_t(end - p))))) {
+         ++lines;
+         ++p;
+      }
+      open = chunk[std::size_t(n) - 1] != '\n';
+      at += U64(n);
+   }
+   return lines + (open ? 1 : 0);
+}
+
 LoadSource::LoadSource(std::string const& path, std::chrono::milliseconds wait)
     : name_(path == "-" ? "stdin" : path), buffer_(2 * kMaxLine, '\0') {
    if (path == "-") {

@@ -29,6 +29,9 @@ class LoadSource final : public TwiceNatService::JsonSource {
    // The size of a regular file (for a progress bar); nothing for a stream.
    std::optional<U64> size() const { return size_; }
    U64 consumed() const { return consumed_; }
+   // The lines of a regular file, counted ahead without moving the stream (a load tells the
+   // agent how many updates to make room for); nothing for a stream or a file that fails.
+   std::optional<U64> lineCount() const;
 
    // Whether the input is one JSON document (its first byte past blanks and a byte-order mark
    // is '{'), read by readJson() over this source, rather than lines.

@@ -1,5 +1,6 @@
 #include "agent/core/AgentCore.h"
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 
@@ -155,6 +156,12 @@ Programmed AgentCore::defaultReset() {
 
 Programmed AgentCore::apply(Update const& update) {
    return s_->apply(update);
+}
+
+void AgentCore::expect(U64 updates) {
+   if (s_->config.readOnly) return;
+   U64 const room = std::min<U64>(updates, s_->keys->capacity());
+   s_->index.reserve(s_->index.size() + room);
 }
 
 BatchResult AgentCore::apply(std::span<Update const> batch, BatchMode mode) {

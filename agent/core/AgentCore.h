@@ -195,6 +195,9 @@ class AgentCore {
 
    // One batch, whole: begin(mode), its updates, commit.
    BatchResult apply(std::span<Update const> batch, BatchMode mode);
+   // About `updates` more will follow (a load of that many lines): room is made for the entries
+   // they may add at once, instead of as they arrive. Never more than the key table can record.
+   void expect(U64 updates);
 
    // A batch that arrives in parts (a load streamed over a socket). rollbackOnError keeps an
    // undo record of every update it made until commit; rollback() or dropping the transaction

@@ -145,6 +145,7 @@ Reply Handler::handleLocked(Request const& q, Session& session) {
                                "a batch is open on this connection: commit or roll it back first");
             return r;
          }
+         if (q.expect && q.mode != BatchMode::dryRun) core_.expect(q.expect);
          r.batch = batchReplyOf(core_.apply(q.updates, q.mode));
          return r;
       case Op::begin:
@@ -171,6 +172,7 @@ Reply Handler::batchStep(Request const& q, Session& session) {
       } else {
          tx = core_.begin(q.mode);
          session.mode_ = q.mode;
+         if (q.expect && q.mode != BatchMode::dryRun) core_.expect(q.expect);
       }
       return r;
    }

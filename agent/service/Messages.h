@@ -61,10 +61,11 @@ struct Request {
    EntrySpec entry;              // insert, modify, program; remove (match); defaultSet (action)
    std::vector<Update> updates;  // apply, part
    BatchMode mode = BatchMode::continueOnError;  // apply, begin
-   std::vector<MatchKey> keys;                   // get
-   bool withDefault = false;                     // get: the default entry too
-   ShowFilter filter;                            // show
-   U32 pageSize = 0;                             // show: 0 for the agent's own
+   U64 expect = 0;              // apply, begin: updates still to come in the batch or load (a hint)
+   std::vector<MatchKey> keys;  // get
+   bool withDefault = false;    // get: the default entry too
+   ShowFilter filter;           // show
+   U32 pageSize = 0;            // show: 0 for the agent's own
 };
 
 // An update of a batch that did not go through.

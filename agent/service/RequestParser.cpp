@@ -24,10 +24,12 @@ enum class Top : U8 {
    pageSize,
    mode,
    updates,
+   expect,
    count
 };
 constexpr std::array<std::string_view, unsigned(Top::count)> kTopNames = {
-    "v", "op", "entry", "key", "keys", "default", "filter", "pageSize", "mode", "updates"};
+    "v",      "op",       "entry", "key",     "keys",  "default",
+    "filter", "pageSize", "mode",  "updates", "expect"};
 
 constexpr U32 bit(Top t) {
    return U32(1) << unsigned(t);
@@ -51,9 +53,9 @@ OpFields fieldsOf(Op op) {
       case Op::remove:
          return {bit(Top::key), bit(Top::key)};
       case Op::apply:
-         return {bit(Top::mode) | bit(Top::updates), bit(Top::updates)};
+         return {bit(Top::mode) | bit(Top::updates) | bit(Top::expect), bit(Top::updates)};
       case Op::begin:
-         return {bit(Top::mode), bit(Top::mode)};
+         return {bit(Top::mode) | bit(Top::expect), bit(Top::mode)};
       case Op::part:
          return {bit(Top::updates), bit(Top::updates)};
       default:
@@ -215,6 +217,12 @@ class RequestReader final : public JsonEvents {
             if (v.kind != Kind::boolean)
                refuse(path, std::string(v.typeName()) + ", not a boolean");
             request.withDefault = v.boolean;
+            return;
+         case Top::expect:
+            if (v.kind != Kind::unsignedNumber) {
+               refuse(path, std::string(v.typeName()) + ", not a count of updates");
+            }
+            request.expect = v.number;
             return;
          case Top::pageSize:
             if (v.kind != Kind::unsignedNumber || v.number == 0 || v.number > kMaxPageSize) {

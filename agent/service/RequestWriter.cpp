@@ -75,6 +75,7 @@ std::string encodeRequest(Request const& r) {
       case Op::apply:
       case Op::begin:
          ((out += ",\"mode\":\"") += modeName(r.mode)) += '"';
+         if (r.expect) (out += ",\"expect\":") += std::to_string(r.expect);
          if (r.op == Op::begin) break;
          [[fallthrough]];
       case Op::part:

@@ -78,6 +78,12 @@ TEST(CanonicalLinesTest, WrittenBatchesAndPagesReadTheSameBothWays) {
       ASSERT_TRUE(readCanonicalBatch(line, quick));
       EXPECT_EQ(encodeRequest(quick), line);
       EXPECT_EQ(encodeRequest(parseRequestInFull(line)), line);
+      // A load's first batch says how many updates follow: the general reader takes it.
+      if (q.op != Op::apply) continue;
+      q.expect = 1 + d.rng() % 1'000'000;
+      std::string const first = encodeRequest(q);
+      EXPECT_FALSE(readCanonicalBatch(first, quick));
+      EXPECT_EQ(encodeRequest(parseRequest(first)), first);
    }
    for (int n = 0; n < 300; ++n) {
       Page p;

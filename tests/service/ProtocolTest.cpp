@@ -62,8 +62,13 @@ std::vector<Request> everyRequest() {
                    {UpdateKind::defaultSet, {{}, kHit}},
                    {UpdateKind::defaultReset, {}}};
       all.push_back(a);
+      a.expect = 1'000'000;
+      all.push_back(a);
+      a.expect = 0;
       Request b{Op::begin};
       b.mode = mode;
+      all.push_back(b);
+      b.expect = ~U64(0);
       all.push_back(b);
       a.op = Op::part;
       all.push_back(a);
@@ -122,6 +127,9 @@ TEST(ProtocolTest, MalformedRequestsAreRefusedWithTheReason) {
            {R"({"v":2,"op":"begin"})", "begin needs \"mode\""},
            {R"({"v":2,"op":"get"})", "get asks for nothing"},
            {R"({"v":2,"op":"show","pageSize":0})", "pageSize: not a page size from 1 to 10000"},
+           {R"({"v":2,"op":"part","expect":5,"updates":[]})", "part takes no \"expect\""},
+           {R"({"v":2,"op":"apply","expect":-1,"updates":[]})",
+            "expect: a number, not a count of updates"},
            {R"({"v":2,"op":"show","filter":{"dst":{"a":1}}})",
             "filter.dst: nested deeper than a request goes"},
            {R"({"v":2,"op":"show","filter":{"vrf":null}})",
