@@ -67,9 +67,17 @@ AgentLink::AgentLink(GlobalOptions const& global, bool changes)
    facts.chipJson = [start = local_.get()] { return chipFigures(*start); };
    handler_ = std::make_unique<Handler>(*local_->core, std::move(facts));
    session_ = std::make_unique<Handler::Session>(*handler_);
+   worker_ = std::make_unique<RequestWorker>([this](Request const& q) {
+      if (q.op != Op::clear) return handler_->handle(q, *session_);
+      Reply r;
+      for (auto steps = handler_->clear(); !steps->step(r);) {
+      }
+      return r;
+   });
 }
 
 AgentLink::~AgentLink() {
+   worker_.reset();
    show_.reset();
    session_.reset();  // rolls back a batch left open
    handler_.reset();
@@ -104,9 +112,10 @@ void AgentLink::lost(std::exception const& e) const {
 void AgentLink::submit(Request const& request) {
    if (!remote()) {
       if (request.op == Op::show) {
+         worker_->drain();
          show_ = handler_->show(request);
       } else {
-         pending_.push_back(request);
+         worker_->submit(request);
       }
       return;
    }
@@ -129,13 +138,7 @@ Reply AgentLink::collect() {
          lost(e);
       }
    }
-   Request const q = std::move(pending_.front());
-   pending_.pop_front();
-   if (q.op != Op::clear) return handler_->handle(q, *session_);
-   Reply r;
-   for (auto steps = handler_->clear(); !steps->step(r);) {
-   }
-   return r;
+   return worker_->collect();
 }
 
 bool AgentLink::page(Page& page) {
@@ -154,7 +157,7 @@ bool AgentLink::page(Page& page) {
 }
 
 std::size_t AgentLink::inFlight() const {
-   return remote() ? reach_.agent->inFlight() : pending_.size();
+   return remote() ? reach_.agent->inFlight() : worker_->inFlight();
 }
 
 }  // namespace TwiceNatCli

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "agent/cli/Commands.h"
+#include "agent/cli/RequestWorker.h"
 #include "agent/cli/StateLock.h"
 #include "agent/service/Client.h"
 #include "agent/service/Handler.h"
@@ -75,8 +76,9 @@ class AgentLink {
    std::unique_ptr<AgentStart> local_;
    std::unique_ptr<TwiceNatService::Handler> handler_;
    std::unique_ptr<TwiceNatService::Handler::Session> session_;
-   std::deque<Request> pending_;  // of this process, answered when collected
    std::unique_ptr<TwiceNatService::Handler::ShowStream> show_;
+   // Handles this process's requests; the only user of the core while any is in flight.
+   std::unique_ptr<RequestWorker> worker_;
 };
 
 }  // namespace TwiceNatCli
