@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Stow/Mapping.h"
+#include "Zin/Alloc.h"
 #include "Zin/Types.h"
 #include "chip/ChipState.h"
 #include "chip/Profile.h"
@@ -202,6 +203,9 @@ class Chip {
    Profile profile_;
    Header* hdr_ = nullptr;
    Slot* slots_ = nullptr;
+   // The key and handle indices, derived from the slots: in the process's own memory (each
+   // open rebuilds them), probed at random, so not in the file's pages.
+   std::vector<uint32_t, Zin::TableAllocator<uint32_t>> indices_;
    uint32_t* keyIndex_ = nullptr;
    uint32_t* handleIndex_ = nullptr;
    uint32_t mask_ = 0;

@@ -161,8 +161,10 @@ void Chip::bind() {
    hdr_ = reinterpret_cast<Header*>(base);
    layout::Offsets l = offsetsOf(hdr_->fixed.capacity, hdr_->fixed.buckets);
    slots_ = reinterpret_cast<Slot*>(base + l.slots);
-   keyIndex_ = reinterpret_cast<uint32_t*>(base + l.keyIndex);
-   handleIndex_ = reinterpret_cast<uint32_t*>(base + l.handleIndex);
+   // The file keeps room for the indices where earlier files kept them; they live here now.
+   indices_.assign(2 * size_t(hdr_->fixed.buckets), 0);
+   keyIndex_ = indices_.data();
+   handleIndex_ = indices_.data() + hdr_->fixed.buckets;
    mask_ = hdr_->fixed.buckets - 1;
    profile_ = profileOf(hdr_->fixed);
 }

@@ -1,5 +1,6 @@
 // The key and handle indices: open addressing with linear probing, at most half full. Both are
-// derived from the slots; an open rebuilds them in its one walk over the slots.
+// derived from the slots and kept in the process's memory; an open rebuilds them in its one walk
+// over the slots.
 #include <algorithm>
 #include <cstring>
 
