@@ -19,6 +19,7 @@
 #include "agent/StatusManager.h"
 #include "agent/core/AgentCore.h"
 #include "agent/core/EntryIndex.h"
+#include "agent/core/EntryIndexFiller.h"
 #include "agent/core/EntrySpecs.h"
 #include "chip/Chip.h"
 #include "chip/Devices.h"

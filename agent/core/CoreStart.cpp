@@ -15,6 +15,7 @@
 
 #include "BfTwiceNatAddrOnly/bfrt/TwiceNatAddrOnlyTableBfrt.h"
 #include "agent/core/CoreState.h"
+#include "agent/core/EntryIndexFiller.h"
 
 namespace TwiceNatAgent {
 

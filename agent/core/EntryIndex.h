@@ -6,7 +6,6 @@
 // record, so that neither a restart nor a load makes a heap allocation per entry or touches
 // memory it will not use: fresh pages are what a big start or load pays most for.
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <vector>
 
@@ -157,59 +156,12 @@ class EntryIndex {
       }
    }
 
+   friend class EntryIndexFiller;  // stages a walk's keys in the slots before they count
+
    using Slots = std::vector<Slot, Zin::TableAllocator<Slot>>;  // probed at random
    Slots slots_;
    std::size_t size_ = 0;
    std::size_t limit_ = std::size_t(-1);
-};
-
-// Fills an index from a walk that meets its entries one at a time (a start's walk over the key
-// table): each key's slot is fetched when the key is met and the key inserted a few keys later,
-// so that the cache misses of the walk's inserts overlap instead of following each other.
-class EntryIndexFiller {
- public:
-   // A key met when the index held it already, under `kept`.
-   struct Repeat {
-      U64 entryKey;
-      U64 kept;
-   };
-
-   explicit EntryIndexFiller(EntryIndex& index) : index_(index) {}
-
-   void add(MatchKey const& key, U64 entryKey) {
-      index_.prefetch(key);
-      Pending& at = ahead_[walked_++ % kAhead];
-      if (walked_ > kAhead) insert(at);
-      at = {key, entryKey};
-   }
-   // Inserts the keys still trailing.
-   void flush() {
-      for (std::size_t i = walked_ > kAhead ? walked_ - kAhead : 0; i < walked_; ++i)
-         insert(ahead_[i % kAhead]);
-      walked_ = 0;
-   }
-
-   std::vector<Repeat> repeats;
-
- private:
-   struct Pending {
-      MatchKey key;
-      U64 entryKey = 0;
-   };
-   static constexpr std::size_t kAhead = 16;
-
-   void insert(Pending const& p) {
-      EntryIndex::Position const at = index_.locate(p.key);
-      if (at.entryKey) {
-         repeats.push_back({p.entryKey, at.entryKey});
-      } else {
-         index_.insertAt(at, p.key, U32(p.entryKey));
-      }
-   }
-
-   EntryIndex& index_;
-   std::array<Pending, kAhead> ahead_{};
-   std::size_t walked_ = 0;
 };
 
 }  // namespace TwiceNatAgent

@@ -3,11 +3,15 @@
 // end of the array, and the room a reserve and a limit leave.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "agent/core/EntryIndex.h"
+#include "agent/core/EntryIndexFiller.h"
 
 namespace TwiceNatCoreTest {
 namespace {
@@ -132,24 +136,77 @@ TEST(EntryIndexTest, ReservesAndGrowsOnlyAsFarAsNeeded) {
    EXPECT_EQ(limited.find(keyOf(17, 2)), 17u);
 }
 
-// A filler's keys all land, a key met twice is reported under the key kept, whatever the
-// number trailing when the walk ends.
-TEST(EntryIndexTest, AFillerInsertsEveryKeyAndReportsRepeats) {
-   for (U32 n : {0u, 5u, 16u, 17u, 1000u}) {
-      EntryIndex index;
-      EntryIndexFiller fill(index);
-      for (U32 k = 1; k <= n; ++k)
-         fill.add(keyOf(k, 3), k);
-      if (n) fill.add(keyOf(n, 3), n + 100);
-      fill.flush();
-      EXPECT_EQ(index.size(), n);
-      for (U32 k = 1; k <= n; ++k)
-         ASSERT_EQ(index.find(keyOf(k, 3)), k);
-      ASSERT_EQ(fill.repeats.size(), n ? 1u : 0u);
-      if (n) {
-         EXPECT_EQ(fill.repeats[0].entryKey, n + 100);
-         EXPECT_EQ(fill.repeats[0].kept, n);
+// Where the index starts probing for `key` among `slots` slots: the hash's high bits scaled.
+// Only to make keys crowd one stretch of slots.
+std::size_t homeIn(MatchKey const& key, std::size_t slots) {
+   return std::size_t(
+       (static_cast<unsigned __int128>(TwiceNatAgent::MatchKeyHash{}(key)) * slots) >> 64);
+}
+
+struct Walk {
+   char const* name;
+   U32 keys;         // distinct keys met
+   U32 repeatEvery;  // every so many keys one met again (0: none)
+   U32 reserve;      // room the index was given first
+   bool crowded;     // every key's home in the first 8192 slots
+};
+
+// A walk's keys through a filler end as inserting them one by one in the walk's order ends:
+// the same keys under the same entry keys, and the same keys met again, under the one kept.
+TEST(EntryIndexTest, AFillerEndsAsInsertingInTheWalksOrder) {
+   Walk const walks[] = {
+       {"nothing", 0, 0, 0, false},
+       {"a few", 10, 3, 10, false},
+       {"many windows", 60'000, 0, 60'000, false},
+       {"many windows, keys met again", 60'000, 7, 60'000, false},
+       {"more than the room reserved", 20'000, 11, 5'000, false},
+       {"a little more than the room reserved", 6'000, 0, 5'000, false},
+       {"homes crowded into two windows", 9'000, 5, 12'000, true},
+   };
+   for (Walk const& w : walks) {
+      SCOPED_TRACE(w.name);
+      EntryIndex filled, inserted;
+      filled.reserve(w.reserve);
+      std::size_t const slots = filled.bytes() / sizeof(EntryIndex::Slot);
+      std::vector<MatchKey> met;
+      for (U32 k = 0; met.size() < w.keys; ++k) {
+         MatchKey const key = keyOf(k, 5);
+         if (!w.crowded || homeIn(key, slots) < 8192) met.push_back(key);
       }
+      EntryIndexFiller fill(filled);
+      std::vector<std::pair<U64, U64>> expected;  // repeats: (entry key, kept)
+      U32 entryKey = 0;
+      std::mt19937 rng(11);
+      auto walk = [&](MatchKey const& key) {
+         ++entryKey;
+         fill.add(key, entryKey);
+         if (U32 const kept = inserted.find(key)) {
+            expected.emplace_back(entryKey, kept);
+         } else {
+            inserted.insert(key, entryKey);
+         }
+      };
+      for (std::size_t i = 0; i < met.size(); ++i) {
+         walk(met[i]);
+         if (w.repeatEvery && i % w.repeatEvery == 0) walk(met[rng() % (i + 1)]);
+      }
+      fill.flush();
+      ASSERT_EQ(filled.size(), inserted.size());
+      // Never fuller than an insert leaves it: a probe for an absent key must meet an empty slot.
+      EXPECT_LE(filled.size() * 4, filled.bytes() / sizeof(EntryIndex::Slot) * 3);
+      for (MatchKey const& key : met)
+         ASSERT_EQ(filled.find(key), inserted.find(key));
+      std::vector<std::pair<U64, U64>> got;
+      for (auto const& r : fill.repeats)
+         got.emplace_back(r.entryKey, r.kept);
+      std::sort(got.begin(), got.end());
+      std::sort(expected.begin(), expected.end());
+      EXPECT_EQ(got, expected);
+      // A walk met again (a start's walk after damage) adds to what the first one filled.
+      fill.add(keyOf(~0u, 5), entryKey + 1);
+      fill.flush();
+      EXPECT_EQ(filled.find(keyOf(~0u, 5)), entryKey + 1);
+      EXPECT_EQ(filled.size(), inserted.size() + 1);
    }
 }
 
