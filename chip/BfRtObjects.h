@@ -9,7 +9,7 @@ namespace chip {
 
 class ChipBfRtTable;
 
-class ChipKey : public bfrt::BfRtTableKey {
+class ChipKey final : public bfrt::BfRtTableKey {
  public:
    explicit ChipKey(ChipBfRtTable const& table) : table_(&table) {}
    bfrt::bf_status_t setValue(bfrt::bf_rt_id_t fieldId, uint64_t value) override;
@@ -26,7 +26,7 @@ class ChipKey : public bfrt::BfRtTableKey {
    uint64_t values_[3] = {};
 };
 
-class ChipData : public bfrt::BfRtTableData {
+class ChipData final : public bfrt::BfRtTableData {
  public:
    explicit ChipData(ChipBfRtTable const& table) : table_(&table) {}
    bfrt::bf_status_t setValue(bfrt::bf_rt_id_t fieldId, uint64_t value) override;

@@ -1,5 +1,7 @@
 #include "chip/BfRtTable.h"
 
+#include <typeinfo>
+
 #include "chip/Devices.h"
 #include "chip/SdkCall.h"
 
@@ -68,14 +70,19 @@ ChipBfRtTable::Status ChipBfRtTable::entryPipe(Target const& target, uint16_t* p
    return isMatch() ? resolve(target, pipe) : status::kNotSupported;
 }
 
+// Every call checks that its objects are this table's own. The classes are final, so the
+// object's own type says it: cheaper than a cast that searches the hierarchy, on every field
+// of every read.
 ChipKey const* ChipBfRtTable::ownKey(bfrt::BfRtTableKey const* key) const {
-   auto* k = dynamic_cast<ChipKey const*>(key);
-   return k && k->table() == this ? k : nullptr;
+   if (!key || typeid(*key) != typeid(ChipKey)) return nullptr;
+   auto* k = static_cast<ChipKey const*>(key);
+   return k->table() == this ? k : nullptr;
 }
 
 ChipData const* ChipBfRtTable::ownData(bfrt::BfRtTableData const* data) const {
-   auto* d = dynamic_cast<ChipData const*>(data);
-   return d && d->table() == this ? d : nullptr;
+   if (!data || typeid(*data) != typeid(ChipData)) return nullptr;
+   auto* d = static_cast<ChipData const*>(data);
+   return d->table() == this ? d : nullptr;
 }
 
 bool ChipBfRtTable::actionOf(ChipData const& data, ActionRec* act) {
