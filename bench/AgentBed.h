@@ -147,7 +147,7 @@ struct AgentServices final : TwiceNatAgent::KeyManager::MatchIndex,
                   KeyManager::MatchPtr const& match) override {
       if (match) fill.add(matchKeyOf(*match), record.key);
    }
-   // After a resync: the records its walk met last go into the index too.
+   // After a resync: the records its walk staged go into the index.
    void walked() { fill.flush(); }
 
    static TwiceNatAgent::MatchKey matchKeyOf(BfnTable::MatchSpecBase const& m) {

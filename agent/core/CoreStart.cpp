@@ -51,7 +51,7 @@ class StartWalk final : public KeyManager::PopulateListener {
    StartWalk& operator=(StartWalk const&) = delete;
 
    void finish() {
-      fill_.flush();  // the records still trailing go into the index
+      fill_.flush();  // the records staged go into the index
       s_.keys->populateListenerIs(nullptr);
    }
    void listen() { s_.keys->populateListenerIs(this); }
