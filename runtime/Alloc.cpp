@@ -2,6 +2,8 @@
 
 #include <sys/mman.h>
 
+#include <sched.h>
+
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -57,6 +59,43 @@ struct FreeBlock {
    FreeBlock* next;
 };
 
+inline void relax() noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+   __builtin_ia32_pause();
+#elif defined(__aarch64__)
+   asm volatile("yield");
+#endif
+}
+
+// The slab's lock. Its holders run a few instructions (a free list's pop or push and the
+// counts), so a waiter spins a little and then yields; taking it is one atomic exchange and
+// leaving it a plain store, where a mutex pays an atomic operation for each.
+class SlabLock {
+ public:
+   void lock() noexcept {
+      while (held_.exchange(true, std::memory_order_acquire)) {
+         for (int spin = 0; held_.load(std::memory_order_relaxed); ++spin) {
+            if (spin < 64) {
+               relax();
+            } else {
+               ::sched_yield();  // the holder may have lost its processor
+            }
+         }
+      }
+   }
+   void unlock() noexcept { held_.store(false, std::memory_order_release); }
+
+ private:
+   std::atomic<bool> held_{false};
+};
+
+// A count that only holders of the slab's lock change: read and written without a locked
+// instruction, and still read whole by anyone.
+template <class T>
+void addLocked(std::atomic<T>& count, T delta) {
+   count.store(count.load(std::memory_order_relaxed) + delta, std::memory_order_relaxed);
+}
+
 }  // namespace
 
 // The free blocks of one class of objects (or of untyped blocks), by block size. Each class has
@@ -75,36 +114,46 @@ constexpr std::size_t kFirstChunkBytes = 4 * 1024;
 
 class Slab {
  public:
-   void* allocate(SlabPool& pool, std::size_t size) {
+   // `stats` (null for untyped blocks) counts the block, under the same lock.
+   void* allocate(SlabPool& pool, std::size_t size, AllocStats* stats) {
       std::size_t cls = (size + kGrain - 1) / kGrain;
-      if (size == 0 || cls > kClasses) return ::operator new(size);
-      std::lock_guard<std::mutex> lock(mutex_);
+      if (size == 0 || cls > kClasses) {
+         void* p = ::operator new(size);
+         std::lock_guard<SlabLock> lock(lock_);
+         count(stats, 1, size);
+         return p;
+      }
+      std::lock_guard<SlabLock> lock(lock_);
       FreeBlock*& head = pool.free[cls - 1];
       if (!head) refill(pool, cls);
       FreeBlock* block = head;
       ZIN_UNPOISON(block, cls * kGrain);
       head = block->next;
+      count(stats, 1, size);
       return block;
    }
 
-   void free(SlabPool& pool, void* p, std::size_t size) noexcept {
+   void free(SlabPool& pool, void* p, std::size_t size, AllocStats* stats) noexcept {
       std::size_t cls = (size + kGrain - 1) / kGrain;
       if (size == 0 || cls > kClasses) {
          ::operator delete(p);
+         std::lock_guard<SlabLock> lock(lock_);
+         count(stats, -1, size);
          return;
       }
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::lock_guard<SlabLock> lock(lock_);
       auto* block = static_cast<FreeBlock*>(p);
       block->next = pool.free[cls - 1];
       pool.free[cls - 1] = block;
       // A stale pointer into a freed block now trips the address sanitizer.
       ZIN_POISON(block, cls * kGrain);
+      count(stats, -1, size);
    }
 
    // The pool of a class, made on its first allocation.
    SlabPool& poolOf(SlabPool*& pool) {
       if (SlabPool* p = poolRead(pool)) return *p;
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::lock_guard<SlabLock> lock(lock_);
       if (!pool)
          std::atomic_ref<SlabPool*>(pool).store(&pools_.emplace_back(), std::memory_order_release);
       return *pool;
@@ -113,7 +162,7 @@ class Slab {
    SlabPool& untyped() { return untyped_; }
 
    std::size_t mappedBytes() {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::lock_guard<SlabLock> lock(lock_);
       return arenas_.size() * kHugePage;
    }
 
@@ -125,6 +174,11 @@ class Slab {
    }
 
  private:
+   static void count(AllocStats* stats, I64 sign, std::size_t size) {
+      if (!stats) return;
+      addLocked(stats->liveObjects, sign);
+      addLocked(stats->liveBytes, sign * static_cast<I64>(size));
+   }
    static SlabPool* poolRead(SlabPool*& pool) {
       return std::atomic_ref<SlabPool*>(pool).load(std::memory_order_acquire);
    }
@@ -162,7 +216,7 @@ class Slab {
       ZIN_POISON(chunk, chunkBytes);
    }
 
-   std::mutex mutex_;
+   SlabLock lock_;
    SlabPool untyped_;
    std::deque<SlabPool> pools_;  // deque: a pool stays where it is as more come
    std::vector<void*> arenas_;
@@ -219,11 +273,11 @@ I64 liveObjects(std::string_view className) {
 
 void* slabAllocate(std::size_t size) {
    Slab& s = slab();
-   return s.allocate(s.untyped(), size);
+   return s.allocate(s.untyped(), size, nullptr);
 }
 void slabFree(void* p, std::size_t size) {
    Slab& s = slab();
-   s.free(s.untyped(), p, size);
+   s.free(s.untyped(), p, size, nullptr);
 }
 std::size_t slabBytes() {
    return slab().mappedBytes();
@@ -231,19 +285,13 @@ std::size_t slabBytes() {
 
 void* allocObject(AllocStats& stats, std::size_t size) {
    Slab& s = slab();
-   void* p = s.allocate(s.poolOf(stats.slabPool), size);
-   stats.liveObjects.fetch_add(1, std::memory_order_relaxed);
-   stats.liveBytes.fetch_add(static_cast<I64>(size), std::memory_order_relaxed);
-   stats.totalObjects.fetch_add(1, std::memory_order_relaxed);
-   return p;
+   return s.allocate(s.poolOf(stats.slabPool), size, &stats);
 }
 
 void freeObject(AllocStats& stats, void* p, std::size_t size) noexcept {
    if (!p) return;
-   stats.liveObjects.fetch_sub(1, std::memory_order_relaxed);
-   stats.liveBytes.fetch_sub(static_cast<I64>(size), std::memory_order_relaxed);
    Slab& s = slab();
-   s.free(s.poolOf(stats.slabPool), p, size);
+   s.free(s.poolOf(stats.slabPool), p, size, &stats);
 }
 
 namespace {

@@ -15,9 +15,9 @@ struct SlabPool;
 
 struct AllocStats {
    std::string_view className;
+   // Changed under the slab's lock, read by anyone.
    std::atomic<I64> liveObjects{0};
    std::atomic<I64> liveBytes{0};
-   std::atomic<U64> totalObjects{0};
    // The slab's free blocks of this class, made on its first allocation.
    SlabPool* slabPool = nullptr;
 };
