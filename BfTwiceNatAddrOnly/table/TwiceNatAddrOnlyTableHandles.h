@@ -37,6 +37,10 @@ class TwiceNatAddrOnlyTableHandles : public Zin::Entity {
    // True for every key, whatever its handle (0 included).
    bool entryHas(Key const& match) const { return find(match.ptr()) != nullptr; }
    U64 entries() const { return keys_.size() - holes_.size() + others_.size(); }
+   // Room for `n` keys in all before the list of keys grows, for a caller that knows how many
+   // entries are coming (a load): one list of the final size instead of each doubling's copy,
+   // on memory the process has never touched. Keys kept by address are not counted.
+   void reserve(std::size_t n) { keys_.reserve(n); }
 
    // The handle stored for `match`, or null when it is not a key.
    Handle const* find(TwiceNatAddrOnlyMatchSpec const* match) const {

@@ -162,6 +162,8 @@ void AgentCore::expect(U64 updates) {
    if (s_->config.readOnly) return;
    U64 const room = std::min<U64>(updates, s_->keys->capacity());
    s_->index.reserve(s_->index.size() + room);
+   BfTwiceNatAddrOnly::TwiceNatAddrOnlyTableHandles& handles = *s_->table->helper()->sdkHandles();
+   handles.reserve(handles.entries() + room);
 }
 
 BatchResult AgentCore::apply(std::span<Update const> batch, BatchMode mode) {

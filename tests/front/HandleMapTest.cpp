@@ -165,4 +165,23 @@ TEST(HandleMap, CopiesOfASpecAreHeldByNoMap) {
    EXPECT_EQ(m->entry(held), 5u);
 }
 
+// Room reserved holds that many keys without the list growing, holes left by removals first.
+TEST(HandleMap, ReservedRoomHoldsTheKeysWithoutGrowing) {
+   Map::Ptr m = Map::TwiceNatAddrOnlyTableHandlesIs();
+   std::vector<TwiceNatAddrOnlyMatchSpec::PtrConst> keys = makeKeys(1000);
+   keys.pop_back();  // the null key is kept by address
+   for (int i = 0; i < 100; ++i)
+      m->entryIs(keys[i], i + 1);
+   for (int i = 0; i < 100; i += 2)
+      m->entryDel(keys[i]);
+   m->reserve(1000);
+   std::size_t const reserved = m->bytes();
+   for (int i = 0; i < 1000; i += i < 100 ? 2 : 1)
+      m->entryIs(keys[i], i + 1);
+   EXPECT_EQ(m->entries(), 1000u);
+   EXPECT_EQ(m->bytes(), reserved);
+   m->entryIs(twiceNatAddrOnlyMatchSpecFactory(), 1);
+   EXPECT_GT(m->bytes(), reserved);
+}
+
 }  // namespace
