@@ -127,6 +127,9 @@ bfrt::BfRtTableData const& prepareOrRelease(bfrt::TolvexBfRtTable const& table,
 TwiceNatAddrOnlyTableBfrt::programmed(TwiceNatAddrOnlyTableEntry const& entry) {
    // Checked ahead of the trace, which reads the action.
    BF_CHECK(entry.action(), "entry.action() != NULL", kFn);
+   // The action is read only once the match has chosen the path (and, for an add, filled the
+   // key object): asked for now, its line comes in meanwhile.
+   __builtin_prefetch(entry.action().ptr());
    BF_CHECK(entry.match(), "entry.match() != NULL", kFn);
    TwiceNatAddrOnlyMatchSpec::PtrConst const& match = entry.match();
    TwiceNatAddrOnlyBaseActionSpec const& action = *entry.action();
