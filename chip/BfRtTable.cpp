@@ -70,19 +70,26 @@ ChipBfRtTable::Status ChipBfRtTable::entryPipe(Target const& target, uint16_t* p
    return isMatch() ? resolve(target, pipe) : status::kNotSupported;
 }
 
-// Every call checks that its objects are this table's own. The classes are final, so the
-// object's own type says it: cheaper than a cast that searches the hierarchy, on every field
-// of every read.
+namespace {
+
+// `object` as an `Own` of `table`, or null. Every call checks that its objects are the table's
+// own. The classes are final, so the object's own type says it: cheaper than a cast that
+// searches the hierarchy, on every field of every read.
+template <class Own, class Base>
+Own const* ownedBy(ChipBfRtTable const* table, Base const* object) {
+   if (!object || typeid(*object) != typeid(Own)) return nullptr;
+   auto* own = static_cast<Own const*>(object);
+   return own->table() == table ? own : nullptr;
+}
+
+}  // namespace
+
 ChipKey const* ChipBfRtTable::ownKey(bfrt::BfRtTableKey const* key) const {
-   if (!key || typeid(*key) != typeid(ChipKey)) return nullptr;
-   auto* k = static_cast<ChipKey const*>(key);
-   return k->table() == this ? k : nullptr;
+   return ownedBy<ChipKey>(this, key);
 }
 
 ChipData const* ChipBfRtTable::ownData(bfrt::BfRtTableData const* data) const {
-   if (!data || typeid(*data) != typeid(ChipData)) return nullptr;
-   auto* d = static_cast<ChipData const*>(data);
-   return d->table() == this ? d : nullptr;
+   return ownedBy<ChipData>(this, data);
 }
 
 bool ChipBfRtTable::actionOf(ChipData const& data, ActionRec* act) {
