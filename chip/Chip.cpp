@@ -117,7 +117,7 @@ Status Chip::entryAdd(Key const& key, ActionRec const& act, uint32_t* handle) {
    } else {
       ++hdr_->highWater;
    }
-   keyIndex_[kb] = s + 1;
+   keyIndex_[kb] = keyMark(s, key);
    handleIndex_[handleBucket(h, &found)] = s + 1;
    ++hdr_->count;
    *handle = h;

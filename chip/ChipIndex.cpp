@@ -15,11 +15,18 @@ using layout::keyHash;
 
 // A probe visits every bucket at most once; the indices are never more than half full, so an
 // empty bucket ends every probe long before.
+uint32_t Chip::keyMark(uint32_t s, Key const& key) {
+   static_assert(kMaxCapacity <= kSlotPart, "a key bucket's slot part holds every slot + 1");
+   return (s + 1) | (keyHash(key) & ~kSlotPart);
+}
+
 uint32_t Chip::keyBucket(Key const& key, bool* found) const {
-   uint32_t b = keyHash(key) & mask_;
+   uint32_t const hash = keyHash(key);
+   uint32_t const tag = hash & ~kSlotPart;  // bits that no bucket number uses (mask_ < 2^25)
+   uint32_t b = hash & mask_;
    for (uint32_t n = 0; n <= mask_; ++n, b = (b + 1) & mask_) {
       uint32_t v = keyIndex_[b];
-      if (v == 0 || slots_[v - 1].key == key) {
+      if (v == 0 || ((v & ~kSlotPart) == tag && slots_[(v & kSlotPart) - 1].key == key)) {
          *found = v != 0;
          return b;
       }
@@ -54,7 +61,7 @@ uint32_t Chip::slotOf(uint32_t handle, uint32_t pipe) const {
 void Chip::bucketErase(uint32_t* index, uint32_t hole, bool byKey) {
    index[hole] = 0;
    for (uint32_t j = (hole + 1) & mask_; index[j] != 0; j = (j + 1) & mask_) {
-      Slot const& sl = slots_[index[j] - 1];
+      Slot const& sl = slots_[(index[j] & kSlotPart) - 1];
       uint32_t home = (byKey ? keyHash(sl.key) : handleHash(sl.handle)) & mask_;
       bool stays = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
       if (stays) continue;
@@ -104,7 +111,7 @@ Chip::SlotWalk Chip::slotsWalked(Intent const* redo) {
          bool found = false;
          kb = keyBucket(sl.key, &found);
          if (found) {
-            keyClash = keyIndex_[kb] - 1;
+            keyClash = (keyIndex_[kb] & kSlotPart) - 1;
          } else {
             hb = handleBucket(sl.handle, &found);
             if (found) handleClash = handleIndex_[hb] - 1;
@@ -115,7 +122,7 @@ Chip::SlotWalk Chip::slotsWalked(Intent const* redo) {
          w.why.push_back(faultText(checks, keyClash, handleClash));
          continue;
       }
-      keyIndex_[kb] = s + 1;
+      keyIndex_[kb] = keyMark(s, sl.key);
       handleIndex_[hb] = s + 1;
       ++(sl.key.pipe == kAllPipes ? w.allPipes : w.pipes);
       w.topHandle = std::max(w.topHandle, sl.handle);
