@@ -9,6 +9,8 @@
 #include <deque>
 #include <mutex>
 #include <new>
+#include <thread>
+#include <utility>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define ZIN_ASAN 1
@@ -163,10 +165,11 @@ class Slab {
 
    std::size_t mappedBytes() {
       std::lock_guard<SlabLock> lock(lock_);
-      return arenas_.size() * kHugePage;
+      return (arenas_.size() + (spare_ ? 1 : 0)) * kHugePage;
    }
 
    ~Slab() {
+      if (spare_) ::munmap(spare_, kHugePage);
       for (void* arena : arenas_) {
          ZIN_UNPOISON(arena, kHugePage);
          ::munmap(arena, kHugePage);
@@ -188,9 +191,12 @@ class Slab {
    // TLB.
    char* takeChunk(std::size_t bytes) {
       if (arenaLeft_ < bytes) {
-         arena_ = static_cast<char*>(hugeMapping(kHugePage));
+         arenas_.reserve(arenas_.size() + 1);
+         arena_ =
+             spare_ ? std::exchange(spare_, nullptr) : static_cast<char*>(hugeMapping(kHugePage));
          arenas_.push_back(arena_);
          arenaLeft_ = kHugePage;
+         if (arenas_.size() > 1) prepareSpare();
       }
       char* chunk = arena_;
       arena_ += bytes;
@@ -216,7 +222,26 @@ class Slab {
       ZIN_POISON(chunk, chunkBytes);
    }
 
+   // A slab past its first arena is filling a table: the next arena is mapped now and its pages
+   // are faulted in on a thread of their own, so that the kernel's clearing (and any compaction
+   // for a huge page) runs beside the caller rather than under its first store into each page.
+   // The arena is handed out when needed whether or not that has finished: faulting in changes
+   // no byte, and the slab is never unmapped.
+   void prepareSpare() {
+#ifdef MADV_POPULATE_WRITE
+      try {
+         spare_ = static_cast<char*>(hugeMapping(kHugePage));
+         std::thread([arena = spare_] {
+            ::madvise(arena, kHugePage, MADV_POPULATE_WRITE);  // a hint: failure is fine
+         }).detach();
+      } catch (std::exception const&) {
+         // No room or no thread: the arena, if any, is faulted in as it is used.
+      }
+#endif
+   }
+
    SlabLock lock_;
+   char* spare_ = nullptr;
    SlabPool untyped_;
    std::deque<SlabPool> pools_;  // deque: a pool stays where it is as more come
    std::vector<void*> arenas_;
@@ -297,6 +322,26 @@ void freeObject(AllocStats& stats, void* p, std::size_t size) noexcept {
 namespace {
 constexpr std::size_t kHugeTable = 2 * kHugePage;  // smaller tables gain too little
 std::atomic<I64> gTableBytes{0};
+
+// A big table is cleared or filled by its container as soon as it is made, so its pages are all
+// faulted in first, half of them on a second thread: the kernel's clearing of fresh pages (and
+// its compaction for huge ones, slow on a fragmented host) then takes half the time.
+void populateInHalves(char* base, std::size_t len) {
+#ifdef MADV_POPULATE_WRITE
+   std::size_t half = len / 2 / kHugePage * kHugePage;
+   std::thread helper;
+   try {
+      helper = std::thread([=] { ::madvise(base + half, len - half, MADV_POPULATE_WRITE); });
+   } catch (std::exception const&) {
+      half = len;  // no second thread: this one faults in the whole table
+   }
+   ::madvise(base, half, MADV_POPULATE_WRITE);  // a hint: failure is fine
+   if (helper.joinable()) helper.join();
+#else
+   (void)base, (void)len;
+#endif
+}
+
 }  // namespace
 
 // Big tables are mapped on their own, aligned to a huge page, so that nothing of the heap shares
@@ -305,6 +350,7 @@ void* tableAllocate(std::size_t bytes) {
    if (bytes < kHugeTable) return ::operator new(bytes);
    std::size_t const len = pagesOf(bytes);
    void* p = hugeMapping(len);
+   populateInHalves(static_cast<char*>(p), len);
    gTableBytes.fetch_add(static_cast<I64>(len), std::memory_order_relaxed);
    return p;
 }

@@ -26,6 +26,12 @@ struct Large {
    ZIN_ALLOCATED(Large)
 };
 
+struct Wide {
+   U64 serial = 0;
+   char room[56];  // a block of 64 bytes: a few hundred thousand fill several arenas
+   ZIN_ALLOCATED(Wide)
+};
+
 template <class T>
 I64 liveOf() {
    return Zin::liveObjects(Zin::typeNameOf<T>());
@@ -100,6 +106,36 @@ TEST(SlabTest, CountsFollowEachObject) {
    for (Small* s : made)
       delete s;
    EXPECT_EQ(liveOf<Small>(), start);
+}
+
+// A slab that grows maps its next arena ahead and has it faulted in on another thread: every
+// arena is still handed out once, and the objects made across them keep their bytes.
+TEST(SlabTest, ObjectsAcrossManyArenasStayApart) {
+   constexpr U64 kObjects = 200'000;  // 12.8 MB of blocks, six arenas or more
+   std::size_t const mappedAtStart = Zin::slabBytes();
+   std::vector<Wide*> made;
+   made.reserve(kObjects);
+   for (U64 i = 0; i < kObjects; ++i) {
+      made.push_back(new Wide);
+      made.back()->serial = i;
+      std::fill(std::begin(made.back()->room), std::end(made.back()->room), char(i));
+   }
+   EXPECT_GE(Zin::slabBytes() - mappedAtStart, kObjects * sizeof(Wide));
+   U64 damaged = 0;
+   for (U64 i = 0; i < kObjects; ++i) {
+      Wide const& w = *made[i];
+      if (w.serial != i || std::count(std::begin(w.room), std::end(w.room), char(i)) != 56) {
+         ++damaged;
+      }
+   }
+   EXPECT_EQ(damaged, 0u);
+   std::sort(made.begin(), made.end());
+   EXPECT_EQ(
+       std::adjacent_find(made.begin(), made.end(), [](Wide* a, Wide* b) { return b - a < 1; }),
+       made.end());
+   for (Wide* w : made)
+      delete w;
+   EXPECT_EQ(liveOf<Wide>(), 0);
 }
 
 }  // namespace
