@@ -9,6 +9,15 @@ include(GNUInstallDirs)
 add_library(twicenat_warnings INTERFACE)
 target_compile_options(twicenat_warnings INTERFACE -Wall -Wextra
                                                    $<$<BOOL:${TWICENAT_WERROR}>:-Werror>)
+# Our shared libraries call their own functions directly, not through the PLT: nothing is meant
+# to interpose a symbol of ours. (Within a file Clang does so already; across files the linker
+# binds them.)
+add_library(twicenat_codegen INTERFACE)
+target_compile_options(twicenat_codegen
+                       INTERFACE $<$<CXX_COMPILER_ID:GNU>:-fno-semantic-interposition>)
+target_link_options(
+  twicenat_codegen INTERFACE
+  $<$<STREQUAL:$<TARGET_PROPERTY:TYPE>,SHARED_LIBRARY>:LINKER:-Bsymbolic-functions>)
 add_library(twicenat_sanitizers INTERFACE)
 if(TWICENAT_SANITIZE)
   target_compile_options(twicenat_sanitizers INTERFACE -fsanitize=address,undefined
@@ -74,7 +83,8 @@ function(twicenat_build_flags target)
   if(NOT arg_NO_WARNINGS)
     target_link_libraries(${target} PRIVATE $<BUILD_INTERFACE:twicenat_warnings>)
   endif()
-  target_link_libraries(${target} PRIVATE $<BUILD_INTERFACE:twicenat_sanitizers>)
+  target_link_libraries(${target} PRIVATE $<BUILD_INTERFACE:twicenat_sanitizers>
+                                           $<BUILD_INTERFACE:twicenat_codegen>)
 endfunction()
 
 # A library of the project, reached as twicenat::<export name>.
