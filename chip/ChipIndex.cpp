@@ -13,13 +13,13 @@ namespace chip {
 using layout::handleHash;
 using layout::keyHash;
 
-// A probe visits every bucket at most once; the indices are never more than half full, so an
-// empty bucket ends every probe long before.
 uint32_t Chip::keyMark(uint32_t s, Key const& key) {
    static_assert(kMaxCapacity <= kSlotPart, "a key bucket's slot part holds every slot + 1");
    return (s + 1) | (keyHash(key) & ~kSlotPart);
 }
 
+// A probe visits every bucket at most once; the indices are never more than half full, so an
+// empty bucket ends every probe long before.
 uint32_t Chip::keyBucket(Key const& key, bool* found) const {
    uint32_t const hash = keyHash(key);
    uint32_t const tag = hash & ~kSlotPart;  // bits that no bucket number uses (mask_ < 2^25)
