@@ -323,9 +323,10 @@ namespace {
 constexpr std::size_t kHugeTable = 2 * kHugePage;  // smaller tables gain too little
 std::atomic<I64> gTableBytes{0};
 
-// A big table is cleared or filled by its container as soon as it is made, so its pages are all
-// faulted in first, half of them on a second thread: the kernel's clearing of fresh pages (and
-// its compaction for huge ones, slow on a fragmented host) then takes half the time.
+// A big table's pages are all faulted in as it is made, half of them on a second thread: its
+// container writes most of them at once (an index clears its slots, a growing list copies what
+// it held), and the kernel's clearing of fresh pages (and its compaction for huge ones, slow on
+// a fragmented host) then takes half the time.
 void populateInHalves(char* base, std::size_t len) {
 #ifdef MADV_POPULATE_WRITE
    std::size_t half = len / 2 / kHugePage * kHugePage;
