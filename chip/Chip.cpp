@@ -93,7 +93,8 @@ Status Chip::entryAdd(Key const& key, ActionRec const& act, uint32_t* handle) {
       return status::kInvalidArg;
    }
    bool found = false;
-   uint32_t kb = keyBucket(key, &found);
+   uint32_t tag = 0;
+   uint32_t kb = keyBucket(key, &found, &tag);
    if (found) return status::kAlreadyExists;
    if (hdr_->count >= capacity()) return status::kNoSpace;
    uint32_t h = hdr_->nextHandle;
@@ -117,7 +118,7 @@ Status Chip::entryAdd(Key const& key, ActionRec const& act, uint32_t* handle) {
    } else {
       ++hdr_->highWater;
    }
-   keyIndex_[kb] = keyMark(s, key);
+   keyIndex_[kb] = keyMark(s, tag);
    handleIndex_[handleBucket(h, &found)] = s + 1;
    ++hdr_->count;
    *handle = h;

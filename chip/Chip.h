@@ -175,12 +175,13 @@ class Chip {
    uint32_t quarantine(std::vector<uint32_t> const& slots, std::vector<std::string> const& why,
                        std::vector<uint32_t> const& defaults, uint32_t nextHandle, uint32_t scope);
 
-   // Index (ChipIndex.cpp). Bucket of `key` (found) or of the empty bucket it would go to.
-   uint32_t keyBucket(Key const& key, bool* found) const;
-   // A key bucket holds its slot + 1 in the low bits and the top bits of its key's hash above
-   // them: a probe passes the buckets of most other keys without reading their slots, each a
-   // miss of its own in a big table. What `key`'s bucket holds for slot `s`:
-   static uint32_t keyMark(uint32_t s, Key const& key);
+   // Index (ChipIndex.cpp). Bucket of `key` (found) or of the empty bucket it would go to;
+   // `tag`, when given, receives the key's tag for keyMark.
+   uint32_t keyBucket(Key const& key, bool* found, uint32_t* tag = nullptr) const;
+   // A key bucket holds its slot + 1 in the low bits and the top bits of its key's hash (its
+   // tag) above them: a probe passes the buckets of most other keys without reading their
+   // slots, each a miss of its own in a big table. What a key's bucket holds for slot `s`:
+   static uint32_t keyMark(uint32_t s, uint32_t tag) { return (s + 1) | tag; }
    static constexpr uint32_t kSlotPart = (1u << 25) - 1;  // slot + 1, up to kMaxCapacity
    uint32_t handleBucket(uint32_t handle, bool* found) const;
    uint32_t slotOf(uint32_t handle, uint32_t pipe) const;  // kNoSlot when absent

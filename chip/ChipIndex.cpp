@@ -13,16 +13,13 @@ namespace chip {
 using layout::handleHash;
 using layout::keyHash;
 
-uint32_t Chip::keyMark(uint32_t s, Key const& key) {
-   static_assert(kMaxCapacity <= kSlotPart, "a key bucket's slot part holds every slot + 1");
-   return (s + 1) | (keyHash(key) & ~kSlotPart);
-}
-
 // A probe visits every bucket at most once; the indices are never more than half full, so an
 // empty bucket ends every probe long before.
-uint32_t Chip::keyBucket(Key const& key, bool* found) const {
+uint32_t Chip::keyBucket(Key const& key, bool* found, uint32_t* tagOut) const {
+   static_assert(kMaxCapacity <= kSlotPart, "a key bucket's slot part holds every slot + 1");
    uint32_t const hash = keyHash(key);
    uint32_t const tag = hash & ~kSlotPart;  // bits that no bucket number uses (mask_ < 2^25)
+   if (tagOut) *tagOut = tag;
    uint32_t b = hash & mask_;
    for (uint32_t n = 0; n <= mask_; ++n, b = (b + 1) & mask_) {
       uint32_t v = keyIndex_[b];
@@ -106,10 +103,10 @@ Chip::SlotWalk Chip::slotsWalked(Intent const* redo) {
       bool const valid = sl.handle >= kFirstHandle && sl.handle < kDefaultHandleBase &&
                          uint8_t(act.action) <= 2 &&
                          (sl.key.pipe == kAllPipes || sl.key.pipe < pipes());
-      uint32_t keyClash = kNoSlot, handleClash = kNoSlot, kb = 0, hb = 0;
+      uint32_t keyClash = kNoSlot, handleClash = kNoSlot, kb = 0, hb = 0, tag = 0;
       if (checks && valid) {
          bool found = false;
-         kb = keyBucket(sl.key, &found);
+         kb = keyBucket(sl.key, &found, &tag);
          if (found) {
             keyClash = (keyIndex_[kb] & kSlotPart) - 1;
          } else {
@@ -122,7 +119,7 @@ Chip::SlotWalk Chip::slotsWalked(Intent const* redo) {
          w.why.push_back(faultText(checks, keyClash, handleClash));
          continue;
       }
-      keyIndex_[kb] = keyMark(s, sl.key);
+      keyIndex_[kb] = keyMark(s, tag);
       handleIndex_[hb] = s + 1;
       ++(sl.key.pipe == kAllPipes ? w.allPipes : w.pipes);
       w.topHandle = std::max(w.topHandle, sl.handle);
