@@ -39,14 +39,15 @@ I64 liveObjects(std::string_view className);
 // Per-size free lists over large chunks; blocks above the largest size class go to the heap.
 void* slabAllocate(std::size_t size);
 void slabFree(void* p, std::size_t size);
-// Bytes the slab has mapped for its chunks so far (huge pages, outside the heap); it keeps them
-// for reuse.
+// Bytes the slab has mapped for its chunks so far (arenas of a huge page's size, outside the
+// heap); it keeps them for reuse.
 std::size_t slabBytes();
 
 // Raw memory for a big table that is read at random (an index of a million entries): from
-// 4 MiB on it is a mapping of its own, offered to the kernel as huge pages before anything
-// touches it, so that its look-ups miss the TLB far less; smaller blocks come from operator
-// new. Give it back with tableFree and the same size.
+// 4 MiB on it is a mapping of its own, faulted in at once on small pages and then offered to
+// the kernel for merging into huge pages in the background, so that its look-ups come to miss
+// the TLB far less without a start paying for fresh huge pages; smaller blocks come from
+// operator new. Give it back with tableFree and the same size.
 void* tableAllocate(std::size_t bytes);
 void tableFree(void* p, std::size_t bytes) noexcept;
 // Bytes of the big tables' own mappings now live (operator new does not see them).

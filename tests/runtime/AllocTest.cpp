@@ -6,6 +6,11 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -31,6 +36,48 @@ struct Wide {
    char room[56];  // a block of 64 bytes: a few hundred thousand fill several arenas
    ZIN_ALLOCATED(Wide)
 };
+
+// What the kernel reports of the mapping that holds `p`.
+struct Mapping {
+   bool found = false;
+   U64 rssKb = 0;
+   U64 anonHugeKb = 0;
+   bool hugeAdvised = false;  // asked for huge pages (madvise MADV_HUGEPAGE)
+};
+
+Mapping mappingOf(void const* p) {
+   auto const at = reinterpret_cast<std::uintptr_t>(p);
+   std::ifstream smaps("/proc/self/smaps");
+   Mapping m;
+   bool inside = false;
+   for (std::string line; std::getline(smaps, line);) {
+      std::uintptr_t from = 0, to = 0;
+      char dash = 0;
+      std::istringstream head(line);
+      if (head >> std::hex >> from >> dash >> to && dash == '-') {
+         if (inside) break;
+         inside = from <= at && at < to;
+         m.found = m.found || inside;
+         continue;
+      }
+      if (!inside) continue;
+      std::istringstream field(line);
+      std::string name;
+      field >> name;
+      if (name == "Rss:") field >> m.rssKb;
+      if (name == "AnonHugePages:") field >> m.anonHugeKb;
+      if (name == "VmFlags:") {
+         for (std::string flag; field >> flag;)
+            m.hugeAdvised = m.hugeAdvised || flag == "hg";
+      }
+   }
+   return m;
+}
+
+bool kernelHasHugePages() {
+   std::error_code ec;
+   return std::filesystem::exists("/sys/kernel/mm/transparent_hugepage/enabled", ec);
+}
 
 template <class T>
 I64 liveOf() {
@@ -129,13 +176,44 @@ TEST(SlabTest, ObjectsAcrossManyArenasStayApart) {
       }
    }
    EXPECT_EQ(damaged, 0u);
+   Wide const* const first = made.front();
    std::sort(made.begin(), made.end());
    EXPECT_EQ(
        std::adjacent_find(made.begin(), made.end(), [](Wide* a, Wide* b) { return b - a < 1; }),
        made.end());
+   // The arena of the first object made is used up by now: it is offered for huge pages.
+   if (kernelHasHugePages()) {
+      EXPECT_TRUE(mappingOf(first).hugeAdvised);
+   }
    for (Wide* w : made)
       delete w;
    EXPECT_EQ(liveOf<Wide>(), 0);
+}
+
+// A big table is faulted in whole as it is made, on small pages (a fresh huge page can cost a
+// start far more), and offered for huge pages afterwards; it keeps its bytes and goes back whole.
+TEST(TableMemoryTest, BigTableIsFaultedInOnSmallPagesThenOfferedForHugePages) {
+   if (!kernelHasHugePages()) {
+      GTEST_SKIP() << "this kernel has no transparent huge pages";
+   }
+   constexpr std::size_t kBytes = std::size_t(8) << 20;
+   I64 const bytesAtStart = Zin::tableBytes();
+   auto* table = static_cast<unsigned char*>(Zin::tableAllocate(kBytes));
+   Mapping const made = mappingOf(table);
+   ASSERT_TRUE(made.found);
+   EXPECT_GE(made.rssKb, kBytes / 1024);
+   EXPECT_EQ(made.anonHugeKb, 0u);
+   EXPECT_TRUE(made.hugeAdvised);
+   EXPECT_EQ(Zin::tableBytes() - bytesAtStart, I64(kBytes));
+   for (std::size_t i = 0; i < kBytes; i += 4096)
+      table[i] = static_cast<unsigned char>(i >> 12);
+   U64 wrong = 0;
+   for (std::size_t i = 0; i < kBytes; i += 4096)
+      wrong += table[i] != static_cast<unsigned char>(i >> 12);
+   EXPECT_EQ(wrong, 0u);
+   Zin::tableFree(table, kBytes);
+   EXPECT_FALSE(mappingOf(table).found);
+   EXPECT_EQ(Zin::tableBytes(), bytesAtStart);
 }
 
 }  // namespace
