@@ -40,7 +40,8 @@ std::size_t pagesOf(std::size_t bytes) {
    return (bytes + 4095) / 4096 * 4096;
 }
 
-// `bytes` (a multiple of the page) of a mapping of its own, aligned to a huge page.
+// `bytes` (a multiple of the page) of a mapping of its own, aligned to a huge page, faulted in
+// on small pages whatever the system's default is (see hugePagesLater).
 void* alignedMapping(std::size_t bytes) {
    void* raw = ::mmap(nullptr, bytes + kHugePage, PROT_READ | PROT_WRITE,
                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -50,6 +51,9 @@ void* alignedMapping(std::size_t bytes) {
    std::size_t const head = aligned - start;
    if (head != 0) ::munmap(raw, head);
    ::munmap(reinterpret_cast<void*>(aligned + bytes), kHugePage - head);
+#ifdef MADV_NOHUGEPAGE
+   ::madvise(reinterpret_cast<void*>(aligned), bytes, MADV_NOHUGEPAGE);  // a hint: failure is fine
+#endif
    return reinterpret_cast<void*>(aligned);
 }
 
