@@ -201,8 +201,8 @@ class Slab {
 
    // Chunks are cut from arenas of a huge page's size, which end up on huge pages: a table of a
    // million entries reads objects made at different times at random, and on small pages nearly
-   // every such read would also miss the TLB. An arena is offered for merging once it is used up
-   // and all its pages are faulted in (a spare, once its helper has faulted it in).
+   // every such read would also miss the TLB. An arena is offered for merging once it is used up,
+   // when all its pages are faulted in.
    char* takeChunk(std::size_t bytes) {
       if (arenaLeft_ < bytes) {
          arenas_.reserve(arenas_.size() + 1);
@@ -248,7 +248,6 @@ class Slab {
          spare_ = static_cast<char*>(alignedMapping(kHugePage));
          std::thread([arena = spare_] {
             ::madvise(arena, kHugePage, MADV_POPULATE_WRITE);  // a hint: failure is fine
-            hugePagesLater(arena, kHugePage);
          }).detach();
       } catch (std::exception const&) {
          // No room or no thread: the arena, if any, is faulted in as it is used.
